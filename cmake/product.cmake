@@ -1,0 +1,61 @@
+# The product build: objects compiled by CMake, linked by explicit lld-link
+# commands so that every linker switch is visible here.
+find_program(ZDB_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
+find_program(ZDB_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
+
+# Our flags alone decide the code: no build-type defaults (they would add
+# debug information and change optimisation behind our back).
+foreach(config DEBUG RELEASE RELWITHDEBINFO MINSIZEREL)
+  set(CMAKE_CXX_FLAGS_${config} "")
+endforeach()
+
+set(ZDB_FREESTANDING_FLAGS
+  -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics -fms-extensions
+  -fno-stack-protector -O2 ${ZDB_WARNINGS})
+
+# Import libraries from our own .def files: stdcall names like
+# CreateEventA@16, imported under their undecorated names (-k).
+function(zdb_import_library name def)
+  set(lib ${CMAKE_BINARY_DIR}/lib/${name}.lib)
+  add_custom_command(OUTPUT ${lib}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/lib
+    COMMAND ${ZDB_DLLTOOL} -m i386 -k -d ${def} -l ${lib}
+    DEPENDS ${def} VERBATIM)
+  set(ZDB_IMPLIB_${name} ${lib} PARENT_SCOPE)
+endfunction()
+
+zdb_import_library(kernel32 ${PROJECT_SOURCE_DIR}/src/platform/kernel32.def)
+zdb_import_library(winhttp ${PROJECT_SOURCE_DIR}/src/platform/winhttp.def)
+zdb_import_library(EuroScopePlugInDll ${PROJECT_SOURCE_DIR}/src/sdk/EuroScopePlugInDll.def)
+zdb_import_library(kernel32_host ${PROJECT_SOURCE_DIR}/host/kernel32_host.def)
+
+# Links `objects` (an OBJECT library) into `output` with lld-link; the rest
+# of the arguments are lld-link switches and libraries.
+function(zdb_link target output objects)
+  set(extra ${ARGN})
+  set(libs)
+  set(outputs ${CMAKE_BINARY_DIR}/${output})
+  foreach(item IN LISTS extra)
+    if(item MATCHES "^/implib:(.*)$")
+      list(APPEND outputs ${CMAKE_MATCH_1})
+    elseif(item MATCHES "\\.lib$")
+      list(APPEND libs ${item})
+    endif()
+  endforeach()
+  add_custom_command(OUTPUT ${outputs}
+    COMMAND ${ZDB_LLD_LINK} /nologo /nodefaultlib /machine:x86 /Brepro /opt:ref
+            /out:${CMAKE_BINARY_DIR}/${output} $<TARGET_OBJECTS:${objects}> ${extra}
+    DEPENDS ${objects} $<TARGET_OBJECTS:${objects}> ${libs}
+    COMMAND_EXPAND_LISTS VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${CMAKE_BINARY_DIR}/${output})
+endfunction()
+
+# The plug-in.
+add_library(bridge_objects OBJECT ${ZDB_PRODUCT_SOURCES} src/platform/runtime.cpp)
+target_include_directories(bridge_objects PRIVATE src)
+target_compile_options(bridge_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
+zdb_link(bridge ZeltanDokBridge.dll bridge_objects
+  /dll /entry:DllMain /subsystem:windows
+  ${ZDB_IMPLIB_kernel32} ${ZDB_IMPLIB_winhttp} ${ZDB_IMPLIB_EuroScopePlugInDll})
+
+include(${PROJECT_SOURCE_DIR}/host/host.cmake)

@@ -1,0 +1,23 @@
+# The product's sources, shared by both builds.
+set(ZDB_PRODUCT_SOURCES
+  src/text/text.cpp
+  src/diag/timestamp.cpp
+  src/diag/log_file.cpp
+  src/diag/event_line.cpp
+  src/shell/exports.cpp
+  src/shell/bridge_plugin.cpp
+  src/shell/sibling_path.cpp
+  src/shell/settings.cpp
+  src/shell/endpoint.cpp
+  src/capture/event_queue.cpp
+  src/capture/stand_message.cpp
+  src/capture/capture_handler.cpp
+  src/delivery/json_writer.cpp
+  src/delivery/delivery_worker.cpp
+)
+list(TRANSFORM ZDB_PRODUCT_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
+
+# The client's interface as the test client implements it (both builds).
+set(ZDB_HOST_SDK_SOURCES ${PROJECT_SOURCE_DIR}/host/sdk_impl.cpp)
+
+set(ZDB_WARNINGS -Wall -Wextra -Werror)

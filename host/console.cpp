@@ -1,0 +1,47 @@
+#include "host/console.h"
+
+#include "host/host_win32.h"
+
+namespace host {
+
+ConsoleLine &ConsoleLine::operator<<(const char *s) {
+    text_.Append(s ? s : "(null)");
+    return *this;
+}
+
+ConsoleLine &ConsoleLine::operator<<(char c) {
+    text_.Append(c);
+    return *this;
+}
+
+ConsoleLine &ConsoleLine::operator<<(uint32_t n) {
+    text_.AppendDecimal(n);
+    return *this;
+}
+
+ConsoleLine &ConsoleLine::Escaped(const char *s) {
+    if (!s) return *this << "(null)";
+    static const char kHex[] = "0123456789ABCDEF";
+    for (; *s; ++s) {
+        unsigned char c = static_cast<unsigned char>(*s);
+        if (c >= 32 && c <= 126 && c != '\\') {
+            text_.Append(static_cast<char>(c));
+        } else {
+            text_.Append('\\');
+            text_.Append('x');
+            text_.Append(kHex[c >> 4]);
+            text_.Append(kHex[c & 15]);
+        }
+    }
+    return *this;
+}
+
+void ConsoleLine::Print() {
+    text_.Append('\r');
+    text_.Append('\n');
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), buffer_, text_.length, &written, nullptr);
+    text_ = text::BoundedText(buffer_);
+}
+
+}  // namespace host

@@ -1,0 +1,21 @@
+# The test client, built with the product toolchain: its own
+# EuroScopePlugInDll.dll (the client's interface) and the scenario runner.
+
+add_library(host_sdk_objects OBJECT host/sdk_impl.cpp src/platform/runtime.cpp)
+target_include_directories(host_sdk_objects PRIVATE src ${PROJECT_SOURCE_DIR})
+target_compile_definitions(host_sdk_objects PRIVATE ZDB_SDK_EXPORTS)
+target_compile_options(host_sdk_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
+zdb_link(host_sdk EuroScopePlugInDll.dll host_sdk_objects
+  /dll /noentry /subsystem:windows
+  /implib:${CMAKE_BINARY_DIR}/lib/EuroScopePlugInDll_host.lib)
+
+add_library(host_runner_objects OBJECT
+  host/runner_main.cpp host/scenario.cpp host/console.cpp
+  src/text/text.cpp src/platform/runtime.cpp)
+target_include_directories(host_runner_objects PRIVATE src ${PROJECT_SOURCE_DIR})
+target_compile_options(host_runner_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
+zdb_link(host_runner ZeltanDokTestClient.exe host_runner_objects
+  /entry:mainCRTStartup /subsystem:console /stack:1048576
+  ${ZDB_IMPLIB_kernel32} ${ZDB_IMPLIB_kernel32_host}
+  ${CMAKE_BINARY_DIR}/lib/EuroScopePlugInDll_host.lib)
+add_dependencies(host_runner host_sdk)

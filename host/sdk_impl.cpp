@@ -1,0 +1,77 @@
+// The client's side of the plug-in interface, as the test client provides it:
+// every object handle points into HostState, and every call is counted.
+#include "host/handles.h"
+#include "host/host_state.h"
+#include "sdk/EuroScopePlugIn.h"
+
+using namespace EuroScopePlugIn;
+
+namespace {
+
+HostState g_state;
+
+HostFlightPlan *PlanOf(const void *object) {
+    return static_cast<HostFlightPlan *>(host::HandleOf(static_cast<void *const *>(object)));
+}
+
+}  // namespace
+
+extern "C" HostState *ZdbHostState(void) { return &g_state; }
+
+CPlugIn::CPlugIn(int compatibilityCode, const char *name, const char *version, const char *,
+                 const char *)
+    : m_pPlugInData(&g_state) {
+    ++g_state.constructed;
+    g_state.compatibilityCode = compatibilityCode;
+    g_state.name = name;
+    g_state.version = version;
+}
+
+CPlugIn::~CPlugIn(void) { ++g_state.destroyed; }
+
+CController CPlugIn::ControllerMyself(void) const {
+    ++g_state.clientCalls;
+    if (!g_state.controllerValid) return CController();
+    CController myself = host::WithHandle<CController>(&g_state);
+    bool isMyself = true;  // the flag follows the handle: offset 4 on 32 bits
+    __builtin_memcpy(reinterpret_cast<char *>(&myself) + sizeof(void *), &isMyself, 1);
+    return myself;
+}
+
+const char *CController::GetCallsign(void) const {
+    ++g_state.clientCalls;
+    return g_state.controllerCallsign;
+}
+
+const char *CFlightPlan::GetCallsign(void) const {
+    ++g_state.clientCalls;
+    return PlanOf(this)->callsign;
+}
+
+CFlightPlanData CFlightPlan::GetFlightPlanData(void) const {
+    ++g_state.clientCalls;
+    return host::WithHandle<CFlightPlanData>(PlanOf(this));
+}
+
+CFlightPlanControllerAssignedData CFlightPlan::GetControllerAssignedData(void) const {
+    ++g_state.clientCalls;
+    return host::WithHandle<CFlightPlanControllerAssignedData>(PlanOf(this));
+}
+
+const char *CFlightPlanData::GetDestination(void) const {
+    ++g_state.clientCalls;
+    return PlanOf(this)->destination;
+}
+
+const char *CFlightPlanControllerAssignedData::GetScratchPadString(void) const {
+    ++g_state.clientCalls;
+    return PlanOf(this)->scratchPad;
+}
+
+#if defined(_WIN32)
+// The base class's deleting destructor names a global operator delete. The
+// test client has no heap and never allocates a plug-in object, so there is
+// never anything to give back.
+void operator delete(void *) noexcept {}
+void operator delete(void *, unsigned int) noexcept {}
+#endif

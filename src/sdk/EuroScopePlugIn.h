@@ -1,0 +1,158 @@
+// Our own declarations of the radar client's plug-in interface.
+//
+// The client resolves every name we import by its MSVC decoration, and calls
+// our object through CPlugIn's virtual table, so the class layouts, the slot
+// order and every parameter type below are fixed by the client, not by us.
+// The base class is left unmarked with empty inline handlers; only the
+// out-of-line members we really call are imported. That keeps our import
+// table to the few names the plug-in needs.
+//
+// ZDB_SDK_CLASS marks whole classes for export when host/ builds its own
+// EuroScopePlugInDll.dll from this header; ZDB_SDK_CALL marks the imported
+// members when the plug-in itself is built for Windows.
+#pragma once
+
+#if defined(_WIN32) && defined(ZDB_SDK_EXPORTS)
+#define ZDB_SDK_CLASS __declspec(dllexport)
+#define ZDB_SDK_CALL
+#elif defined(_WIN32)
+#define ZDB_SDK_CLASS
+#define ZDB_SDK_CALL __declspec(dllimport)
+#else
+#define ZDB_SDK_CLASS
+#define ZDB_SDK_CALL
+#endif
+
+// These two decorate as the Windows SDK's tagPOINT and tagRECT.
+struct tagPOINT {
+    long x;
+    long y;
+};
+struct tagRECT {
+    long left;
+    long top;
+    long right;
+    long bottom;
+};
+typedef tagPOINT POINT;
+typedef tagRECT RECT;
+typedef unsigned long COLORREF;  // must stay unsigned long: it is part of a decorated name
+
+namespace EuroScopePlugIn {
+
+const int COMPATIBILITY_CODE = 16;
+const int CTR_DATA_TYPE_SCRATCH_PAD_STRING = 5;
+
+class ZDB_SDK_CLASS CFlightPlanData {
+public:
+    CFlightPlanData() : m_FpDataHandle(nullptr) {}
+    ZDB_SDK_CALL const char *GetDestination(void) const;
+
+private:
+    [[maybe_unused]] void *m_FpDataHandle;
+};
+
+class ZDB_SDK_CLASS CFlightPlanControllerAssignedData {
+public:
+    CFlightPlanControllerAssignedData() : m_CADataHandle(nullptr) {}
+    ZDB_SDK_CALL const char *GetScratchPadString(void) const;
+
+private:
+    [[maybe_unused]] void *m_CADataHandle;
+};
+
+class ZDB_SDK_CLASS CFlightPlan {
+public:
+    CFlightPlan() : m_FpHandle(nullptr) {}
+    bool IsValid(void) const { return m_FpHandle != nullptr; }
+    ZDB_SDK_CALL const char *GetCallsign(void) const;
+    ZDB_SDK_CALL CFlightPlanData GetFlightPlanData(void) const;
+    ZDB_SDK_CALL CFlightPlanControllerAssignedData GetControllerAssignedData(void) const;
+
+private:
+    [[maybe_unused]] void *m_FpHandle;
+};
+
+class ZDB_SDK_CLASS CRadarTarget {
+public:
+    CRadarTarget() : m_RtHandle(nullptr) {}
+
+private:
+    [[maybe_unused]] void *m_RtHandle;
+};
+
+class ZDB_SDK_CLASS CFlightPlanList {
+public:
+    CFlightPlanList() : m_FpListHandle(nullptr) {}
+
+private:
+    [[maybe_unused]] void *m_FpListHandle;
+};
+
+class ZDB_SDK_CLASS CController {
+public:
+    CController() : m_ControllerHandle(nullptr), m_Myself(false) {}
+    bool IsValid(void) const { return m_ControllerHandle != nullptr || m_Myself; }
+    ZDB_SDK_CALL const char *GetCallsign(void) const;
+
+private:
+    [[maybe_unused]] void *m_ControllerHandle;
+    [[maybe_unused]] bool m_Myself;
+};
+
+class ZDB_SDK_CLASS CGrountToAirChannel {
+public:
+    CGrountToAirChannel() : m_Index(-1) {}
+
+private:
+    [[maybe_unused]] int m_Index;
+};
+
+class CRadarScreen;
+
+class ZDB_SDK_CLASS CPlugIn {
+public:
+    ZDB_SDK_CALL CPlugIn(int compatibilityCode, const char *name, const char *version,
+                         const char *author, const char *copyright);
+    ZDB_SDK_CALL virtual ~CPlugIn(void);
+    ZDB_SDK_CALL CController ControllerMyself(void) const;
+
+    // The slot order below is the client's; never reorder, insert or remove.
+    virtual void OnControllerPositionUpdate(CController) {}                      // 1
+    virtual void OnControllerDisconnect(CController) {}                          // 2
+    virtual void OnRadarTargetPositionUpdate(CRadarTarget) {}                    // 3
+    virtual void OnFlightPlanDisconnect(CFlightPlan) {}                          // 4
+    virtual void OnFlightPlanFlightPlanDataUpdate(CFlightPlan) {}                // 5
+    virtual void OnPlaneInformationUpdate(const char *, const char *, const char *) {}  // 6
+    virtual void OnFlightPlanControllerAssignedDataUpdate(CFlightPlan, int) {}   // 7
+    virtual void OnFlightPlanFlightStripPushed(CFlightPlan, const char *, const char *) {}  // 8
+    virtual CRadarScreen *OnRadarScreenCreated(const char *, bool, bool, bool, bool) {  // 9
+        return nullptr;
+    }
+    virtual bool OnCompileCommand(const char *) { return false; }                // 10
+    virtual void OnCompileFrequencyChat(const char *, double, const char *) {}   // 11
+    virtual void OnCompilePrivateChat(const char *, const char *, const char *) {}  // 12
+    virtual void OnGetTagItem(CFlightPlan, CRadarTarget, int, int, char[16], int *, COLORREF *,
+                              double *) {}                                       // 13
+    virtual void OnRefreshFpListContent(CFlightPlanList) {}                      // 14
+    virtual void OnNewMetarReceived(const char *, const char *) {}               // 15
+    virtual void OnFunctionCall(int, const char *, POINT, RECT) {}               // 16
+    virtual void OnAirportRunwayActivityChanged(void) {}                         // 17
+    virtual void OnTimer(int) {}                                                 // 18
+    virtual void OnVoiceTransmitStarted(bool) {}                                 // 19
+    virtual void OnVoiceTransmitEnded(bool) {}                                   // 20
+    virtual void OnVoiceReceiveStarted(CGrountToAirChannel) {}                   // 21
+    virtual void OnVoiceReceiveEnded(CGrountToAirChannel) {}                     // 22
+
+private:
+    [[maybe_unused]] void *m_pPlugInData;
+};
+
+}  // namespace EuroScopePlugIn
+
+#if defined(_WIN32) && (defined(__i386__) || defined(_M_IX86))
+static_assert(sizeof(EuroScopePlugIn::CPlugIn) == 8, "client's CPlugIn layout");
+static_assert(sizeof(EuroScopePlugIn::CController) == 8, "client's CController layout");
+static_assert(sizeof(EuroScopePlugIn::CFlightPlan) == 4, "client's CFlightPlan layout");
+static_assert(sizeof(POINT) + sizeof(RECT) == 24, "OnFunctionCall takes 32 bytes of arguments");
+#endif
