@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs everything both builds and the tests need on Debian 12, as root.
+# Safe to run again: it installs only what is missing.
+set -euo pipefail
+
+packages=(
+  clang-14 clang lld-14 lld llvm-14 llvm libclang-rt-14-dev   # both builds, sanitizers, libFuzzer
+  cmake ninja-build                                          # build
+  libgtest-dev libbenchmark-dev                              # unit tests, benchmarks
+  python3 openssl ca-certificates zip                        # receiver, test certificates, release
+  wine wine32:i386                                           # the product under test
+)
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# wine32 is a 32-bit package: the machine must accept i386 packages first.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  as_root dpkg --add-architecture i386
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  installed "$p" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds both builds, and runs
+# every test (native unit tests plain and under sanitizers, fuzzers for a
+# short fixed time, and the DLL end to end under Wine) through ctest.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ZDB_BUILD_DIR:-$root/build}
+
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh"
+cd "$build/native"
+ctest --output-on-failure -j2

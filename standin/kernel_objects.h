@@ -1,0 +1,45 @@
+// Kernel handles of the stand-in: heap objects shared between the handle
+// table and whoever still uses them (a running thread, a wait in progress).
+//
+// A handle is the object's address. The table owns one reference per open
+// handle; CloseHandle drops it, and the object goes when the last user does.
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "platform/win32.h"
+
+namespace standin {
+namespace detail {
+
+enum class HandleKind { Event, Thread, File };
+
+struct KernelObject {
+    explicit KernelObject(HandleKind k) : kind(k) {}
+    virtual ~KernelObject() = default;
+    KernelObject(const KernelObject &) = delete;
+    KernelObject &operator=(const KernelObject &) = delete;
+
+    const HandleKind kind;
+};
+
+// Events and threads: a thread is a manual-reset event that its own end sets.
+struct WaitableObject : KernelObject {
+    WaitableObject(HandleKind k, bool manual, bool initial)
+        : KernelObject(k), manualReset(manual), signalled(initial) {}
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    const bool manualReset;
+    bool signalled;
+};
+
+HANDLE AddHandle(std::shared_ptr<KernelObject> object);
+// Null when the handle is not open or is of another kind.
+std::shared_ptr<KernelObject> FindHandle(HANDLE handle, HandleKind kind);
+std::shared_ptr<WaitableObject> FindWaitable(HANDLE handle);
+
+}  // namespace detail
+}  // namespace standin

@@ -1,0 +1,209 @@
+// Locks, events, threads, Sleep and module references.
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <new>
+#include <thread>
+
+#include "standin/kernel_objects.h"
+#include "standin/resets.h"
+#include "standin/standin.h"
+
+using standin::detail::AddHandle;
+using standin::detail::FindWaitable;
+using standin::detail::HandleKind;
+using standin::detail::WaitableObject;
+
+namespace {
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION), "mutex fits the lock");
+static_assert(alignof(pthread_mutex_t) <= alignof(CRITICAL_SECTION), "mutex alignment");
+
+pthread_mutex_t *MutexIn(CRITICAL_SECTION *lock) {
+    return std::launder(reinterpret_cast<pthread_mutex_t *>(lock->opaque));
+}
+
+// A thread's run is a manual-reset event that stays clear until the
+// routine returns.
+struct ThreadObject : WaitableObject {
+    ThreadObject() : WaitableObject(HandleKind::Thread, true, false) {}
+};
+
+struct EventObject : WaitableObject {
+    EventObject(bool manual, bool initial) : WaitableObject(HandleKind::Event, manual, initial) {}
+};
+
+// What the new thread owns: its routine and its own reference to the
+// thread object, so that an early CloseHandle leaves it something to signal.
+struct ThreadStart {
+    LPTHREAD_START_ROUTINE routine;
+    void *parameter;
+    std::shared_ptr<ThreadObject> self;
+};
+
+void Signal(WaitableObject &object) {
+    {
+        std::lock_guard<std::mutex> hold(object.mutex);
+        object.signalled = true;
+    }
+    object.changed.notify_all();
+}
+
+void *RunThread(void *raw) {
+    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart *>(raw));
+    start->routine(start->parameter);
+    Signal(*start->self);
+    return nullptr;
+}
+
+struct SleepLog {
+    std::mutex mutex;
+    std::vector<DWORD> pauses;
+    bool real = true;
+};
+
+SleepLog &Sleeps() {
+    static SleepLog &log = *new SleepLog;  // never destroyed; see kernel_objects.cpp
+    return log;
+}
+
+std::atomic<int> moduleReferences{0};
+
+// Stands for the plug-in's own image; every module handle names it.
+char moduleImage;
+
+const DWORD kUnchangedRefcount = 0x00000002u;  // GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT
+
+}  // namespace
+
+// ---- critical sections ----
+
+// Windows critical sections may be entered again by their owner.
+void WINAPI InitializeCriticalSection(CRITICAL_SECTION *lock) {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(new (lock->opaque) pthread_mutex_t, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+void WINAPI EnterCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_lock(MutexIn(lock)); }
+
+void WINAPI LeaveCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_unlock(MutexIn(lock)); }
+
+void WINAPI DeleteCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_destroy(MutexIn(lock)); }
+
+// ---- events and threads ----
+
+HANDLE WINAPI CreateEventA(void *, BOOL manualReset, BOOL initialState, const char *) {
+    return AddHandle(std::make_shared<EventObject>(manualReset != FALSE, initialState != FALSE));
+}
+
+BOOL WINAPI SetEvent(HANDLE event) {
+    std::shared_ptr<WaitableObject> object = FindWaitable(event);
+    if (!object || object->kind != HandleKind::Event) return FALSE;
+    Signal(*object);
+    return TRUE;
+}
+
+// Detached at once: the thread object, not a join, tells when it ended.
+HANDLE WINAPI CreateThread(void *, SIZE_T, LPTHREAD_START_ROUTINE routine, void *parameter,
+                           DWORD creationFlags, DWORD *threadId) {
+    if (!routine || creationFlags != 0) return nullptr;  // no suspended start
+    auto self = std::make_shared<ThreadObject>();
+    auto *start = new ThreadStart{routine, parameter, self};
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, RunThread, start) != 0) {
+        delete start;
+        return nullptr;
+    }
+    pthread_detach(thread);
+    static std::atomic<DWORD> nextId{1};
+    if (threadId) *threadId = nextId++;
+    return AddHandle(self);
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    std::shared_ptr<WaitableObject> object = FindWaitable(handle);
+    if (!object) return WAIT_FAILED;
+    std::unique_lock<std::mutex> hold(object->mutex);
+    auto isSignalled = [&] { return object->signalled; };
+    if (milliseconds == INFINITE) {
+        object->changed.wait(hold, isSignalled);
+    } else {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        if (!object->changed.wait_until(hold, deadline, isSignalled)) return WAIT_TIMEOUT;
+    }
+    if (!object->manualReset) object->signalled = false;
+    return WAIT_OBJECT_0;
+}
+
+// ---- Sleep ----
+
+void WINAPI Sleep(DWORD milliseconds) {
+    SleepLog &log = Sleeps();
+    bool real;
+    {
+        std::lock_guard<std::mutex> hold(log.mutex);
+        log.pauses.push_back(milliseconds);
+        real = log.real;
+    }
+    if (real) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// ---- module references ----
+
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE) { return TRUE; }
+
+BOOL WINAPI GetModuleHandleExA(DWORD flags, const char *, HMODULE *module) {
+    if (!module) return FALSE;
+    *module = &moduleImage;
+    if (!(flags & kUnchangedRefcount)) ++moduleReferences;
+    return TRUE;
+}
+
+// The count may go below zero: a reference given back twice shows up there.
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    if (!module) return FALSE;
+    --moduleReferences;
+    return TRUE;
+}
+
+// On Windows this never returns: it unmaps the module and ends the thread.
+// Here it gives the reference back and returns, and the caller's own return
+// (the next statement of every thread routine that calls it) ends the thread.
+void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD) { FreeLibrary(module); }
+
+// ---- controls ----
+
+namespace standin {
+
+void SetRealSleep(bool really) {
+    SleepLog &log = Sleeps();
+    std::lock_guard<std::mutex> hold(log.mutex);
+    log.real = really;
+}
+
+std::vector<DWORD> SleepsRecorded() {
+    SleepLog &log = Sleeps();
+    std::lock_guard<std::mutex> hold(log.mutex);
+    return log.pauses;
+}
+
+int ModuleReferences() { return moduleReferences.load(); }
+
+namespace detail {
+
+void ResetSync() {
+    {
+        SleepLog &log = Sleeps();
+        std::lock_guard<std::mutex> hold(log.mutex);
+        log.pauses.clear();
+        log.real = true;
+    }
+    moduleReferences = 0;
+}
+
+}  // namespace detail
+}  // namespace standin

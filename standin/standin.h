@@ -1,0 +1,83 @@
+// Controls of the POSIX stand-in for the Windows subset, for native tests.
+//
+// The stand-in implements every function declared in src/platform/win32.h
+// on POSIX. Tests steer it through these functions: the module's file name,
+// the clock, whether Sleep really sleeps, and a scriptable WinHTTP double.
+#pragma once
+
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace standin {
+
+// Puts the stand-in back to its start state: no module path (GetModuleFileNameA
+// fails), the real clock, real sleeps, a WinHTTP double that answers 200 to
+// everything, and empty records. Call at the start of every test.
+void Reset();
+
+// The name GetModuleFileNameA reports for every module handle. Longer names
+// are cut like Windows does: the first size - 1 characters, result = size.
+void SetModulePath(const std::string &path);
+
+// A fixed clock for GetSystemTime; ClearClock() returns to the real one.
+void SetClock(const SYSTEMTIME &time);
+void ClearClock();
+
+// Sleep: when `really` is false it only records the pause and returns.
+void SetRealSleep(bool really);
+std::vector<DWORD> SleepsRecorded();
+
+// Module references taken by GetModuleHandleExA minus those given back by
+// FreeLibrary / FreeLibraryAndExitThread.
+int ModuleReferences();
+
+// Live handles of events, threads, files (CloseHandle not yet called).
+int OpenKernelHandles();
+
+// ---- WinHTTP double ----
+
+enum class HttpStep { Open, SetTimeouts, Connect, OpenRequest, Send, Receive, QueryStatus };
+
+struct HttpRequestRecord {
+    std::u16string userAgent;
+    std::u16string host;
+    INTERNET_PORT port = 0;
+    std::u16string verb;
+    std::u16string path;
+    DWORD openRequestFlags = 0;
+    bool redirectsDisabled = false;
+    int timeouts[4] = {0, 0, 0, 0};  // resolve, connect, send, receive
+    std::u16string headers;          // exactly the units passed, length as passed
+    std::string body;                // exactly the bytes passed
+    DWORD totalLength = 0;
+};
+
+// What one attempt sees. `failAt` makes that step report failure (null
+// handle or FALSE); `status` is what the status query answers; `stall`
+// runs inside the given step before it answers (e.g. sleep on a condition).
+struct HttpScript {
+    bool fail = false;
+    HttpStep failAt = HttpStep::Open;
+    DWORD status = 200;
+    HttpStep stallAt = HttpStep::Open;
+    std::function<void()> stall;
+};
+
+// Attempts take scripts in order; once they run out, `SetDefaultScript` applies.
+void QueueHttpScript(const HttpScript &script);
+void SetDefaultHttpScript(const HttpScript &script);
+
+// Every request that reached WinHttpSendRequest, in order.
+std::vector<HttpRequestRecord> HttpRequests();
+// Every WinHTTP call made, by name, in order ("WinHttpOpen", ...,
+// "WinHttpCloseHandle(request)", "WinHttpCloseHandle(connection)", ...).
+std::vector<std::string> HttpCalls();
+// WinHTTP handles opened and not yet closed.
+int OpenHttpHandles();
+
+}  // namespace standin

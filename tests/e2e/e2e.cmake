@@ -1,0 +1,34 @@
+# The product DLL end to end under Wine: real kernel32 and WinHTTP, the test
+# client, and a real HTTP server on loopback. Each test_*.py module is one
+# ctest test; all share one Wine prefix inside the build tree, created
+# before them and whose Wine server is ended after them.
+if(NOT ZDB_WIN_BUILD_DIR)
+  return()
+endif()
+
+find_program(ZDB_PYTHON NAMES python3 REQUIRED)
+set(ZDB_E2E_WORK ${CMAKE_BINARY_DIR}/e2e-work)
+set(ZDB_E2E_ENV
+  ZDB_WIN_BUILD=${ZDB_WIN_BUILD_DIR}
+  ZDB_E2E_WORK=${ZDB_E2E_WORK}
+  WINEPREFIX=${ZDB_E2E_WORK}/prefix
+  WINEDEBUG=-all
+  WINEDLLOVERRIDES=mscoree,mshtml=)
+
+add_test(NAME e2e_wine_prefix
+  COMMAND ${CMAKE_COMMAND} -E env ${ZDB_E2E_ENV}
+          sh -c "mkdir -p '${ZDB_E2E_WORK}' && wineboot -i && wineserver -w")
+set_tests_properties(e2e_wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+
+add_test(NAME e2e_wine_server_end
+  COMMAND ${CMAKE_COMMAND} -E env ${ZDB_E2E_ENV} sh -c "wineserver -k || true")
+set_tests_properties(e2e_wine_server_end PROPERTIES FIXTURES_CLEANUP wine)
+
+file(GLOB ZDB_E2E_MODULES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/test_*.py)
+foreach(module IN LISTS ZDB_E2E_MODULES)
+  get_filename_component(name ${module} NAME_WE)
+  add_test(NAME e2e_${name}
+    COMMAND ${CMAKE_COMMAND} -E env ${ZDB_E2E_ENV} ${ZDB_PYTHON} -m unittest -v ${name}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
+endforeach()
