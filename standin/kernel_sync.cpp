@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <new>
 #include <thread>
 
@@ -61,6 +62,7 @@ struct SleepLog {
     std::mutex mutex;
     std::vector<DWORD> pauses;
     bool real = true;
+    std::function<void(DWORD)> hook;
 };
 
 SleepLog &Sleeps() {
@@ -144,11 +146,14 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 void WINAPI Sleep(DWORD milliseconds) {
     SleepLog &log = Sleeps();
     bool real;
+    std::function<void(DWORD)> hook;
     {
         std::lock_guard<std::mutex> hold(log.mutex);
         log.pauses.push_back(milliseconds);
         real = log.real;
+        hook = log.hook;
     }
+    if (hook) hook(milliseconds);  // outside the lock: a hook may call back in
     if (real) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
@@ -191,6 +196,12 @@ std::vector<DWORD> SleepsRecorded() {
     return log.pauses;
 }
 
+void SetSleepHook(std::function<void(DWORD)> hook) {
+    SleepLog &log = Sleeps();
+    std::lock_guard<std::mutex> hold(log.mutex);
+    log.hook = std::move(hook);
+}
+
 int ModuleReferences() { return moduleReferences.load(); }
 
 namespace detail {
@@ -201,6 +212,7 @@ void ResetSync() {
         std::lock_guard<std::mutex> hold(log.mutex);
         log.pauses.clear();
         log.real = true;
+        log.hook = nullptr;
     }
     moduleReferences = 0;
 }

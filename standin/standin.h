@@ -31,6 +31,8 @@ void ClearClock();
 // Sleep: when `really` is false it only records the pause and returns.
 void SetRealSleep(bool really);
 std::vector<DWORD> SleepsRecorded();
+// Runs inside every Sleep, on the sleeping thread, before it sleeps (if it does).
+void SetSleepHook(std::function<void(DWORD)> hook);
 
 // Module references taken by GetModuleHandleExA minus those given back by
 // FreeLibrary / FreeLibraryAndExitThread.

@@ -31,6 +31,6 @@ void CBridgePlugIn::OnFlightPlanControllerAssignedDataUpdate(CFlightPlan flightP
         planDestination = flightPlan.GetFlightPlanData().GetDestination();
     ComposeStandEvent(message, planDestination, event);
 
-    if (!QualifiesForQueue(message.kind, event, settings.airports)) return;
-    queue.Push(event, log);
+    if (!QualifiesForQueue(message.kind, event, core.settings.airports)) return;
+    core.queue.Push(event, core.log);
 }

@@ -1,7 +1,7 @@
 #include "delivery/delivery_worker.h"
 
 #include "delivery/json_writer.h"
-#include "shell/bridge_plugin.h"
+#include "shell/bridge_core.h"
 #include "text/text.h"
 
 namespace {
@@ -40,13 +40,13 @@ void RefuseRedirects(HINTERNET request) {
     WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
 }
 
-bool Exchange(const CBridgePlugIn &plugin, char (&body)[kBodyCapacity], uint32_t &status) {
+bool Exchange(const BridgeCore &core, char (&body)[kBodyCapacity], uint32_t &status) {
     WCHAR host[256];
     WCHAR path[1536];
     WCHAR token[256];
-    const EndpointAddress &endpoint = plugin.endpointAddress;
+    const EndpointAddress &endpoint = core.endpointAddress;
     if (!Widen(endpoint.host, host) || !Widen(endpoint.path, path) ||
-        !Widen(plugin.settings.token, token))
+        !Widen(core.settings.token, token))
         return false;
 
     AttemptHandles handles;
@@ -79,21 +79,21 @@ bool Exchange(const CBridgePlugIn &plugin, char (&body)[kBodyCapacity], uint32_t
     return true;
 }
 
-void Deliver(CBridgePlugIn &plugin, const StandEvent &event) {
+void Deliver(BridgeCore &core, const StandEvent &event) {
     for (uint32_t attempt = 1; attempt <= kAttemptsPerEvent; ++attempt) {
         uint32_t status = 0;
-        if (AttemptDelivery(plugin, event, status)) {
-            plugin.LogEvent("Delivered", event, status);
+        if (AttemptDelivery(core, event, status)) {
+            core.LogEvent("Delivered", event, status);
             return;
         }
-        plugin.LogEvent("Delivery failed", event, status);
+        core.LogEvent("Delivery failed", event, status);
         if (attempt == kAttemptsPerEvent) {
-            if (!plugin.stopRequested.IsSet()) plugin.LogEvent("Event abandoned", event, 0);
+            if (!core.stopRequested.IsSet()) core.LogEvent("Event abandoned", event, 0);
             return;
         }
-        if (plugin.stopRequested.IsSet()) return;
+        if (core.stopRequested.IsSet()) return;
         Sleep(500u << attempt);  // 1000, 2000, 4000 ms; the stop flag does not cut it short
-        if (plugin.stopRequested.IsSet()) return;
+        if (core.stopRequested.IsSet()) return;
     }
 }
 
@@ -111,7 +111,7 @@ uint32_t BuildHeaderBlock(WCHAR (&block)[kHeaderBlockCapacity], const WCHAR *tok
     return n;
 }
 
-bool AttemptDelivery(const CBridgePlugIn &plugin, const StandEvent &event, uint32_t &status) {
+bool AttemptDelivery(const BridgeCore &core, const StandEvent &event, uint32_t &status) {
     status = 0;
     JsonWriter writer;
     BuildEventBody(event, writer);
@@ -119,32 +119,32 @@ bool AttemptDelivery(const CBridgePlugIn &plugin, const StandEvent &event, uint3
     char body[kBodyCapacity];
     PrepareSendBuffer(writer, body);
     uint32_t answered = 0;
-    if (!Exchange(plugin, body, answered)) return false;
+    if (!Exchange(core, body, answered)) return false;
     status = answered;
     return status >= 200 && status <= 299;
 }
 
-void DeliverUntilStopped(CBridgePlugIn &plugin) {
-    while (!plugin.stopRequested.IsSet()) {
+void DeliverUntilStopped(BridgeCore &core) {
+    while (!core.stopRequested.IsSet()) {
         StandEvent event;
-        if (!plugin.queue.TryPop(event)) {
-            WaitForSingleObject(plugin.queue.wakeEvent, kIdleWaitMs);
+        if (!core.queue.TryPop(event)) {
+            WaitForSingleObject(core.queue.wakeEvent, kIdleWaitMs);
             continue;
         }
         // Taken just as the unload began: dropped without a line, like
         // every event still queued.
-        if (plugin.stopRequested.IsSet()) break;
-        Deliver(plugin, event);
+        if (core.stopRequested.IsSet()) break;
+        Deliver(core, event);
     }
 }
 
 DWORD WINAPI RunDeliveryWorker(void *parameter) {
-    CBridgePlugIn &plugin = *static_cast<CBridgePlugIn *>(parameter);
-    DeliverUntilStopped(plugin);
-    // Once the flag is clear the object's place may be reused by a new load;
-    // nothing of the object is touched after it.
-    HMODULE module = plugin.workerModule;
-    plugin.workerRunning->Set(false);
+    BridgeCore &core = *static_cast<BridgeCore *>(parameter);
+    DeliverUntilStopped(core);
+    // Once the flag is clear a new load may reuse `core`; nothing of it is
+    // touched after that.
+    HMODULE module = core.workerModule;
+    core.workerRunning.Set(false);
     FreeLibraryAndExitThread(module, 0);  // on Windows it does not return
     return 0;
 }

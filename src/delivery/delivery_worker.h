@@ -9,23 +9,23 @@
 #include "capture/stand_event.h"
 #include "platform/win32.h"
 
-class CBridgePlugIn;
+struct BridgeCore;
 
 const uint32_t kAttemptsPerEvent = 4;
 const DWORD kIdleWaitMs = 1000;
 const uint32_t kHeaderBlockCapacity = 512;
 
-// The thread routine; its argument is the plug-in object. Returns when it
-// sees the stop flag, giving back the module reference taken for it.
-DWORD WINAPI RunDeliveryWorker(void *plugin);
+// The thread routine; its argument is the plug-in's BridgeCore. Returns when
+// it sees the stop flag, giving back the module reference taken for it.
+DWORD WINAPI RunDeliveryWorker(void *core);
 
 // The loop of RunDeliveryWorker without the thread's start and end.
-void DeliverUntilStopped(CBridgePlugIn &plugin);
+void DeliverUntilStopped(BridgeCore &core);
 
 // One attempt: builds the body, opens session, connection and request,
 // posts, reads the status. Success is a status of 200..299. `status` stays
 // 0 when none was read. Every handle is closed before it returns.
-bool AttemptDelivery(const CBridgePlugIn &plugin, const StandEvent &event, uint32_t &status);
+bool AttemptDelivery(const BridgeCore &core, const StandEvent &event, uint32_t &status);
 
 // "Content-Type: application/json\r\nAuthorization: Bearer <token>\r\n";
 // returns its length in units without the NUL.

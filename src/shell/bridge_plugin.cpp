@@ -12,59 +12,59 @@ const char kUnloadedMessage[] = "Bridge unloaded";
 
 }  // namespace
 
-CBridgePlugIn::CBridgePlugIn()
+CBridgePlugIn::CBridgePlugIn(BridgeCore &core_)
     : CPlugIn(EuroScopePlugIn::COMPATIBILITY_CODE, "ZELTAN DOK Bridge", "0.1.0",
-              "ZELTAN DOK Bridge developers", "Copyright (c) 2026 ZELTAN") {}
+              "ZELTAN DOK Bridge developers", "Copyright (c) 2026 ZELTAN"),
+      core(core_) {}
 
 CBridgePlugIn::~CBridgePlugIn() {
     Shutdown();
     ForgetLiveObject(this);
 }
 
-void CBridgePlugIn::Initialise(AtomicFlag *workerRunning_) {
-    stopRequested.Set(false);
+void CBridgePlugIn::Initialise(bool mayStartWorker) {
+    core.stopRequested.Set(false);
     enabled = false;
-    queue.head = 0;
-    queue.count = 0;
-    queue.wakeEvent = nullptr;
+    core.queue.head = 0;
+    core.queue.count = 0;
+    core.queue.wakeEvent = nullptr;
     workerThread = nullptr;
-    workerModule = nullptr;
-    workerRunning = workerRunning_;
+    core.workerModule = nullptr;
     stopWaitMs = kWorkerStopWaitMs;
 
-    InitializeCriticalSection(&queue.lock);
-    InitializeCriticalSection(&log.lock);
+    InitializeCriticalSection(&core.queue.lock);
+    InitializeCriticalSection(&core.log.lock);
     shutdownPending = true;
 
     MakeSiblingPath(settingsPath, ".ini");
-    MakeSiblingPath(log.path, ".log");
-    LoadBridgeSettings(settingsPath, settings);
+    MakeSiblingPath(core.log.path, ".log");
+    LoadBridgeSettings(settingsPath, core.settings);
 
-    if (ParseEndpointAddress(settings.endpoint, endpointAddress) &&
-        text::Length(settings.token) >= kMinimumTokenLength) {
+    if (ParseEndpointAddress(core.settings.endpoint, core.endpointAddress) &&
+        text::Length(core.settings.token) >= kMinimumTokenLength && mayStartWorker) {
         enabled = StartWorker();
     }
     Log(enabled ? kLoadedMessage : kDisabledMessage);
 }
 
 bool CBridgePlugIn::StartWorker() {
-    if (!workerRunning) return false;  // no free place for a worker
-    queue.wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!queue.wakeEvent) return false;
+    core.queue.wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!core.queue.wakeEvent) return false;
 
     // The worker holds its own reference to this module, so that a client
     // that frees the module while the worker is still inside a network call
     // cannot unmap the code it runs. Taken here, before the thread exists;
     // the worker gives it back as its last act.
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<const char *>(&RunDeliveryWorker), &workerModule))
+                            reinterpret_cast<const char *>(&RunDeliveryWorker),
+                            &core.workerModule))
         return false;
-    workerRunning->Set(true);
-    workerThread = CreateThread(nullptr, 0, RunDeliveryWorker, this, 0, nullptr);
+    core.workerRunning.Set(true);
+    workerThread = CreateThread(nullptr, 0, RunDeliveryWorker, &core, 0, nullptr);
     if (!workerThread) {
-        workerRunning->Set(false);
-        FreeLibrary(workerModule);
-        workerModule = nullptr;
+        core.workerRunning.Set(false);
+        FreeLibrary(core.workerModule);
+        core.workerModule = nullptr;
         return false;
     }
     return true;
@@ -74,8 +74,8 @@ void CBridgePlugIn::Shutdown() {
     if (!shutdownPending) return;  // never initialised, or already shut down
     shutdownPending = false;
 
-    stopRequested.Set(true);
-    if (queue.wakeEvent) SetEvent(queue.wakeEvent);
+    core.stopRequested.Set(true);
+    if (core.queue.wakeEvent) SetEvent(core.queue.wakeEvent);
     bool workerEnded = true;
     if (workerThread) workerEnded = WaitForSingleObject(workerThread, stopWaitMs) == WAIT_OBJECT_0;
     Log(kUnloadedMessage);
@@ -85,13 +85,13 @@ void CBridgePlugIn::Shutdown() {
         workerThread = nullptr;
     }
     // A worker still running past the wait keeps using the wake event and
-    // both locks until it sees the stop flag; they are left to it, and this
-    // storage is not reused until the worker says it is gone.
+    // both locks until it sees the stop flag; they are left to it, and the
+    // shared state is not reused until the worker says it is gone.
     if (!workerEnded) return;
-    if (queue.wakeEvent) {
-        CloseHandle(queue.wakeEvent);
-        queue.wakeEvent = nullptr;
+    if (core.queue.wakeEvent) {
+        CloseHandle(core.queue.wakeEvent);
+        core.queue.wakeEvent = nullptr;
     }
-    DeleteCriticalSection(&log.lock);
-    DeleteCriticalSection(&queue.lock);
+    DeleteCriticalSection(&core.log.lock);
+    DeleteCriticalSection(&core.queue.lock);
 }

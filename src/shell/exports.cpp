@@ -1,6 +1,5 @@
 // The module's entry point and the two functions the client looks up by
 // their decorated names.
-#include "platform/atomic_flag.h"
 #include "platform/placement_new.h"
 #include "platform/win32.h"
 #include "sdk/EuroScopePlugIn.h"
@@ -26,7 +25,7 @@ const int kWorkerPlaces = 2;
 
 struct ObjectPlace {
     alignas(CBridgePlugIn) unsigned char storage[sizeof(CBridgePlugIn)];
-    AtomicFlag workerRunning;
+    BridgeCore core;
 };
 
 HMODULE g_module;
@@ -35,7 +34,7 @@ CBridgePlugIn *g_liveObject;
 
 ObjectPlace &FreePlace() {
     for (int i = 0; i < kWorkerPlaces; ++i)
-        if (!g_places[i].workerRunning.IsSet()) return g_places[i];
+        if (!g_places[i].core.workerRunning.IsSet()) return g_places[i];
     return g_places[kWorkerPlaces];
 }
 
@@ -57,9 +56,8 @@ extern "C" BOOL WINAPI DllMain(HMODULE module, DWORD reason, void *) {
 
 ZDB_EXPORT void EuroScopePlugInInit(EuroScopePlugIn::CPlugIn **ppPlugInInstance) {
     ObjectPlace &place = FreePlace();
-    CBridgePlugIn *object = new (place.storage) CBridgePlugIn();
-    bool mayStartWorker = &place != &g_places[kWorkerPlaces];
-    object->Initialise(mayStartWorker ? &place.workerRunning : nullptr);
+    CBridgePlugIn *object = new (place.storage) CBridgePlugIn(place.core);
+    object->Initialise(&place != &g_places[kWorkerPlaces]);
     g_liveObject = object;
     *ppPlugInInstance = object;
 }

@@ -22,11 +22,11 @@ protected:
     std::vector<StandEvent> Drain() {
         std::vector<StandEvent> events;
         StandEvent e;
-        while (bridge->queue.TryPop(e)) events.push_back(e);
+        while (bridge->core.queue.TryPop(e)) events.push_back(e);
         return events;
     }
 
-    void Set(const char *airports) { snprintf(bridge->settings.airports, 64, "%s", airports); }
+    void Set(const char *airports) { snprintf(bridge->core.settings.airports, 64, "%s", airports); }
 
     CBridgePlugIn *bridge = nullptr;
     HostFlightPlan plan;
