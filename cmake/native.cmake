@@ -36,6 +36,12 @@ set_tests_properties(unit_asan PROPERTIES
   ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1")
 set_tests_properties(unit_tsan PROPERTIES ENVIRONMENT "TSAN_OPTIONS=halt_on_error=1")
 
+# Heap allocations counted by replacing malloc: only without sanitizers.
+add_executable(alloc_tests ${PROJECT_SOURCE_DIR}/tests/alloc/capture_alloc_test.cpp
+                           ${PROJECT_SOURCE_DIR}/tests/unit/test_support.cpp)
+target_link_libraries(alloc_tests PRIVATE bridge_plain GTest::gtest GTest::gtest_main)
+add_test(NAME unit_alloc COMMAND alloc_tests --gtest_brief=1)
+
 include(${PROJECT_SOURCE_DIR}/fuzz/fuzz.cmake OPTIONAL)
 include(${PROJECT_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
 include(${PROJECT_SOURCE_DIR}/bench/bench.cmake OPTIONAL)

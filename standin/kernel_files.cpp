@@ -47,6 +47,7 @@ ModuleName &Name() {
 // than doing something Windows would not.
 HANDLE WINAPI CreateFileA(const char *fileName, DWORD access, DWORD, void *, DWORD disposition,
                           DWORD, HANDLE) {
+    standin::detail::KernelAllocation kernel;
     if (!fileName || access != GENERIC_WRITE || disposition != OPEN_ALWAYS)
         return INVALID_HANDLE_VALUE;
     int fd = open(fileName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);

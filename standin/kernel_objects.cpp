@@ -24,6 +24,8 @@ HandleTable &Table() {
 
 }  // namespace
 
+thread_local int KernelAllocation::depth = 0;
+
 HANDLE AddHandle(std::shared_ptr<KernelObject> object) {
     HANDLE handle = object.get();
     HandleTable &table = Table();
@@ -59,6 +61,8 @@ void ResetHandles() {
 
 }  // namespace detail
 
+bool InsideKernelAllocation() { return detail::KernelAllocation::Active(); }
+
 int OpenKernelHandles() {
     detail::HandleTable &table = detail::Table();
     std::lock_guard<std::mutex> hold(table.mutex);
@@ -70,6 +74,7 @@ int OpenKernelHandles() {
 // The object's own destructor does what its kind needs (a file closes its
 // descriptor); it runs outside the table's lock, and only once nobody uses it.
 BOOL WINAPI CloseHandle(HANDLE handle) {
+    standin::detail::KernelAllocation kernel;
     std::shared_ptr<standin::detail::KernelObject> closing;
     standin::detail::HandleTable &table = standin::detail::Table();
     {

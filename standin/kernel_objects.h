@@ -37,6 +37,19 @@ struct WaitableObject : KernelObject {
 };
 
 HANDLE AddHandle(std::shared_ptr<KernelObject> object);
+
+// Marks, for the current thread, heap use that stands for what Windows keeps
+// in the kernel (handle objects), so that tests counting the product's own
+// allocations can leave it out.
+class KernelAllocation {
+public:
+    KernelAllocation() { ++depth; }
+    ~KernelAllocation() { --depth; }
+    static bool Active() { return depth > 0; }
+
+private:
+    static thread_local int depth;
+};
 // Null when the handle is not open or is of another kind.
 std::shared_ptr<KernelObject> FindHandle(HANDLE handle, HandleKind kind);
 std::shared_ptr<WaitableObject> FindWaitable(HANDLE handle);

@@ -99,6 +99,7 @@ void WINAPI DeleteCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_destro
 // ---- events and threads ----
 
 HANDLE WINAPI CreateEventA(void *, BOOL manualReset, BOOL initialState, const char *) {
+    standin::detail::KernelAllocation kernel;
     return AddHandle(std::make_shared<EventObject>(manualReset != FALSE, initialState != FALSE));
 }
 
@@ -113,6 +114,7 @@ BOOL WINAPI SetEvent(HANDLE event) {
 HANDLE WINAPI CreateThread(void *, SIZE_T, LPTHREAD_START_ROUTINE routine, void *parameter,
                            DWORD creationFlags, DWORD *threadId) {
     if (!routine || creationFlags != 0) return nullptr;  // no suspended start
+    standin::detail::KernelAllocation kernel;
     auto self = std::make_shared<ThreadObject>();
     auto *start = new ThreadStart{routine, parameter, self};
     pthread_t thread;

@@ -41,6 +41,11 @@ int ModuleReferences();
 // Live handles of events, threads, files (CloseHandle not yet called).
 int OpenKernelHandles();
 
+// True while this thread is inside the stand-in's own heap use for kernel
+// objects (opening or closing a handle): a real Windows process would not
+// allocate there, so allocation counts of the product leave it out.
+bool InsideKernelAllocation();
+
 // ---- WinHTTP double ----
 
 enum class HttpStep { Open, SetTimeouts, Connect, OpenRequest, Send, Receive, QueryStatus };
