@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   clang-14 clang lld-14 lld llvm-14 llvm libclang-rt-14-dev   # both builds, sanitizers, libFuzzer
   cmake ninja-build                                          # build
-  libgtest-dev libbenchmark-dev                              # unit tests, benchmarks
+  libgtest-dev libbenchmark-dev nlohmann-json3-dev           # unit tests, benchmarks, fuzzers
   python3 openssl ca-certificates zip                        # receiver, test certificates, release
   wine wine32:i386                                           # the product under test
 )

@@ -1,0 +1,32 @@
+// Any verb, event and status: the event line stays within 511 characters
+// and says exactly what a plain string model of the line says.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "diag/log_file.h"
+#include "fuzz/fuzz_event.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < sizeof(StandEvent) + 4) return 0;
+    StandEvent event = EventFromBytes(data, size);
+    uint32_t status;
+    memcpy(&status, data + sizeof event, 4);
+    std::string verb(reinterpret_cast<const char *>(data) + sizeof event + 4,
+                     size - sizeof event - 4);
+    verb = verb.c_str();  // an embedded NUL ends the verb
+
+    char line[kEventLineCapacity];
+    memset(line, 0x55, sizeof line);
+    BuildEventLine(line, verb.c_str(), event, status);
+
+    std::string model = verb + " " + event.action + " " + event.callsign;
+    if (event.destination[0]) model += std::string(" ") + event.destination;
+    if (event.stand[0]) model += std::string(" ") + event.stand;
+    if (status) model += " (HTTP " + std::to_string(status) + ")";
+    model = model.substr(0, kEventLineCapacity - 1);
+    if (strnlen(line, sizeof line) == sizeof line || model != line) abort();
+    return 0;
+}
