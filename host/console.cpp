@@ -24,7 +24,7 @@ ConsoleLine &ConsoleLine::Escaped(const char *s) {
     static const char kHex[] = "0123456789ABCDEF";
     for (; *s; ++s) {
         unsigned char c = static_cast<unsigned char>(*s);
-        if (c >= 32 && c <= 126 && c != '\\') {
+        if (c >= 32 && c <= 126) {
             text_.Append(static_cast<char>(c));
         } else {
             text_.Append('\\');

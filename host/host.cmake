@@ -10,8 +10,9 @@ zdb_link(host_sdk EuroScopePlugInDll.dll host_sdk_objects
   /implib:${CMAKE_BINARY_DIR}/lib/EuroScopePlugInDll_host.lib)
 
 add_library(host_runner_objects OBJECT
-  host/runner_main.cpp host/scenario.cpp host/console.cpp
-  src/text/text.cpp src/platform/runtime.cpp)
+  host/runner_main.cpp host/scenario.cpp host/console.cpp host/check.cpp
+  src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
+  src/platform/runtime.cpp)
 target_include_directories(host_runner_objects PRIVATE src ${PROJECT_SOURCE_DIR})
 target_compile_options(host_runner_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
 zdb_link(host_runner ZeltanDokTestClient.exe host_runner_objects

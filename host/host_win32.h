@@ -21,6 +21,8 @@ extern "C" {
 ZDB_WINAPI_IMPORT void WINAPI ExitProcess(UINT exitCode);
 ZDB_WINAPI_IMPORT char *WINAPI GetCommandLineA(void);
 ZDB_WINAPI_IMPORT DWORD WINAPI GetFileSize(HANDLE file, DWORD *sizeHigh);
+ZDB_WINAPI_IMPORT DWORD WINAPI GetFullPathNameA(const char *fileName, DWORD size, char *buffer,
+                                                char **filePart);
 ZDB_WINAPI_IMPORT DWORD WINAPI GetLastError(void);
 ZDB_WINAPI_IMPORT FARPROC WINAPI GetProcAddress(HMODULE module, const char *name);
 ZDB_WINAPI_IMPORT HANDLE WINAPI GetStdHandle(DWORD which);

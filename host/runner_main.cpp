@@ -3,6 +3,8 @@
 // the virtual table, exit, FreeLibrary) and replays a scenario file.
 //
 //   ZeltanDokTestClient.exe <plug-in.dll> <scenario.txt>
+//   ZeltanDokTestClient.exe check <settings.ini>
+#include "host/check.h"
 #include "host/console.h"
 #include "host/handles.h"
 #include "host/host_state.h"
@@ -304,9 +306,12 @@ uint32_t SplitCommandLine(char *p, char **arguments, uint32_t capacity) {
 int Run() {
     char *arguments[4];
     uint32_t count = SplitCommandLine(GetCommandLineA(), arguments, 4);
+    if (count == 3 && SameText(arguments[1], "check")) return host::CheckSettings(arguments[2]);
     if (count != 3) {
         ConsoleLine out;
         out << "usage: ZeltanDokTestClient.exe <plug-in.dll> <scenario.txt>";
+        out.Print();
+        out << "       ZeltanDokTestClient.exe check <settings.ini>";
         out.Print();
         return 2;
     }

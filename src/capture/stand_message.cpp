@@ -77,17 +77,20 @@ void ComposeStandEvent(const StandMessage &message, const char *planDestination,
     }
 }
 
+bool NextAirportCode(const char *&cursor, char (&code)[8]) {
+    while (*cursor && IsAirportSeparator(static_cast<unsigned char>(*cursor))) ++cursor;
+    if (*cursor == '\0') return false;
+    const char *start = cursor;
+    while (*cursor && !IsAirportSeparator(static_cast<unsigned char>(*cursor))) ++cursor;
+    text::TrimmedUpperCopy(code, sizeof code, start, static_cast<uint32_t>(cursor - start));
+    return true;
+}
+
 bool AirportListed(const char *airports, const char *destination) {
-    const char *p = airports;
-    for (;;) {
-        while (*p && IsAirportSeparator(static_cast<unsigned char>(*p))) ++p;
-        if (*p == '\0') return false;
-        const char *start = p;
-        while (*p && !IsAirportSeparator(static_cast<unsigned char>(*p))) ++p;
-        char code[kAirportCodeLength + 1];
-        text::TrimmedUpperCopy(code, sizeof code, start, static_cast<uint32_t>(p - start));
+    char code[kAirportCodeLength + 1];
+    for (const char *cursor = airports; NextAirportCode(cursor, code);)
         if (SameCode(code, destination, kAirportCodeLength)) return true;
-    }
+    return false;
 }
 
 bool QualifiesForQueue(StandMessageKind kind, const StandEvent &event, const char *airports) {

@@ -33,3 +33,7 @@ bool QualifiesForQueue(StandMessageKind kind, const StandEvent &event, const cha
 // True when `destination` equals one of the codes of `airports` (separated
 // by runs of TAB, LF, CR, SPACE, ',' and ';'), both cut to 7 bytes.
 bool AirportListed(const char *airports, const char *destination);
+
+// The next code of an airport list, upper-cased and cut to 7 bytes, moving
+// `cursor` past it; false when the list holds no more codes.
+bool NextAirportCode(const char *&cursor, char (&code)[8]);

@@ -36,6 +36,10 @@ bool ParsePort(const char *digits, uint16_t &port) {
 }  // namespace
 
 bool ParseEndpointAddress(const char *endpoint, EndpointAddress &address) {
+    return JudgeEndpointAddress(endpoint, address) == EndpointVerdict::Accepted;
+}
+
+EndpointVerdict JudgeEndpointAddress(const char *endpoint, EndpointAddress &address) {
     address.secure = 0;
     address.port = 0;
     address.host[0] = '\0';
@@ -48,15 +52,17 @@ bool ParseEndpointAddress(const char *endpoint, EndpointAddress &address) {
         authority = endpoint + 8;
     } else if (StartsWith(endpoint, "http://") && IsPlainLoopback(endpoint + 7)) {
         authority = endpoint + 7;
+    } else if (StartsWith(endpoint, "http://")) {
+        return EndpointVerdict::PlainNotLoopback;
     } else {
-        return false;
+        return endpoint[0] ? EndpointVerdict::BadScheme : EndpointVerdict::Empty;
     }
 
     uint32_t span = 0;
     while (authority[span] && authority[span] != '/') {
-        if (++span > kLongestAuthority) return false;  // refused, never cut
+        if (++span > kLongestAuthority) return EndpointVerdict::AuthorityTooLong;  // never cut
     }
-    if (span == 0) return false;
+    if (span == 0) return EndpointVerdict::NoAuthority;
 
     text::TrimmedCopy(address.host, sizeof address.host, authority, span);
     const char *pathStart = authority + span;
@@ -70,8 +76,9 @@ bool ParseEndpointAddress(const char *endpoint, EndpointAddress &address) {
         char portText[kPortTextCapacity];
         text::TrimmedCopy(portText, colon + 1);
         *colon = '\0';
-        if (!ParsePort(portText, address.port)) return false;
+        if (!ParsePort(portText, address.port)) return EndpointVerdict::BadPort;
         break;
     }
-    return address.host[0] != '\0' && address.path[0] != '\0';
+    if (address.host[0] == '\0' || address.path[0] == '\0') return EndpointVerdict::EmptyHost;
+    return EndpointVerdict::Accepted;
 }

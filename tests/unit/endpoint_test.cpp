@@ -82,6 +82,29 @@ TEST(Endpoint, RefusedShapes) {
     }
 }
 
+TEST(Endpoint, VerdictNamesTheRuleThatFailed) {
+    struct Case {
+        std::string endpoint;
+        EndpointVerdict verdict;
+    } cases[] = {
+        {"", EndpointVerdict::Empty},
+        {"ftp://example.com", EndpointVerdict::BadScheme},
+        {"HTTPS://example.com", EndpointVerdict::BadScheme},
+        {"http://example.com:80/x", EndpointVerdict::PlainNotLoopback},
+        {"http://127.0.0.1/x", EndpointVerdict::PlainNotLoopback},
+        {"https:///x", EndpointVerdict::NoAuthority},
+        {"https://" + std::string(256, 'a'), EndpointVerdict::AuthorityTooLong},
+        {"https://example.com:99999", EndpointVerdict::BadPort},
+        {"http://127.0.0.1:/x", EndpointVerdict::BadPort},
+        {"https://:8443", EndpointVerdict::EmptyHost},
+        {"https://example.com", EndpointVerdict::Accepted},
+    };
+    for (const Case &c : cases) {
+        EndpointAddress a;
+        EXPECT_EQ(JudgeEndpointAddress(c.endpoint.c_str(), a), c.verdict) << c.endpoint;
+    }
+}
+
 TEST(Endpoint, LongPathsAreCutToTheirField) {
     std::string endpoint = "https://example.com/" + std::string(1599, 'p');
     EndpointAddress a;

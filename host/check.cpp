@@ -1,0 +1,120 @@
+#include "host/check.h"
+
+#include "capture/stand_message.h"
+#include "host/console.h"
+#include "host/host_win32.h"
+#include "shell/endpoint.h"
+#include "shell/settings.h"
+#include "text/text.h"
+
+namespace host {
+
+namespace {
+
+const uint32_t kMinimumTokenLength = 32;  // the plug-in's own rule
+
+const char *Explain(EndpointVerdict verdict) {
+    switch (verdict) {
+    case EndpointVerdict::Accepted: return "accepted";
+    case EndpointVerdict::Empty: return "the Endpoint key is missing or empty";
+    case EndpointVerdict::BadScheme:
+        return "the endpoint must begin with https:// (lower case), or http:// for this machine";
+    case EndpointVerdict::PlainNotLoopback:
+        return "plain http:// is only allowed to localhost or 127.0.0.1, with a port "
+               "(http://127.0.0.1:8080/path); use https:// for any other host";
+    case EndpointVerdict::NoAuthority: return "there is no host after the scheme";
+    case EndpointVerdict::AuthorityTooLong:
+        return "the host and port are 256 characters or longer";
+    case EndpointVerdict::BadPort: return "the port must be a number from 1 to 65535";
+    case EndpointVerdict::EmptyHost: return "the host name is empty";
+    }
+    return "refused";
+}
+
+void Say(const char *a, const char *b = nullptr, const char *c = nullptr) {
+    ConsoleLine out;
+    out << a;
+    if (b) out.Escaped(b);
+    if (c) out << c;
+    out.Print();
+}
+
+bool FileExists(const char *path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+void SayAirports(const char *airports) {
+    ConsoleLine out;
+    out << "  airports: ";
+    out.Escaped(airports);
+    out << " -> codes:";
+    char code[8];
+    uint32_t count = 0;
+    for (const char *cursor = airports; NextAirportCode(cursor, code); ++count) {
+        out << ' ';
+        out.Escaped(code);
+    }
+    if (count == 0) out << " none: only stand messages without an airport would be sent";
+    out.Print();
+}
+
+BridgeSettings g_settings;
+EndpointAddress g_address;
+
+}  // namespace
+
+int CheckSettings(const char *path) {
+    // The profile reader looks for a bare name in the Windows folder; the
+    // plug-in always passes a full path, so the check does too.
+    char fullPath[260];
+    DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
+    if (length == 0 || length >= sizeof fullPath) {
+        Say("refused: the settings path is too long or invalid: ", path);
+        return 1;
+    }
+    Say("settings file: ", fullPath);
+    if (!FileExists(fullPath)) {
+        Say("refused: there is no settings file at that path (it must sit beside the DLL, "
+            "named like it with .ini)");
+        return 1;
+    }
+    LoadBridgeSettings(fullPath, g_settings);
+    Say("  endpoint: ", g_settings.endpoint);
+    EndpointVerdict verdict = JudgeEndpointAddress(g_settings.endpoint, g_address);
+    bool ok = verdict == EndpointVerdict::Accepted;
+    if (ok) {
+        ConsoleLine out;
+        out << "  host: ";
+        out.Escaped(g_address.host);
+        out << "  port: " << static_cast<uint32_t>(g_address.port)
+            << (g_address.secure ? " (TLS)" : " (plain HTTP, this machine only)") << "  path: ";
+        out.Escaped(g_address.path);
+        out.Print();
+    } else {
+        Say("refused: ", Explain(verdict));
+    }
+
+    uint32_t tokenLength = text::Length(g_settings.token);
+    {
+        ConsoleLine out;
+        out << "  token: " << tokenLength << " characters (at least " << kMinimumTokenLength
+            << " needed; the token itself is never shown)";
+        out.Print();
+    }
+    if (tokenLength < kMinimumTokenLength) {
+        Say(tokenLength == 0 ? "refused: the Token key is missing or empty"
+                             : "refused: the token is shorter than 32 characters");
+        ok = false;
+    }
+    SayAirports(g_settings.airports);
+    Say(ok ? "verdict: delivery would start"
+           : "verdict: delivery would not start; the log would say "
+             "\"Bridge disabled: Endpoint/Token missing or invalid\"");
+    return ok ? 0 : 1;
+}
+
+}  // namespace host
