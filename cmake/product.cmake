@@ -2,6 +2,7 @@
 # commands so that every linker switch is visible here.
 find_program(ZDB_LLD_LINK NAMES lld-link-14 lld-link REQUIRED)
 find_program(ZDB_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool REQUIRED)
+find_program(ZDB_RC NAMES llvm-rc-14 llvm-rc REQUIRED)
 
 # Our flags alone decide the code: no build-type defaults (they would add
 # debug information and change optimisation behind our back).
@@ -38,7 +39,7 @@ function(zdb_link target output objects)
   foreach(item IN LISTS extra)
     if(item MATCHES "^/implib:(.*)$")
       list(APPEND outputs ${CMAKE_MATCH_1})
-    elseif(item MATCHES "\\.lib$")
+    elseif(item MATCHES "\\.(lib|res)$")
       list(APPEND libs ${item})
     endif()
   endforeach()
@@ -50,12 +51,19 @@ function(zdb_link target output objects)
   add_custom_target(${target} ALL DEPENDS ${CMAKE_BINARY_DIR}/${output})
 endfunction()
 
+# The version resource Windows shows in the file's properties.
+set(ZDB_VERSION_RES ${CMAKE_BINARY_DIR}/lib/version.res)
+add_custom_command(OUTPUT ${ZDB_VERSION_RES}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/lib
+  COMMAND ${ZDB_RC} /nologo /fo ${ZDB_VERSION_RES} ${PROJECT_SOURCE_DIR}/src/shell/version.rc
+  DEPENDS ${PROJECT_SOURCE_DIR}/src/shell/version.rc VERBATIM)
+
 # The plug-in.
 add_library(bridge_objects OBJECT ${ZDB_PRODUCT_SOURCES} src/platform/runtime.cpp)
 target_include_directories(bridge_objects PRIVATE src)
 target_compile_options(bridge_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
 zdb_link(bridge ZeltanDokBridge.dll bridge_objects
-  /dll /entry:DllMain /subsystem:windows
+  /dll /entry:DllMain /subsystem:windows ${ZDB_VERSION_RES}
   ${ZDB_IMPLIB_kernel32} ${ZDB_IMPLIB_winhttp} ${ZDB_IMPLIB_EuroScopePlugInDll})
 
 include(${PROJECT_SOURCE_DIR}/host/host.cmake)
