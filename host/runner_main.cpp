@@ -221,6 +221,76 @@ bool StepScratchFill(Runner &r, const host::ScenarioLine &line) {
     return true;
 }
 
+// Ticks of the performance counter; only differences are used, and they fit
+// 32 bits for anything shorter than minutes.
+uint32_t Now() {
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return count.u.LowPart;
+}
+
+uint32_t CounterFrequency() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.u.LowPart;
+}
+
+const uint32_t kBurstCapacity = 200000;
+uint32_t g_burstTicks[kBurstCapacity];
+char g_burstPad[256];
+
+// Shell sort: no library, and fast enough for the burst sizes we time.
+void SortTicks(uint32_t *ticks, uint32_t count) {
+    for (uint32_t gap = count / 2; gap > 0; gap /= 2)
+        for (uint32_t i = gap; i < count; ++i)
+            for (uint32_t j = i; j >= gap && ticks[j - gap] > ticks[j]; j -= gap) {
+                uint32_t t = ticks[j];
+                ticks[j] = ticks[j - gap];
+                ticks[j - gap] = t;
+            }
+}
+
+// <count> notifications as fast as the client can, scratch pads <prefix>0,
+// <prefix>1, ...; prints the time each handler call took, in counter ticks.
+bool StepBurst(Runner &r, const host::ScenarioLine &line) {
+    uint32_t count;
+    if (!ParseNumber(line.words[1], count) || count == 0 || count > kBurstCapacity)
+        return Fail(line, "burst needs a count of 1 to 200000");
+    if (!NeedObject(r, line)) return false;
+    EuroScopePlugIn::CFlightPlan plan = host::MakeFlightPlan(r.planValid ? &r.state->plan : nullptr);
+    r.state->plan.scratchPad = g_burstPad;
+    uint32_t started = Now();
+    for (uint32_t i = 0; i < count; ++i) {
+        text::BoundedText pad(g_burstPad);
+        pad.Append(line.words[2]);
+        pad.AppendDecimal(i);
+        uint32_t before = Now();
+        r.object->OnFlightPlanControllerAssignedDataUpdate(
+            plan, EuroScopePlugIn::CTR_DATA_TYPE_SCRATCH_PAD_STRING);
+        g_burstTicks[i] = Now() - before;
+    }
+    uint32_t total = Now() - started;
+    SortTicks(g_burstTicks, count);
+    ConsoleLine out;
+    out << "burst: count " << count << " frequency " << CounterFrequency() << " total " << total
+        << " p50 " << g_burstTicks[count / 2] << " p99 " << g_burstTicks[count - 1 - count / 100]
+        << " max " << g_burstTicks[count - 1];
+    out.Print();
+    return true;
+}
+
+// exit, timed: how long the client's thread waits for the plug-in to unload.
+bool StepTimedExit(Runner &r, const host::ScenarioLine &line) {
+    if (!r.exit) return Fail(line, "plug-in not loaded");
+    uint32_t before = Now();
+    r.exit();
+    uint32_t took = Now() - before;
+    ConsoleLine out;
+    out << "timed-exit: ticks " << took << " frequency " << CounterFrequency();
+    out.Print();
+    return true;
+}
+
 bool StepSleep(Runner &, const host::ScenarioLine &line) {
     uint32_t ms;
     if (!ParseNumber(line.words[1], ms)) return Fail(line, "sleep needs milliseconds");
@@ -243,6 +313,8 @@ const StepKind kSteps[] = {
     {"data", 3, StepData},
     {"scratch-fill", 4, StepScratchFill},
     {"sleep", 2, StepSleep},
+    {"burst", 3, StepBurst},
+    {"timed-exit", 1, StepTimedExit},
 };
 
 bool RunLine(Runner &r, const host::ScenarioLine &line) {
