@@ -38,6 +38,7 @@ set_tests_properties(unit_tsan PROPERTIES ENVIRONMENT "TSAN_OPTIONS=halt_on_erro
 
 # Heap allocations counted by replacing malloc: only without sanitizers.
 add_executable(alloc_tests ${PROJECT_SOURCE_DIR}/tests/alloc/capture_alloc_test.cpp
+                           ${PROJECT_SOURCE_DIR}/tests/alloc/alloc_hook.cpp
                            ${PROJECT_SOURCE_DIR}/tests/unit/test_support.cpp)
 target_link_libraries(alloc_tests PRIVATE bridge_plain GTest::gtest GTest::gtest_main)
 add_test(NAME unit_alloc COMMAND alloc_tests --gtest_brief=1)

@@ -146,6 +146,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 // ---- Sleep ----
 
 void WINAPI Sleep(DWORD milliseconds) {
+    standin::detail::KernelAllocation records;  // the record of pauses is the stand-in's
     SleepLog &log = Sleeps();
     bool real;
     std::function<void(DWORD)> hook;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "standin/kernel_objects.h"
 #include "standin/resets.h"
 #include "standin/standin.h"
 
@@ -99,6 +100,7 @@ size_t HeaderLength(const WCHAR *headers, DWORD length) {
 }  // namespace
 
 HINTERNET WINAPI WinHttpOpen(const WCHAR *userAgent, DWORD, const WCHAR *, const WCHAR *, DWORD) {
+    standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
     auto attempt = std::make_shared<Attempt>();
     {
@@ -118,6 +120,7 @@ HINTERNET WINAPI WinHttpOpen(const WCHAR *userAgent, DWORD, const WCHAR *, const
 
 BOOL WINAPI WinHttpSetTimeouts(HINTERNET session, int resolveTimeout, int connectTimeout,
                                int sendTimeout, int receiveTimeout) {
+    standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
     std::shared_ptr<HttpHandle> handle;
     {
@@ -137,6 +140,7 @@ BOOL WINAPI WinHttpSetTimeouts(HINTERNET session, int resolveTimeout, int connec
 // Only the option the product sets; it belongs on a request handle and
 // takes exactly one DWORD, as on Windows.
 BOOL WINAPI WinHttpSetOption(HINTERNET handle, DWORD option, void *buffer, DWORD bufferLength) {
+    standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
     std::lock_guard<std::mutex> hold(d.mutex);
     std::shared_ptr<HttpHandle> request = Enter(d, "WinHttpSetOption", handle, HttpKind::Request);
@@ -151,6 +155,7 @@ BOOL WINAPI WinHttpSetOption(HINTERNET handle, DWORD option, void *buffer, DWORD
 
 HINTERNET WINAPI WinHttpConnect(HINTERNET session, const WCHAR *serverName,
                                 INTERNET_PORT serverPort, DWORD) {
+    standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
     std::shared_ptr<HttpHandle> parent;
     {
@@ -168,6 +173,7 @@ HINTERNET WINAPI WinHttpConnect(HINTERNET session, const WCHAR *serverName,
 HINTERNET WINAPI WinHttpOpenRequest(HINTERNET connection, const WCHAR *verb,
                                     const WCHAR *objectName, const WCHAR *, const WCHAR *,
                                     const WCHAR **, DWORD flags) {
+    standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
     std::shared_ptr<HttpHandle> parent;
     HttpRequestRecord record;
@@ -188,6 +194,7 @@ HINTERNET WINAPI WinHttpOpenRequest(HINTERNET connection, const WCHAR *verb,
 // stall holds the send.
 BOOL WINAPI WinHttpSendRequest(HINTERNET request, const WCHAR *headers, DWORD headersLength,
                                void *optional, DWORD optionalLength, DWORD totalLength, DWORD_PTR) {
+    standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
     std::shared_ptr<HttpHandle> handle;
     {
@@ -209,6 +216,7 @@ BOOL WINAPI WinHttpSendRequest(HINTERNET request, const WCHAR *headers, DWORD he
 }
 
 BOOL WINAPI WinHttpReceiveResponse(HINTERNET request, void *) {
+    standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
     std::shared_ptr<HttpHandle> handle;
     {
@@ -225,6 +233,7 @@ BOOL WINAPI WinHttpReceiveResponse(HINTERNET request, void *) {
 // Only the numeric status code, and only once a response has been received.
 BOOL WINAPI WinHttpQueryHeaders(HINTERNET request, DWORD infoLevel, const WCHAR *, void *buffer,
                                 DWORD *bufferLength, DWORD *) {
+    standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
     std::shared_ptr<HttpHandle> handle;
     {
@@ -246,6 +255,7 @@ BOOL WINAPI WinHttpQueryHeaders(HINTERNET request, DWORD infoLevel, const WCHAR 
 }
 
 BOOL WINAPI WinHttpCloseHandle(HINTERNET handle) {
+    standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
     std::shared_ptr<HttpHandle> closing;
     std::lock_guard<std::mutex> hold(d.mutex);

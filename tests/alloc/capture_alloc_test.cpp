@@ -1,50 +1,21 @@
-// Capture runs on the radar client's thread and must never allocate. This
-// program counts every heap allocation made by the test's own thread
-// (malloc and everything built on it, operator new included), leaving out
-// the stand-in's heap use for kernel objects, which Windows would not make in
-// the process. Built without sanitizers, which bring allocators of their own.
+// Capture runs on the radar client's thread and must never allocate.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
+#include "tests/alloc/alloc_hook.h"
 #include "tests/unit/bridge_fixture.h"
-
-extern "C" void *__libc_malloc(size_t size);
-extern "C" void *__libc_calloc(size_t count, size_t size);
-extern "C" void *__libc_realloc(void *block, size_t size);
-
-namespace {
-thread_local bool t_counting = false;
-std::atomic<int> g_allocations{0};
-
-void Count() {
-    if (t_counting && !standin::InsideKernelAllocation()) ++g_allocations;
-}
-}  // namespace
-
-extern "C" void *malloc(size_t size) {
-    Count();
-    return __libc_malloc(size);
-}
-extern "C" void *calloc(size_t count, size_t size) {
-    Count();
-    return __libc_calloc(count, size);
-}
-extern "C" void *realloc(void *block, size_t size) {
-    Count();
-    return __libc_realloc(block, size);
-}
 
 namespace {
 
 // Allocations made by this thread while `work` runs.
 template <class Work>
 int AllocationsDuring(Work work) {
-    g_allocations = 0;
-    t_counting = true;
+    alloc_hook::Start(alloc_hook::Scope::ThisThread);
     work();
-    t_counting = false;
-    return g_allocations.load();
+    return alloc_hook::Stop();
 }
 
 class CaptureAllocations : public BridgeTest {
@@ -64,6 +35,20 @@ TEST_F(CaptureAllocations, TheCounterSeesAllocations) {
               }),
               1);
     EXPECT_EQ(AllocationsDuring([] { std::string s(100, 'x'); }), 1);
+
+    // With every thread counted, another thread's allocation shows too.
+    std::atomic<bool> go{false}, done{false};
+    std::thread other([&] {
+        while (!go) std::this_thread::yield();
+        void *volatile block = ::operator new(16);
+        ::operator delete(block);
+        done = true;
+    });
+    alloc_hook::Start(alloc_hook::Scope::AllThreads);
+    go = true;
+    while (!done) std::this_thread::yield();
+    EXPECT_EQ(alloc_hook::Stop(), 1);
+    other.join();
 }
 
 TEST_F(CaptureAllocations, CaptureNeverAllocates) {
@@ -81,6 +66,25 @@ TEST_F(CaptureAllocations, CaptureNeverAllocates) {
     bridge->enabled = false;
     plan.scratchPad = "DOK/S/A12";
     EXPECT_EQ(AllocationsDuring([&] { Notify(bridge, &plan); }), 0);
+}
+
+// Delivery, on the worker's thread, allocates nothing either: the whole
+// road from scratch pad to "Delivered", counted on every thread.
+TEST_F(BridgeTest, CaptureAndDeliveryNeverAllocate) {
+    WriteSettings("https://stands.example.org/in", kGoodToken);
+    CBridgePlugIn *bridge = Init();
+    ASSERT_TRUE(bridge->enabled);
+    HostFlightPlan plan = {"abc123", "eddf", "DOK/S/A12"};
+    alloc_hook::Start(alloc_hook::Scope::AllThreads);
+    for (int i = 0; i < 20; ++i) Notify(bridge, &plan);
+    {
+        alloc_hook::NotCounted watching;
+        for (int i = 0; i < 500 && standin::HttpRequests().size() < 20; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    int allocations = alloc_hook::Stop();
+    EXPECT_EQ(standin::HttpRequests().size(), 20u);
+    EXPECT_EQ(allocations, 0);
 }
 
 }  // namespace
