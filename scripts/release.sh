@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Makes the release bundle build/release/ZeltanDokBridge-0.1.0.zip: the DLL,
+# a commented settings file, README.txt for controllers, and the test client
+# with a sample scenario. The DLL and the test client build bit for bit the
+# same from the same source; SHA256SUMS.txt lists them.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ZDB_BUILD_DIR:-$root/build}
+version=0.1.0
+name=ZeltanDokBridge-$version
+
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh" --win-only
+
+out=$build/release
+stage=$out/$name
+rm -rf "$stage" "$out/$name.zip"
+mkdir -p "$stage/TestClient"
+
+# Windows users open these in Notepad: CR LF line ends.
+crlf() { sed 's/\r\{0,1\}$/\r/' "$1" > "$2"; }
+
+cp "$build/win/ZeltanDokBridge.dll" "$stage/"
+crlf "$root/release/ZeltanDokBridge.ini" "$stage/ZeltanDokBridge.ini"
+crlf "$root/release/README.txt" "$stage/README.txt"
+cp "$build/win/ZeltanDokTestClient.exe" "$build/win/EuroScopePlugInDll.dll" "$stage/TestClient/"
+crlf "$root/samples/eddf_morning.txt" "$stage/TestClient/sample-scenario.txt"
+(cd "$stage" && sha256sum ZeltanDokBridge.dll TestClient/ZeltanDokTestClient.exe \
+   TestClient/EuroScopePlugInDll.dll | sed 's/$/\r/' > SHA256SUMS.txt)
+
+# Fixed times and order, so the same files give the same archive.
+find "$stage" -exec touch -h -d '2026-12-07 00:00:00 UTC' {} +
+(cd "$out" && find "$name" -type f | LC_ALL=C sort | TZ=UTC zip -X -q -D "$name.zip" -@)
+echo "$out/$name.zip"
