@@ -58,6 +58,7 @@ struct HttpRequestRecord {
     std::u16string path;
     DWORD openRequestFlags = 0;
     bool redirectsDisabled = false;
+    DWORD receiveResponseTimeout = 0;  // 0: never set
     int timeouts[4] = {0, 0, 0, 0};  // resolve, connect, send, receive
     std::u16string headers;          // exactly the units passed, length as passed
     std::string body;                // exactly the bytes passed

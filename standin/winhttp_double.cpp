@@ -137,20 +137,25 @@ BOOL WINAPI WinHttpSetTimeouts(HINTERNET session, int resolveTimeout, int connec
     return TRUE;
 }
 
-// Only the option the product sets; it belongs on a request handle and
-// takes exactly one DWORD, as on Windows.
+// Only the options the product sets; they belong on a request handle and
+// take exactly one DWORD, as on Windows.
 BOOL WINAPI WinHttpSetOption(HINTERNET handle, DWORD option, void *buffer, DWORD bufferLength) {
     standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
     std::lock_guard<std::mutex> hold(d.mutex);
     std::shared_ptr<HttpHandle> request = Enter(d, "WinHttpSetOption", handle, HttpKind::Request);
-    if (!request || option != WINHTTP_OPTION_DISABLE_FEATURE || !buffer ||
-        bufferLength != sizeof(DWORD))
-        return FALSE;
-    DWORD features;
-    memcpy(&features, buffer, sizeof features);
-    if (features & WINHTTP_DISABLE_REDIRECTS) request->record.redirectsDisabled = true;
-    return TRUE;
+    if (!request || !buffer || bufferLength != sizeof(DWORD)) return FALSE;
+    DWORD value;
+    memcpy(&value, buffer, sizeof value);
+    if (option == WINHTTP_OPTION_DISABLE_FEATURE) {
+        if (value & WINHTTP_DISABLE_REDIRECTS) request->record.redirectsDisabled = true;
+        return TRUE;
+    }
+    if (option == WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT) {
+        request->record.receiveResponseTimeout = value;
+        return TRUE;
+    }
+    return FALSE;
 }
 
 HINTERNET WINAPI WinHttpConnect(HINTERNET session, const WCHAR *serverName,

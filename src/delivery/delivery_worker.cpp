@@ -32,12 +32,20 @@ struct AttemptHandles {
     }
 };
 
-// WinHTTP would follow a redirect by itself and hand the body and the
-// bearer token to whatever host the answer names; a 3xx must instead count
-// as the endpoint's own failed answer.
-void RefuseRedirects(HINTERNET request) {
+// Options of every request beyond the timeouts set on the session.
+void ConfigureRequest(HINTERNET request) {
+    // WinHTTP would follow a redirect by itself and hand the body and the
+    // bearer token to whatever host the answer names; a 3xx must instead
+    // count as the endpoint's own failed answer.
     DWORD features = WINHTTP_DISABLE_REDIRECTS;
     WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
+    // Some WinHTTP implementations (Wine's among them) bound the wait for the
+    // answer's headers by this option alone, not by the receive timeout, so
+    // a server that accepts and never answers would hold the worker, and the
+    // unload, without limit.
+    DWORD headersTimeout = kReceiveTimeoutMs;
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersTimeout,
+                     sizeof headersTimeout);
 }
 
 bool Exchange(const BridgeCore &core, char (&body)[kBodyCapacity], uint32_t &status) {
@@ -61,7 +69,7 @@ bool Exchange(const BridgeCore &core, char (&body)[kBodyCapacity], uint32_t &sta
                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                          endpoint.secure ? WINHTTP_FLAG_SECURE : 0);
     if (!handles.request) return false;
-    RefuseRedirects(handles.request);
+    ConfigureRequest(handles.request);
 
     WCHAR headers[kHeaderBlockCapacity];
     uint32_t headersLength = BuildHeaderBlock(headers, token);

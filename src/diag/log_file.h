@@ -28,7 +28,8 @@ struct BridgeLog {
 };
 
 // "<verb> <action> <callsign>[ <destination>][ <stand>][ (HTTP <status>)]",
-// the status piece only when status is not 0.
+// the status piece only when status is not 0; control bytes of the event's
+// texts shown as '?', so that one event always makes one line.
 void BuildEventLine(char (&line)[kEventLineCapacity], const char *verb, const StandEvent &event,
                     uint32_t status);
 

@@ -135,6 +135,15 @@ class Run:
     def messages(self):
         return [line.message for line in self.log]
 
+    def exit_seconds(self):
+        """How long each timed-exit step held the client's thread."""
+        found = []
+        for line in self.stdout:
+            match = re.fullmatch(r"timed-exit: ticks (\d+) frequency (\d+)", line)
+            if match:
+                found.append(int(match.group(1)) / int(match.group(2)))
+        return found
+
     def notify_lines(self):
         return [line for line in self.stdout if line.startswith("notify:")]
 

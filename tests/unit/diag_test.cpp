@@ -161,6 +161,9 @@ TEST(EventLine, PiecesAndSeparators) {
         {"", MakeEvent("assign", "X", "", ""), 0, " assign X"},
         {"Delivery failed", MakeEvent("assign", "X", "", ""), 4294967295u,
          "Delivery failed assign X (HTTP 4294967295)"},
+        // A scratch pad's CR LF must not start a forged line of its own.
+        {"Captured", MakeEvent("assign", "X", "EDDF", "A1\r\n2026\tDelivered\x7f"), 0,
+         "Captured assign X EDDF A1??2026?Delivered?"},
     };
     for (const auto &c : cases) {
         char line[kEventLineCapacity];

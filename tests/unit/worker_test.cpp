@@ -112,6 +112,7 @@ TEST_F(Worker, PostsTheEventAsJsonWithTheBearerToken) {
     EXPECT_EQ(r.path, u"/v1/events");
     EXPECT_EQ(r.openRequestFlags, WINHTTP_FLAG_SECURE);
     EXPECT_TRUE(r.redirectsDisabled);
+    EXPECT_EQ(r.receiveResponseTimeout, 10000u);
     EXPECT_EQ((std::vector<int>(r.timeouts, r.timeouts + 4)), (std::vector<int>{5000, 5000, 5000, 10000}));
     EXPECT_EQ(r.headers, u"Content-Type: application/json\r\nAuthorization: Bearer "
                          u"0123456789abcdef0123456789abcdef\r\n");
