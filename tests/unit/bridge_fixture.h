@@ -36,6 +36,14 @@ protected:
 
     void TearDown() override { EuroScopePlugInExit(); }
 
+    // A clean stand-in and log between the rounds of one test.
+    void Restart() {
+        standin::Reset();
+        standin::SetRealSleep(false);
+        standin::SetModulePath(modulePath);
+        std::filesystem::remove(dir.File("Plug.log"));
+    }
+
     void WriteSettings(const std::string &endpoint, const std::string &token,
                        const std::string &airports = "EDDF,EDDM") {
         testing_support::WriteWholeFile(dir.File("Plug.ini"),

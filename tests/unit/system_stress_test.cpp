@@ -46,10 +46,7 @@ TEST_F(SystemStress, CaptureDeliverAndUnloadAtRandomMoments) {
     std::mt19937 random(20261207);
     const int runs = Runs();
     for (int run = 0; run < runs; ++run) {
-        standin::Reset();
-        standin::SetRealSleep(false);
-        standin::SetModulePath(modulePath);
-        std::filesystem::remove(dir.File("Plug.log"));
+        Restart();
         for (int i = 0; i < 64; ++i) standin::QueueHttpScript(RandomScript(random));
         WriteSettings("https://stands.example.org/in", kGoodToken);
 

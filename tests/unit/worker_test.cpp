@@ -142,10 +142,7 @@ TEST_F(Worker, StatusDecidesSuccessAndFailuresAreRetriedWithGrowingPauses) {
     } cases[] = {{200, true}, {299, true}, {201, true}, {199, false},
                  {300, false}, {401, false}, {500, false}};
     for (const Case &c : cases) {
-        standin::Reset();
-        standin::SetRealSleep(false);
-        standin::SetModulePath(modulePath);
-        std::filesystem::remove(dir.File("Plug.log"));
+        Restart();
         standin::SetDefaultHttpScript(Answer(c.status));
         Start();
         Push(MakeEvent("cancel", "ABC123", "EDDF", ""));
@@ -263,10 +260,7 @@ TEST_F(Worker, StopDuringThePauseAfterAttemptTwoEndsAfterThatPause) {
 
 TEST_F(Worker, StopDuringAFailedAttemptSkipsThePauseAndTheAbandonLine) {
     for (int stopAt : {2, 4}) {
-        standin::Reset();
-        standin::SetRealSleep(false);
-        standin::SetModulePath(modulePath);
-        std::filesystem::remove(dir.File("Plug.log"));
+        Restart();
         for (int attempt = 1; attempt <= 4; ++attempt) {
             HttpScript s = Answer(500);
             if (attempt == stopAt) {
