@@ -24,6 +24,7 @@ ZDB_WINAPI_IMPORT DWORD WINAPI GetFileSize(HANDLE file, DWORD *sizeHigh);
 ZDB_WINAPI_IMPORT DWORD WINAPI GetFullPathNameA(const char *fileName, DWORD size, char *buffer,
                                                 char **filePart);
 ZDB_WINAPI_IMPORT DWORD WINAPI GetLastError(void);
+ZDB_WINAPI_IMPORT HMODULE WINAPI GetModuleHandleA(const char *moduleName);
 ZDB_WINAPI_IMPORT FARPROC WINAPI GetProcAddress(HMODULE module, const char *name);
 ZDB_WINAPI_IMPORT HANDLE WINAPI GetStdHandle(DWORD which);
 ZDB_WINAPI_IMPORT HMODULE WINAPI LoadLibraryA(const char *fileName);

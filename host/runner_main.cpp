@@ -126,6 +126,14 @@ bool StepUnload(Runner &r, const host::ScenarioLine &line) {
     return freed != 0;
 }
 
+// Whether the plug-in's DLL is still mapped in the process, whoever holds it.
+bool StepIsLoaded(Runner &r, const host::ScenarioLine &) {
+    ConsoleLine out;
+    out << "is-loaded: " << (GetModuleHandleA(r.pluginPath) ? "yes" : "no");
+    out.Print();
+    return true;
+}
+
 bool StepTimer(Runner &r, const host::ScenarioLine &line) {
     uint32_t counter;
     if (!NeedObject(r, line)) return false;
@@ -315,6 +323,7 @@ const StepKind kSteps[] = {
     {"sleep", 2, StepSleep},
     {"burst", 3, StepBurst},
     {"timed-exit", 1, StepTimedExit},
+    {"is-loaded", 1, StepIsLoaded},
 };
 
 bool RunLine(Runner &r, const host::ScenarioLine &line) {
