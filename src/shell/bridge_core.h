@@ -21,6 +21,7 @@ struct BridgeCore {
     BridgeLog log;
     HMODULE workerModule;      // the worker's own reference to this module
     AtomicFlag workerRunning;  // set before the worker starts, cleared as its last act
+    bool leftToWorker;         // the last shutdown left the locks and wake event to a stuck worker
 
     void Log(const char *message) { log.Write(message); }
     void LogEvent(const char *verb, const StandEvent &event, uint32_t status) {

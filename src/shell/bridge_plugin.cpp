@@ -23,6 +23,7 @@ CBridgePlugIn::~CBridgePlugIn() {
 }
 
 void CBridgePlugIn::Initialise(bool mayStartWorker) {
+    ReleaseWhatTheLastWorkerHeld();
     core.stopRequested.Set(false);
     enabled = false;
     core.queue.head = 0;
@@ -87,11 +88,23 @@ void CBridgePlugIn::Shutdown() {
     // A worker still running past the wait keeps using the wake event and
     // both locks until it sees the stop flag; they are left to it, and the
     // shared state is not reused until the worker says it is gone.
-    if (!workerEnded) return;
+    core.leftToWorker = !workerEnded;
+    if (workerEnded) ReleaseLocksAndWakeEvent();
+}
+
+void CBridgePlugIn::ReleaseLocksAndWakeEvent() {
     if (core.queue.wakeEvent) {
         CloseHandle(core.queue.wakeEvent);
         core.queue.wakeEvent = nullptr;
     }
     DeleteCriticalSection(&core.log.lock);
     DeleteCriticalSection(&core.queue.lock);
+}
+
+// This place is only chosen once its worker has cleared its flag, and the
+// worker touches nothing of it after that: what it was left is free now.
+void CBridgePlugIn::ReleaseWhatTheLastWorkerHeld() {
+    if (!core.leftToWorker) return;
+    core.leftToWorker = false;
+    ReleaseLocksAndWakeEvent();
 }

@@ -44,6 +44,8 @@ private:
     bool shutdownPending;  // set by Initialise, cleared by the one shutdown it allows
     bool StartWorker();
     void Shutdown();
+    void ReleaseLocksAndWakeEvent();
+    void ReleaseWhatTheLastWorkerHeld();
 };
 
 // Fills `field` with this module's file name, its extension replaced by

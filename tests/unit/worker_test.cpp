@@ -326,6 +326,12 @@ TEST_F(Worker, AWorkerThatOutlivesTheUnloadNeverSharesWithTheNextLoad) {
     EXPECT_EQ(standin::ModuleReferences(), 1) << "the old worker gave its reference back";
     EuroScopePlugInExit();
     EXPECT_EQ(standin::ModuleReferences(), 0);
+    EXPECT_EQ(standin::OpenKernelHandles(), 1) << "the wake event left to the old worker";
+
+    // The old place is free again: a new load takes it and tidies up.
+    EXPECT_EQ(Start(), old);
+    EuroScopePlugInExit();
+    EXPECT_EQ(standin::OpenKernelHandles(), 0);
 }
 
 }  // namespace
