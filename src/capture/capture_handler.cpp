@@ -1,6 +1,7 @@
 // The plug-in's one reaction to the client: a changed scratch pad that holds
 // a stand message becomes a queued stand event. Runs on the client's thread,
-// so it never waits for anything but the queue lock's short hold.
+// so it never waits for the network: its only waits are the queue lock's
+// short hold and the "Captured" line's append to the log file.
 #include "capture/stand_message.h"
 #include "shell/bridge_plugin.h"
 #include "text/text.h"
