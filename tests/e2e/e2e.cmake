@@ -24,6 +24,16 @@ add_test(NAME e2e_wine_server_end
   COMMAND ${CMAKE_COMMAND} -E env ${ZDB_E2E_ENV} sh -c "wineserver -k || true")
 set_tests_properties(e2e_wine_server_end PROPERTIES FIXTURES_CLEANUP wine)
 
+# test_https trusts a throw-away certificate authority machine-wide while it
+# runs and takes it out again itself; this runs after every e2e run too, so
+# that a module killed half-way cannot leave it trusted. Before the Wine
+# server ends, as it may have to edit the prefix's registry.
+add_test(NAME e2e_trust_store_cleanup
+  COMMAND ${CMAKE_COMMAND} -E env ${ZDB_E2E_ENV}
+          sh ${PROJECT_SOURCE_DIR}/tests/e2e/trust_cleanup.sh)
+set_tests_properties(e2e_trust_store_cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 300)
+set_tests_properties(e2e_wine_server_end PROPERTIES DEPENDS e2e_trust_store_cleanup)
+
 file(GLOB ZDB_E2E_MODULES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/test_*.py)
 foreach(module IN LISTS ZDB_E2E_MODULES)
   get_filename_component(name ${module} NAME_WE)

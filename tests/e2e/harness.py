@@ -9,6 +9,7 @@ Environment:
                    never touches the user's own prefix
 """
 
+import concurrent.futures
 import datetime
 import os
 import re
@@ -171,6 +172,9 @@ class Bench:
         self.ini_path = self.plugin[:-len(".dll")] + ".ini"
         self.log_path = self.plugin[:-len(".dll")] + ".log"
         self.runs = 0
+        # Words put before `wine`, e.g. to run the client in another
+        # namespace.
+        self.launcher = []
         if ini is not None:
             self.write_ini(ini)
 
@@ -197,8 +201,8 @@ class Bench:
             handle.write(steps.encode("latin-1") + b"\n")
         out_path = os.path.join(self.folder, f"stdout{self.runs}.txt")
         err_path = os.path.join(self.folder, f"stderr{self.runs}.txt")
-        command = ["wine", os.path.join(self.folder, CLIENT_NAME), wine_path(self.plugin),
-                   wine_path(scenario)]
+        command = [*self.launcher, "wine", os.path.join(self.folder, CLIENT_NAME),
+                   wine_path(self.plugin), wine_path(scenario)]
         # Files, not pipes: a wineserver started by this run inherits the
         # descriptors and would keep a pipe open long after the client ended.
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
@@ -251,6 +255,21 @@ def _stdout_lines(raw):
         if "\r" in line or "\n" in line:
             raise AssertionError(f"client output line with a stray CR or LF: {line!r}")
     return lines
+
+
+def run_concurrently(jobs, workers=8, timeout=RUN_TIMEOUT):
+    """Runs (bench, steps) pairs in parallel client processes, so that cases
+    which mostly wait cost their longest wait instead of the sum. Returns,
+    in the order given, each Run, or the exception its run raised."""
+    def one(job):
+        bench, steps = job
+        try:
+            return bench.run(steps, timeout=timeout)
+        except Exception as error:  # reported by the caller, per case
+            return error
+
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, workers)) as pool:
+        return list(pool.map(one, jobs))
 
 
 def ini_text(endpoint, token=TOKEN, airports=None):
@@ -345,10 +364,11 @@ class BridgeTestCase:
         self.assertGreater(len(found), occurrence, f"no {message!r} #{occurrence}\n{run.describe()}")
         return found[occurrence]
 
-    def checked_bodies(self, run, receiver, path="/stands"):
+    def checked_bodies(self, run, receiver, path="/stands", host=None):
         """Every request: method, path, headers; every body: valid JSON, a
         well-formed observedAt within the run, then the pairs with the
-        placeholder in its place."""
+        placeholder in its place. `host` is the name the endpoint used for
+        the receiver, when not its address."""
         found = []
         for request in receiver.snapshot():
             with self.subTest(request=request.index):
@@ -357,7 +377,8 @@ class BridgeTestCase:
                 self.assertEqual(request.headers.get("Content-Type"), "application/json")
                 self.assertEqual(request.headers.get_all("Authorization"), [f"Bearer {TOKEN}"])
                 self.assertEqual(request.headers.get("User-Agent"), "ZELTAN-DOK-Bridge/0.1")
-                self.assertEqual(request.headers.get("Host"), f"127.0.0.1:{receiver.port}")
+                self.assertEqual(request.headers.get("Host"),
+                                 f"{host or '127.0.0.1'}:{receiver.port}")
                 self.assertEqual(int(request.headers.get("Content-Length", -1)),
                                  len(request.body))
             pairs = parse_json_object(request.body)

@@ -15,11 +15,18 @@ used up. Actions:
 
 Stalled connections are held open until stop(), which ends them all at once,
 so a receiver always stops promptly.
+
+With an ssl_context the receiver speaks HTTPS: each connection's handshake
+runs in its own handler thread, so a client that gives up mid-handshake never
+holds up the others. `accepted` counts connections whether or not their
+handshake succeeded, `tls_failures` holds the handshake errors; a request is
+recorded only once a handshake succeeded and a whole request was read.
 """
 
 import http.server
 import json
 import socket
+import ssl
 import threading
 import time
 from dataclasses import dataclass
@@ -54,7 +61,44 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, format, *args):  # noqa: A002 - base class name
         pass
 
+    def setup(self):
+        owner = self.server.owner
+        owner._accept()
+        self._refused = False
+        context = owner.ssl_context
+        if context is not None:
+            raw = self.request
+            raw.settimeout(self.timeout)
+            owner._track(raw, threading.current_thread())
+            try:
+                self.request = context.wrap_socket(raw, server_side=True)
+            except (OSError, ValueError) as error:
+                # wrap_socket took the descriptor over and closed it.
+                owner._tls_failed(error)
+                self._refused = True
+                return
+            finally:
+                owner._untrack(raw, threading.current_thread())
+        super().setup()
+
+    def finish(self):
+        if self._refused:
+            return
+        try:
+            super().finish()
+        finally:
+            if self.server.owner.ssl_context is not None:
+                # The server closes the socket it accepted, whose descriptor
+                # the TLS socket took over; this one is ours to close.
+                try:
+                    self.request.shutdown(socket.SHUT_WR)
+                except OSError:
+                    pass
+                self.request.close()
+
     def handle(self):
+        if self._refused:
+            return
         owner = self.server.owner
         owner._track(self.connection, threading.current_thread())
         try:
@@ -120,11 +164,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 class Receiver:
     """Start with start(); always stop() (e.g. through addCleanup)."""
 
-    def __init__(self, script=(), default=201, host="127.0.0.1"):
+    def __init__(self, script=(), default=201, host="127.0.0.1", ssl_context=None):
         self.script = list(script)
         self.default = default
         self.host = host
+        self.ssl_context = ssl_context
         self.requests = []
+        self.accepted = 0
+        self.tls_failures = []
         self._lock = threading.Condition()
         self._stopping = threading.Event()
         self._connections = {}
@@ -146,9 +193,13 @@ class Receiver:
     def port(self):
         return self._server.server_address[1]
 
-    def url(self, path="/stands"):
-        host = f"[{self.host}]" if ":" in self.host else self.host
-        return f"http://{host}:{self.port}{path}"
+    def url(self, path="/stands", host=None):
+        """The address to post to; `host` names the server differently
+        (e.g. localhost), the scheme follows whether TLS is on."""
+        host = host or self.host
+        host = f"[{host}]" if ":" in host else host
+        scheme = "https" if self.ssl_context is not None else "http"
+        return f"{scheme}://{host}:{self.port}{path}"
 
     def stop(self):
         if self._server is None:
@@ -199,6 +250,15 @@ class Receiver:
             self.requests.append(Request(method, path, headers, body, time.monotonic(), index))
             self._lock.notify_all()
             return self.script[index] if index < len(self.script) else self.default
+
+    def _accept(self):
+        with self._lock:
+            self.accepted += 1
+            self._lock.notify_all()
+
+    def _tls_failed(self, error):
+        with self._lock:
+            self.tls_failures.append(f"{type(error).__name__}: {error}")
 
     def _track(self, connection, thread):
         with self._lock:
