@@ -224,7 +224,7 @@ class Bench:
             elapsed = time.monotonic() - begin
             ended = datetime.datetime.now(datetime.timezone.utc)
         raw = _read(out_path)
-        return Run(exit_code=exit_code, stdout=_stdout_lines(raw),
+        return Run(exit_code=exit_code, stdout=stdout_lines(raw),
                    stderr=_read(err_path).decode("latin-1"), elapsed=elapsed,
                    started=started, ended=ended, log_bytes=self.read_log(), folder=self.folder)
 
@@ -242,7 +242,7 @@ def _kill(process):
     process.wait(10)
 
 
-def _stdout_lines(raw):
+def stdout_lines(raw):
     """The client writes every line with CR LF; anything else is a fault of
     the client or of its console plumbing, reported as such."""
     if not raw:

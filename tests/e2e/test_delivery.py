@@ -43,6 +43,15 @@ class DeliveryTestCase(BridgeTestCase):
         self.assertLess(run.elapsed, sleep_ms / 1000 + SHUTDOWN_BOUND, run.describe())
         return run
 
+    def assert_each_delivered_at_once(self, run, expected, status=201):
+        """Each event of `expected` was captured and delivered at its first attempt."""
+        for pairs in expected:
+            callsign = dict(pairs)["callsign"]
+            with self.subTest(callsign):
+                self.assertEqual(self.event_messages(run, callsign),
+                                 [event_line("Captured", pairs),
+                                  event_line("Delivered", pairs, status)])
+
     def event_messages(self, run, callsign):
         """The log lines about the events of one flight, in order."""
         return [m for m in run.messages
@@ -67,12 +76,7 @@ class Answers(DeliveryTestCase, unittest.TestCase):
         ]
         run = self.deliver(receiver, events, 1500)
         self.assertEqual(self.checked_bodies(run, receiver), expected)
-        for pairs in expected:
-            callsign = dict(pairs)["callsign"]
-            with self.subTest(callsign):
-                self.assertEqual(self.event_messages(run, callsign),
-                                 [event_line("Captured", pairs),
-                                  event_line("Delivered", pairs, 201)])
+        self.assert_each_delivered_at_once(run, expected)
         self.assertEqual(run.messages[0], LOADED)
         self.assertEqual(run.messages[-1], UNLOADED)
 

@@ -218,12 +218,7 @@ class TrustedCertificate(DeliveryTestCase, unittest.TestCase):
                     body("manual_occupy", "TLS2", destination="EDDM", stand="G12")]
         run = self.post(receiver.url(host="localhost"), events)
         self.assertEqual(self.checked_bodies(run, receiver, host="localhost"), expected)
-        for pairs in expected:
-            callsign = dict(pairs)["callsign"]
-            with self.subTest(callsign):
-                self.assertEqual(self.event_messages(run, callsign),
-                                 [event_line("Captured", pairs),
-                                  event_line("Delivered", pairs, 201)])
+        self.assert_each_delivered_at_once(run, expected)
         self.assertEqual((run.messages[0], run.messages[-1]), (LOADED, UNLOADED))
         self.assertEqual(receiver.tls_failures, [])
         self.assertEqual(receiver.accepted, len(expected), "one connection per event")

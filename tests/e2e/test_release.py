@@ -17,7 +17,7 @@ import unittest
 import zipfile
 
 import harness
-from harness import LOADED, TOKEN, UNLOADED, BridgeTestCase, body, event_line
+from harness import LOADED, TOKEN, UNLOADED, BridgeTestCase, body, event_line, stdout_lines
 from pe_version import read_version_info
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -105,20 +105,6 @@ def _read(path):
 
 def _crlf(data):
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
-
-
-def _console_lines(raw):
-    """The test client writes CR LF lines; anything else is its fault."""
-    text = raw.decode("latin-1")
-    if not text:
-        return []
-    if not text.endswith("\r\n"):
-        raise AssertionError(f"output does not end in CR LF: {text[-200:]!r}")
-    lines = text[:-2].split("\r\n")
-    for line in lines:
-        if "\r" in line or "\n" in line:
-            raise AssertionError(f"output line with a stray CR or LF: {line!r}")
-    return lines
 
 
 def _run_wine(command, cwd, env, name, timeout=WINE_TIMEOUT):
@@ -301,7 +287,7 @@ class NewUser(BridgeTestCase, unittest.TestCase):
         # Section 1, step 3.
         status, out, err = self.type_at_prompt(
             test_client, check_line.replace("<folder>", plugin_windows), "new-user-check")
-        check = _console_lines(out)
+        check = stdout_lines(out)
         report = "\n".join(check) + err[-2000:]
         self.assertEqual(status, 0, report)
         self.assertEqual(check[-1:], ["verdict: delivery would start"], report)
@@ -320,7 +306,7 @@ class NewUser(BridgeTestCase, unittest.TestCase):
         begin = time.monotonic()
         status, out, err = self.type_at_prompt(test_client, try_line, "new-user-try")
         run = harness.Run(
-            exit_code=status, stdout=_console_lines(out), stderr=err,
+            exit_code=status, stdout=stdout_lines(out), stderr=err,
             elapsed=time.monotonic() - begin, started=started,
             ended=datetime.datetime.now(datetime.timezone.utc),
             log_bytes=self._read_log(try_posix), folder=try_posix)
@@ -496,7 +482,7 @@ class SettingsCheck(unittest.TestCase):
         for case, (token, _, status, out, err) in zip(CHECK_CASES, results):
             label, endpoint, length, extra, want_status, phrases = case
             with self.subTest(case=label):
-                lines = _console_lines(out)
+                lines = stdout_lines(out)
                 report = "\n".join(lines) + (f"\nstderr: {err[-1000:]}" if err.strip() else "")
                 self.assertEqual(status, want_status, report)
                 self.assertTrue(lines and lines[0].startswith("settings file: Z:\\"), report)
@@ -536,7 +522,7 @@ class SettingsCheck(unittest.TestCase):
         command = ["wine", os.path.join(harness.build_dir(), "ZeltanDokTestClient.exe"), "check",
                    harness.wine_path(ini)]
         status, out, _ = _run_wine(command, folder, harness.wine_env(), "check-shipped")
-        lines = _console_lines(out)
+        lines = stdout_lines(out)
         text = ("\n== the bundle's ZeltanDokBridge.ini, unedited\n" + "\n".join(lines) +
                 f"\nexit status {status}\n")
         print("\n" + text)
@@ -555,7 +541,7 @@ class SettingsCheck(unittest.TestCase):
         command = ["wine", os.path.join(harness.build_dir(), "ZeltanDokTestClient.exe"), "check",
                    "ZeltanDokBridge.ini"]
         status, out, _ = _run_wine(command, folder, harness.wine_env(), "check-relative")
-        lines = _console_lines(out)
+        lines = stdout_lines(out)
         self.assertEqual(status, 0, lines)
         self.assertEqual(lines[0], "settings file: "
                          + harness.wine_path(os.path.join(folder, "ZeltanDokBridge.ini")), lines)
