@@ -10,7 +10,8 @@ zdb_link(host_sdk EuroScopePlugInDll.dll host_sdk_objects
   /implib:${CMAKE_BINARY_DIR}/lib/EuroScopePlugInDll_host.lib)
 
 add_library(host_runner_objects OBJECT
-  host/runner_main.cpp host/scenario.cpp host/console.cpp host/check.cpp
+  host/runner_main.cpp host/runner_support.cpp host/steps_lifecycle.cpp host/steps_client.cpp
+  host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp
   src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
   src/platform/runtime.cpp)
 target_include_directories(host_runner_objects PRIVATE src ${PROJECT_SOURCE_DIR})

@@ -1,0 +1,61 @@
+// The scenario runner's state and the steps it knows, one file per kind of
+// step: the plug-in's life (steps_lifecycle.cpp), what the client tells it
+// (steps_client.cpp) and timed bursts (steps_burst.cpp).
+#pragma once
+
+#include <stdint.h>
+
+#include "host/host_state.h"
+#include "host/host_win32.h"
+#include "host/scenario.h"
+#include "sdk/EuroScopePlugIn.h"
+
+namespace host {
+
+typedef void (*InitFunction)(EuroScopePlugIn::CPlugIn **);
+typedef void (*ExitFunction)(void);
+
+struct Runner {
+    const char *pluginPath;
+    HMODULE plugin;
+    InitFunction init;
+    ExitFunction exit;
+    EuroScopePlugIn::CPlugIn *object;
+    HostState *state;
+    bool planValid;
+};
+
+typedef bool (*StepFunction)(Runner &, const ScenarioLine &);
+
+bool SameText(const char *a, const char *b);
+// Decimal digits only; false for anything else.
+bool ParseNumber(const char *s, uint32_t &value);
+// Prints the line's error; returns false.
+bool Fail(const ScenarioLine &line, const char *why);
+bool NeedObject(Runner &r, const ScenarioLine &line);
+// Ticks of the performance counter; only differences are used, and they fit
+// 32 bits for anything shorter than minutes.
+uint32_t CounterNow();
+uint32_t CounterFrequency();
+
+bool StepInit(Runner &r, const ScenarioLine &line);
+bool StepExit(Runner &r, const ScenarioLine &line);
+bool StepTimedExit(Runner &r, const ScenarioLine &line);
+bool StepDestroy(Runner &r, const ScenarioLine &line);
+bool StepUnload(Runner &r, const ScenarioLine &line);
+bool StepIsLoaded(Runner &r, const ScenarioLine &line);
+
+bool StepTimer(Runner &r, const ScenarioLine &line);
+bool StepFunctionCall(Runner &r, const ScenarioLine &line);
+bool StepController(Runner &r, const ScenarioLine &line);
+bool StepNoController(Runner &r, const ScenarioLine &line);
+bool StepFlightPlan(Runner &r, const ScenarioLine &line);
+bool StepNoFlightPlan(Runner &r, const ScenarioLine &line);
+bool StepScratch(Runner &r, const ScenarioLine &line);
+bool StepData(Runner &r, const ScenarioLine &line);
+bool StepScratchFill(Runner &r, const ScenarioLine &line);
+bool StepSleep(Runner &r, const ScenarioLine &line);
+
+bool StepBurst(Runner &r, const ScenarioLine &line);
+
+}  // namespace host

@@ -1,0 +1,68 @@
+// Timed bursts of notifications, and the counter every timing step reads.
+#include "host/console.h"
+#include "host/handles.h"
+#include "host/runner.h"
+
+namespace host {
+
+namespace {
+
+const uint32_t kBurstCapacity = 200000;
+uint32_t g_burstTicks[kBurstCapacity];
+char g_burstPad[256];
+
+// Shell sort: no library, and fast enough for the burst sizes we time.
+void SortTicks(uint32_t *ticks, uint32_t count) {
+    for (uint32_t gap = count / 2; gap > 0; gap /= 2)
+        for (uint32_t i = gap; i < count; ++i)
+            for (uint32_t j = i; j >= gap && ticks[j - gap] > ticks[j]; j -= gap) {
+                uint32_t t = ticks[j];
+                ticks[j] = ticks[j - gap];
+                ticks[j - gap] = t;
+            }
+}
+
+}  // namespace
+
+uint32_t CounterNow() {
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return count.u.LowPart;
+}
+
+uint32_t CounterFrequency() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.u.LowPart;
+}
+
+// <count> notifications as fast as the client can, scratch pads <prefix>0,
+// <prefix>1, ...; prints the time each handler call took, in counter ticks.
+bool StepBurst(Runner &r, const ScenarioLine &line) {
+    uint32_t count;
+    if (!ParseNumber(line.words[1], count) || count == 0 || count > kBurstCapacity)
+        return Fail(line, "burst needs a count of 1 to 200000");
+    if (!NeedObject(r, line)) return false;
+    EuroScopePlugIn::CFlightPlan plan = MakeFlightPlan(r.planValid ? &r.state->plan : nullptr);
+    r.state->plan.scratchPad = g_burstPad;
+    uint32_t started = CounterNow();
+    for (uint32_t i = 0; i < count; ++i) {
+        text::BoundedText pad(g_burstPad);
+        pad.Append(line.words[2]);
+        pad.AppendDecimal(i);
+        uint32_t before = CounterNow();
+        r.object->OnFlightPlanControllerAssignedDataUpdate(
+            plan, EuroScopePlugIn::CTR_DATA_TYPE_SCRATCH_PAD_STRING);
+        g_burstTicks[i] = CounterNow() - before;
+    }
+    uint32_t total = CounterNow() - started;
+    SortTicks(g_burstTicks, count);
+    ConsoleLine out;
+    out << "burst: count " << count << " frequency " << CounterFrequency() << " total " << total
+        << " p50 " << g_burstTicks[count / 2] << " p99 " << g_burstTicks[count - 1 - count / 100]
+        << " max " << g_burstTicks[count - 1];
+    out.Print();
+    return true;
+}
+
+}  // namespace host

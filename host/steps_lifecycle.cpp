@@ -1,0 +1,87 @@
+// Steps of the plug-in's life: loading, the two exports, the client ending
+// the object, unloading.
+#include "host/console.h"
+#include "host/handles.h"
+#include "host/runner.h"
+
+namespace host {
+
+namespace {
+
+const char kInitName[] = "?EuroScopePlugInInit@@YAXPAPAVCPlugIn@EuroScopePlugIn@@@Z";
+const char kExitName[] = "?EuroScopePlugInExit@@YAXXZ";
+
+}  // namespace
+
+bool StepInit(Runner &r, const ScenarioLine &line) {
+    if (!r.plugin) {
+        r.plugin = LoadLibraryA(r.pluginPath);
+        if (!r.plugin) return Fail(line, "LoadLibrary failed");
+        r.init = reinterpret_cast<InitFunction>(GetProcAddress(r.plugin, kInitName));
+        r.exit = reinterpret_cast<ExitFunction>(GetProcAddress(r.plugin, kExitName));
+        if (!r.init || !r.exit) return Fail(line, "the plug-in lacks an export");
+    }
+    r.object = nullptr;
+    r.init(&r.object);
+    ConsoleLine out;
+    out << "init: plug-in '" << r.state->name << "' version " << r.state->version
+        << " compatibility " << static_cast<uint32_t>(r.state->compatibilityCode)
+        << (r.object ? "" : " NO OBJECT");
+    out.Print();
+    return r.object != nullptr;
+}
+
+bool StepExit(Runner &r, const ScenarioLine &line) {
+    if (!r.exit) return Fail(line, "plug-in not loaded");
+    r.exit();
+    ConsoleLine out;
+    out << "exit: base destructor runs " << r.state->destroyed;
+    out.Print();
+    return true;
+}
+
+// The client ending the object through its virtual destructor, asking for
+// the memory to be freed, as a careless client might after exit.
+bool StepDestroy(Runner &r, const ScenarioLine &line) {
+    if (!NeedObject(r, line)) return false;
+    delete r.object;
+    ConsoleLine out;
+    out << "destroy: base destructor runs " << r.state->destroyed;
+    out.Print();
+    return true;
+}
+
+bool StepUnload(Runner &r, const ScenarioLine &line) {
+    if (!r.plugin) return Fail(line, "plug-in not loaded");
+    BOOL freed = FreeLibrary(r.plugin);
+    r.plugin = nullptr;
+    r.init = nullptr;
+    r.exit = nullptr;
+    r.object = nullptr;
+    ConsoleLine out;
+    out << "unload: " << (freed ? "freed" : "FreeLibrary failed");
+    out.Print();
+    return freed != 0;
+}
+
+// Whether the plug-in's DLL is still mapped in the process, whoever holds it.
+bool StepIsLoaded(Runner &r, const ScenarioLine &) {
+    ConsoleLine out;
+    out << "is-loaded: " << (GetModuleHandleA(r.pluginPath) ? "yes" : "no");
+    out.Print();
+    return true;
+}
+
+// exit, timed: how long the client's thread waits for the plug-in to unload.
+bool StepTimedExit(Runner &r, const ScenarioLine &line) {
+    if (!r.exit) return Fail(line, "plug-in not loaded");
+    uint32_t before = CounterNow();
+    r.exit();
+    uint32_t took = CounterNow() - before;
+    ConsoleLine out;
+    out << "timed-exit: ticks " << took << " frequency " << CounterFrequency();
+    out.Print();
+    return true;
+}
+
+}  // namespace host
