@@ -93,8 +93,8 @@ int main(int argc, char **argv) {
     };
     Row("capture + pop, with its \"Captured\" line", Time(calls, capture));
     char savedLog[kPathCapacity];
-    memcpy(savedLog, bridge->core.log.path, sizeof savedLog);
-    bridge->core.log.path[0] = '\0';
+    memcpy(savedLog, bridge->core.log.logPath, sizeof savedLog);
+    bridge->core.log.logPath[0] = '\0';
     Row("capture + pop, without a log line", Time(calls, capture));
     Row("ignored notification (data type 4)", Time(calls, [&] {
             bridge->OnFlightPlanControllerAssignedDataUpdate(host::MakeFlightPlan(&plan), 4);
@@ -113,7 +113,7 @@ int main(int argc, char **argv) {
         }));
 
     alloc_hook::Start(alloc_hook::Scope::ThisThread);
-    memcpy(bridge->core.log.path, savedLog, sizeof savedLog);
+    memcpy(bridge->core.log.logPath, savedLog, sizeof savedLog);
     for (int i = 0; i < 1000; ++i) capture();
     int captureAllocations = alloc_hook::Stop();
     EuroScopePlugInExit();

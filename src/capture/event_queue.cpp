@@ -3,7 +3,7 @@
 #include "diag/log_file.h"
 
 void EventQueue::Push(const StandEvent &event, BridgeLog &log) {
-    EnterCriticalSection(&lock);
+    EnterCriticalSection(&queueLock);
     bool dropped = count == kQueueCapacity;
     if (dropped) {
         slots[head] = event;  // the oldest event gives way
@@ -12,7 +12,7 @@ void EventQueue::Push(const StandEvent &event, BridgeLog &log) {
         slots[(head + count) % kQueueCapacity] = event;
         ++count;
     }
-    LeaveCriticalSection(&lock);
+    LeaveCriticalSection(&queueLock);
 
     // Log lines only after the lock is left: the two locks are never held
     // together.
@@ -22,13 +22,13 @@ void EventQueue::Push(const StandEvent &event, BridgeLog &log) {
 }
 
 bool EventQueue::TryPop(StandEvent &out) {
-    EnterCriticalSection(&lock);
+    EnterCriticalSection(&queueLock);
     bool found = count > 0;
     if (found) {
         out = slots[head];
         head = (head + 1) % kQueueCapacity;
         --count;
     }
-    LeaveCriticalSection(&lock);
+    LeaveCriticalSection(&queueLock);
     return found;
 }

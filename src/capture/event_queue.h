@@ -16,7 +16,7 @@ struct EventQueue {
     uint32_t head;   // slot of the oldest event, 0..255
     uint32_t count;  // 0..256
     StandEvent slots[kQueueCapacity];
-    CRITICAL_SECTION lock;  // guards head, count and slots, nothing else
+    CRITICAL_SECTION queueLock;  // guards head, count and slots, nothing else
     HANDLE wakeEvent;       // auto-reset; signalled by every push
 
     // Queues a copy of `event`, then logs (never under the lock) and wakes

@@ -12,7 +12,7 @@ void BuildLogLine(char (&line)[kLogLineCapacity], const UtcTimestamp &stamp, con
 }
 
 void BridgeLog::Write(const char *message) {
-    if (path[0] == '\0') return;
+    if (logPath[0] == '\0') return;
 
     // Built before the lock: the lock covers only the file.
     UtcTimestamp stamp;
@@ -20,8 +20,8 @@ void BridgeLog::Write(const char *message) {
     char line[kLogLineCapacity];
     BuildLogLine(line, stamp, message);
 
-    EnterCriticalSection(&lock);
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+    EnterCriticalSection(&logLock);
+    HANDLE file = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         SetFilePointer(file, 0, nullptr, FILE_END);
@@ -29,5 +29,5 @@ void BridgeLog::Write(const char *message) {
         WriteFile(file, line, text::Length(line), &written, nullptr);
         CloseHandle(file);
     }
-    LeaveCriticalSection(&lock);
+    LeaveCriticalSection(&logLock);
 }

@@ -16,8 +16,8 @@ const uint32_t kLogLineCapacity = 768;
 const uint32_t kEventLineCapacity = 512;
 
 struct BridgeLog {
-    char path[kPathCapacity];  // empty: logging is off
-    CRITICAL_SECTION lock;     // held only while the file is open
+    char logPath[kPathCapacity];  // empty: logging is off
+    CRITICAL_SECTION logLock;     // held only while the file is open
 
     // Appends "<timestamp> <message>\r\n", cut at 767 characters. Every
     // failure loses just this line.

@@ -33,12 +33,12 @@ void CBridgePlugIn::Initialise(bool mayStartWorker) {
     core.workerModule = nullptr;
     stopWaitMs = kWorkerStopWaitMs;
 
-    InitializeCriticalSection(&core.queue.lock);
-    InitializeCriticalSection(&core.log.lock);
+    InitializeCriticalSection(&core.queue.queueLock);
+    InitializeCriticalSection(&core.log.logLock);
     shutdownPending = true;
 
     MakeSiblingPath(settingsPath, ".ini");
-    MakeSiblingPath(core.log.path, ".log");
+    MakeSiblingPath(core.log.logPath, ".log");
     LoadBridgeSettings(settingsPath, core.settings);
 
     if (ParseEndpointAddress(core.settings.endpoint, core.endpointAddress) &&
@@ -97,8 +97,8 @@ void CBridgePlugIn::ReleaseLocksAndWakeEvent() {
         CloseHandle(core.queue.wakeEvent);
         core.queue.wakeEvent = nullptr;
     }
-    DeleteCriticalSection(&core.log.lock);
-    DeleteCriticalSection(&core.queue.lock);
+    DeleteCriticalSection(&core.log.logLock);
+    DeleteCriticalSection(&core.queue.queueLock);
 }
 
 // This place is only chosen once its worker has cleared its flag, and the

@@ -32,7 +32,12 @@ public:
                                                   int dataType) override;
     void OnFunctionCall(int, const char *, POINT, RECT) override {}
 
+    // The log as the client's thread writes it; the worker writes through
+    // the same calls on BridgeCore.
     void Log(const char *message) { core.Log(message); }
+    void LogEvent(const char *verb, const StandEvent &event, uint32_t status) {
+        core.LogEvent(verb, event, status);
+    }
 
     BridgeCore &core;
     char settingsPath[kPathCapacity];

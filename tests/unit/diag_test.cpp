@@ -86,15 +86,15 @@ class LogFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         standin::Reset();
-        InitializeCriticalSection(&log.lock);
+        InitializeCriticalSection(&log.logLock);
     }
-    void TearDown() override { DeleteCriticalSection(&log.lock); }
+    void TearDown() override { DeleteCriticalSection(&log.logLock); }
     BridgeLog log = {};
     testing_support::TempDir dir;
 };
 
 TEST_F(LogFileTest, EmptyPathWritesNothing) {
-    log.path[0] = '\0';
+    log.logPath[0] = '\0';
     log.Write("nothing");
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     EXPECT_EQ(standin::OpenKernelHandles(), 0);
@@ -103,7 +103,7 @@ TEST_F(LogFileTest, EmptyPathWritesNothing) {
 TEST_F(LogFileTest, AppendsAfterExistingContentAndClosesTheFile) {
     std::string path = dir.File("bridge.log");
     testing_support::WriteWholeFile(path, "earlier\r\n");
-    snprintf(log.path, sizeof log.path, "%s", path.c_str());
+    snprintf(log.logPath, sizeof log.logPath, "%s", path.c_str());
     standin::SetClock(Time(2024, 1, 2, 3, 4, 5, 6));
     log.Write("first");
     log.Write("");
@@ -113,15 +113,15 @@ TEST_F(LogFileTest, AppendsAfterExistingContentAndClosesTheFile) {
 }
 
 TEST_F(LogFileTest, AFileThatCannotBeOpenedLosesTheLineOnly) {
-    snprintf(log.path, sizeof log.path, "%s/missing-dir/bridge.log", dir.path().c_str());
+    snprintf(log.logPath, sizeof log.logPath, "%s/missing-dir/bridge.log", dir.path().c_str());
     log.Write("lost");
-    EXPECT_FALSE(testing_support::FileExists(log.path));
+    EXPECT_FALSE(testing_support::FileExists(log.logPath));
     EXPECT_EQ(standin::OpenKernelHandles(), 0);
 }
 
 TEST_F(LogFileTest, LinesOfTwoThreadsNeverMix) {
     std::string path = dir.File("bridge.log");
-    snprintf(log.path, sizeof log.path, "%s", path.c_str());
+    snprintf(log.logPath, sizeof log.logPath, "%s", path.c_str());
     const int kLines = 300;
     auto writer = [this](char letter) {
         std::string message(200, letter);

@@ -34,15 +34,15 @@ protected:
         standin::Reset();
         memset(&queue, 0, sizeof queue);
         memset(&log, 0, sizeof log);
-        InitializeCriticalSection(&queue.lock);
-        InitializeCriticalSection(&log.lock);
+        InitializeCriticalSection(&queue.queueLock);
+        InitializeCriticalSection(&log.logLock);
         queue.wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        snprintf(log.path, sizeof log.path, "%s", dir.File("q.log").c_str());
+        snprintf(log.logPath, sizeof log.logPath, "%s", dir.File("q.log").c_str());
     }
     void TearDown() override {
         CloseHandle(queue.wakeEvent);
-        DeleteCriticalSection(&queue.lock);
-        DeleteCriticalSection(&log.lock);
+        DeleteCriticalSection(&queue.queueLock);
+        DeleteCriticalSection(&log.logLock);
     }
     size_t CountLines(const std::string &message) {
         size_t n = 0;
