@@ -64,20 +64,26 @@ class LoadAndUnload(BridgeTestCase, unittest.TestCase):
                     self.assert_clean_run(run, failed_steps=failed)
                     self.assert_messages(run, [first, UNLOADED])
 
-    def test_client_destroying_the_object_is_harmless(self):
-        cases = [
-            ("destroy after exit", ["init", "exit", "destroy", "unload"]),
-            ("destroy instead of exit", ["init", "destroy", "unload"]),
-            ("destroy then exit", ["init", "destroy", "exit", "unload"]),
-        ]
+    def run_disabled_and_enabled(self, cases):
+        """Runs each (label, steps) without settings and with valid ones, each
+        in a subtest; yields (label, run, expected first log line)."""
         for label, steps in cases:
             for settings, first in ((None, DISABLED), (ini_text(QUIET_ENDPOINT), LOADED)):
                 with self.subTest(label, settings=bool(settings)):
                     bench = self.bench(settings, suffix=f"-{label}-{bool(settings)}")
                     run = bench.run(steps)
                     self.assert_clean_run(run)
-                    self.assertIn("unload: freed", run.stdout, run.describe())
-                    self.assert_messages(run, [first, UNLOADED])
+                    yield label, run, first
+
+    def test_client_destroying_the_object_is_harmless(self):
+        cases = [
+            ("destroy after exit", ["init", "exit", "destroy", "unload"]),
+            ("destroy instead of exit", ["init", "destroy", "unload"]),
+            ("destroy then exit", ["init", "destroy", "exit", "unload"]),
+        ]
+        for label, run, first in self.run_disabled_and_enabled(cases):
+            self.assertIn("unload: freed", run.stdout, run.describe())
+            self.assert_messages(run, [first, UNLOADED])
 
     def test_two_life_cycles_in_one_process(self):
         cases = [
@@ -86,14 +92,9 @@ class LoadAndUnload(BridgeTestCase, unittest.TestCase):
             ("worker busy waiting", ["init", "sleep 300", "exit", "init", "sleep 300", "exit",
                                      "unload"]),
         ]
-        for label, steps in cases:
-            for settings, first in ((None, DISABLED), (ini_text(QUIET_ENDPOINT), LOADED)):
-                with self.subTest(label, settings=bool(settings)):
-                    bench = self.bench(settings, suffix=f"-{label}-{bool(settings)}")
-                    run = bench.run(steps)
-                    self.assert_clean_run(run)
-                    self.assertEqual(run.stdout.count(INIT_LINE), 2, run.describe())
-                    self.assert_messages(run, [first, UNLOADED, first, UNLOADED])
+        for label, run, first in self.run_disabled_and_enabled(cases):
+            self.assertEqual(run.stdout.count(INIT_LINE), 2, run.describe())
+            self.assert_messages(run, [first, UNLOADED, first, UNLOADED])
 
 
 class Settings(BridgeTestCase, unittest.TestCase):

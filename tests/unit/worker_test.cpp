@@ -58,6 +58,14 @@ private:
     bool entered_ = false, open_ = false;
 };
 
+// An attempt that waits in `step` until the test opens `gate`, then answers.
+HttpScript HeldAt(HttpStep step, Gate &gate, DWORD status) {
+    HttpScript s = Answer(status);
+    s.stallAt = step;
+    s.stall = [&gate] { gate.Wait(); };
+    return s;
+}
+
 class Worker : public BridgeTest {
 protected:
     CBridgePlugIn *Start(const char *endpoint = kEndpoint) {
@@ -280,10 +288,7 @@ TEST_F(Worker, StopDuringAFailedAttemptSkipsThePauseAndTheAbandonLine) {
 
 TEST_F(Worker, UnloadDropsQueuedEventsSilently) {
     Gate gate;
-    HttpScript stalled = Answer(200);
-    stalled.stallAt = HttpStep::Send;
-    stalled.stall = [&gate] { gate.Wait(); };
-    standin::QueueHttpScript(stalled);
+    standin::QueueHttpScript(HeldAt(HttpStep::Send, gate, 200));
     Start();
     for (const char *callsign : {"ONE", "TWO", "THREE"}) Push(MakeEvent("assign", callsign, "EDDF", "A1"));
     gate.WaitUntilEntered();
@@ -302,10 +307,7 @@ TEST_F(Worker, UnloadDropsQueuedEventsSilently) {
 // load gets a fresh object and worker instead of sharing them.
 TEST_F(Worker, AWorkerThatOutlivesTheUnloadNeverSharesWithTheNextLoad) {
     Gate gate;
-    HttpScript stalled = Answer(201);
-    stalled.stallAt = HttpStep::Receive;
-    stalled.stall = [&gate] { gate.Wait(); };
-    standin::QueueHttpScript(stalled);
+    standin::QueueHttpScript(HeldAt(HttpStep::Receive, gate, 201));
     CBridgePlugIn *old = Start();
     old->stopWaitMs = 100;
     Push(MakeEvent("assign", "OLD", "EDDF", "A1"));
