@@ -51,11 +51,13 @@ function(zdb_link target output objects)
   add_custom_target(${target} ALL DEPENDS ${CMAKE_BINARY_DIR}/${output})
 endfunction()
 
-# The version resource Windows shows in the file's properties.
+# The version resource Windows shows in the file's properties. llvm-rc reads
+# any argument that starts with '/' as a switch, so a source path such as
+# /check/... would be taken for /c (code page): "--" ends the switches.
 set(ZDB_VERSION_RES ${CMAKE_BINARY_DIR}/lib/version.res)
 add_custom_command(OUTPUT ${ZDB_VERSION_RES}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/lib
-  COMMAND ${ZDB_RC} /nologo /fo ${ZDB_VERSION_RES} ${PROJECT_SOURCE_DIR}/src/shell/version.rc
+  COMMAND ${ZDB_RC} /nologo /fo ${ZDB_VERSION_RES} -- ${PROJECT_SOURCE_DIR}/src/shell/version.rc
   DEPENDS ${PROJECT_SOURCE_DIR}/src/shell/version.rc VERBATIM)
 
 # The plug-in.
