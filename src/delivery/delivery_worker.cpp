@@ -126,9 +126,7 @@ bool AttemptDelivery(const BridgeCore &core, const StandEvent &event, uint32_t &
     if (!writer.ok) return false;
     char body[kBodyCapacity];
     PrepareSendBuffer(writer, body);
-    uint32_t answered = 0;
-    if (!Exchange(core, body, answered)) return false;
-    status = answered;
+    if (!Exchange(core, body, status)) return false;
     return status >= 200 && status <= 299;
 }
 

@@ -50,10 +50,9 @@ EndpointVerdict JudgeEndpointAddress(const char *endpoint, EndpointAddress &addr
         address.secure = 1;
         address.port = 443;
         authority = endpoint + 8;
-    } else if (StartsWith(endpoint, "http://") && IsPlainLoopback(endpoint + 7)) {
-        authority = endpoint + 7;
     } else if (StartsWith(endpoint, "http://")) {
-        return EndpointVerdict::PlainNotLoopback;
+        if (!IsPlainLoopback(endpoint + 7)) return EndpointVerdict::PlainNotLoopback;
+        authority = endpoint + 7;
     } else {
         return endpoint[0] ? EndpointVerdict::BadScheme : EndpointVerdict::Empty;
     }
