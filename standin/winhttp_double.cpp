@@ -74,6 +74,16 @@ std::shared_ptr<HttpHandle> Enter(Double &d, const char *call, HINTERNET handle,
     return found->second;
 }
 
+// Takes the lock for Enter. A handle that has not yet been through the step
+// `reached` names (a request not sent, or not answered) counts as not found.
+std::shared_ptr<HttpHandle> EnterLocked(Double &d, const char *call, HINTERNET handle,
+                                        HttpKind kind, bool HttpHandle::*reached = nullptr) {
+    std::lock_guard<std::mutex> hold(d.mutex);
+    std::shared_ptr<HttpHandle> found = Enter(d, call, handle, kind);
+    if (found && reached && !((*found).*reached)) return nullptr;
+    return found;
+}
+
 // Call without the lock: runs the stall scripted for this step, then says
 // whether the step succeeds.
 bool Proceed(const Attempt &attempt, HttpStep step) {
@@ -122,11 +132,8 @@ BOOL WINAPI WinHttpSetTimeouts(HINTERNET session, int resolveTimeout, int connec
                                int sendTimeout, int receiveTimeout) {
     standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
-    std::shared_ptr<HttpHandle> handle;
-    {
-        std::lock_guard<std::mutex> hold(d.mutex);
-        handle = Enter(d, "WinHttpSetTimeouts", session, HttpKind::Session);
-    }
+    std::shared_ptr<HttpHandle> handle =
+        EnterLocked(d, "WinHttpSetTimeouts", session, HttpKind::Session);
     if (!handle || !Proceed(*handle->attempt, HttpStep::SetTimeouts)) return FALSE;
     std::lock_guard<std::mutex> hold(d.mutex);
     int *timeouts = handle->attempt->timeouts;
@@ -162,11 +169,8 @@ HINTERNET WINAPI WinHttpConnect(HINTERNET session, const WCHAR *serverName,
                                 INTERNET_PORT serverPort, DWORD) {
     standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
-    std::shared_ptr<HttpHandle> parent;
-    {
-        std::lock_guard<std::mutex> hold(d.mutex);
-        parent = Enter(d, "WinHttpConnect", session, HttpKind::Session);
-    }
+    std::shared_ptr<HttpHandle> parent =
+        EnterLocked(d, "WinHttpConnect", session, HttpKind::Session);
     if (!parent || !serverName || !Proceed(*parent->attempt, HttpStep::Connect)) return nullptr;
     auto connection =
         std::make_shared<HttpHandle>(HttpHandle{HttpKind::Connection, parent->attempt, {}});
@@ -223,13 +227,9 @@ BOOL WINAPI WinHttpSendRequest(HINTERNET request, const WCHAR *headers, DWORD he
 BOOL WINAPI WinHttpReceiveResponse(HINTERNET request, void *) {
     standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
-    std::shared_ptr<HttpHandle> handle;
-    {
-        std::lock_guard<std::mutex> hold(d.mutex);
-        handle = Enter(d, "WinHttpReceiveResponse", request, HttpKind::Request);
-        if (!handle || !handle->sent) return FALSE;
-    }
-    if (!Proceed(*handle->attempt, HttpStep::Receive)) return FALSE;
+    std::shared_ptr<HttpHandle> handle = EnterLocked(d, "WinHttpReceiveResponse", request,
+                                                     HttpKind::Request, &HttpHandle::sent);
+    if (!handle || !Proceed(*handle->attempt, HttpStep::Receive)) return FALSE;
     std::lock_guard<std::mutex> hold(d.mutex);
     handle->received = true;
     return TRUE;
@@ -240,12 +240,9 @@ BOOL WINAPI WinHttpQueryHeaders(HINTERNET request, DWORD infoLevel, const WCHAR 
                                 DWORD *bufferLength, DWORD *) {
     standin::detail::KernelAllocation platform;  // WinHTTP's heap, not the product's
     Double &d = TheDouble();
-    std::shared_ptr<HttpHandle> handle;
-    {
-        std::lock_guard<std::mutex> hold(d.mutex);
-        handle = Enter(d, "WinHttpQueryHeaders", request, HttpKind::Request);
-        if (!handle || !handle->received) return FALSE;
-    }
+    std::shared_ptr<HttpHandle> handle = EnterLocked(d, "WinHttpQueryHeaders", request,
+                                                     HttpKind::Request, &HttpHandle::received);
+    if (!handle) return FALSE;
     if (infoLevel != (WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER) || !bufferLength)
         return FALSE;
     if (*bufferLength < sizeof(DWORD) || !buffer) {
