@@ -203,43 +203,44 @@ class Bench:
         err_path = os.path.join(self.folder, f"stderr{self.runs}.txt")
         command = [*self.launcher, "wine", os.path.join(self.folder, CLIENT_NAME),
                    wine_path(self.plugin), wine_path(scenario)]
-        # Files, not pipes: a wineserver started by this run inherits the
-        # descriptors and would keep a pipe open long after the client ended.
-        with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            started = datetime.datetime.now(datetime.timezone.utc)
-            begin = time.monotonic()
-            process = subprocess.Popen(command, cwd=self.folder, env=wine_env(),
-                                       stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                       start_new_session=True)
-            try:
-                exit_code = process.wait(timeout)
-            except subprocess.TimeoutExpired:
-                _kill(process)
-                raise AssertionError(
-                    f"client still running after {timeout} s: {command}\n"
-                    f"stdout so far:\n{_read(out_path).decode('latin-1')}") from None
-            finally:
-                if process.poll() is None:
-                    _kill(process)
-            elapsed = time.monotonic() - begin
-            ended = datetime.datetime.now(datetime.timezone.utc)
-        raw = _read(out_path)
+        started = datetime.datetime.now(datetime.timezone.utc)
+        begin = time.monotonic()
+        exit_code = run_to_files(command, self.folder, wine_env(), out_path, err_path, timeout)
+        elapsed = time.monotonic() - begin
+        ended = datetime.datetime.now(datetime.timezone.utc)
+        raw = read_bytes(out_path)
         return Run(exit_code=exit_code, stdout=stdout_lines(raw),
-                   stderr=_read(err_path).decode("latin-1"), elapsed=elapsed,
+                   stderr=read_bytes(err_path).decode("latin-1"), elapsed=elapsed,
                    started=started, ended=ended, log_bytes=self.read_log(), folder=self.folder)
 
 
-def _read(path):
+def run_to_files(command, cwd, env, out_path, err_path, timeout):
+    """Runs `command` with its output in two files and returns its exit
+    status. Files, not pipes: a wineserver started by the run inherits the
+    descriptors and would keep a pipe open long after the program ended. A
+    run still going after `timeout` seconds is killed with its process group
+    and reported with its output so far."""
+    with open(out_path, "wb") as out, open(err_path, "wb") as err:
+        process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=err, start_new_session=True)
+        try:
+            return process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"still running after {timeout} s: {command}\n"
+                                 f"stdout so far:\n{read_bytes(out_path).decode('latin-1')}"
+                                 ) from None
+        finally:
+            if process.poll() is None:
+                try:
+                    os.killpg(process.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+                process.wait(10)
+
+
+def read_bytes(path):
     with open(path, "rb") as handle:
         return handle.read()
-
-
-def _kill(process):
-    try:
-        process.send_signal(signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    process.wait(10)
 
 
 def stdout_lines(raw):

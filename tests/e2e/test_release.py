@@ -10,14 +10,14 @@ import io
 import os
 import re
 import shutil
-import signal
 import subprocess
 import time
 import unittest
 import zipfile
 
 import harness
-from harness import LOADED, TOKEN, UNLOADED, BridgeTestCase, body, event_line, stdout_lines
+from harness import (LOADED, TOKEN, UNLOADED, BridgeTestCase, body, event_line, read_bytes,
+                     stdout_lines)
 from pe_version import read_version_info
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -98,39 +98,16 @@ def _sha256(data):
     return hashlib.sha256(data).hexdigest()
 
 
-def _read(path):
-    with open(path, "rb") as handle:
-        return handle.read()
-
-
 def _crlf(data):
     return data.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
 
 
 def _run_wine(command, cwd, env, name, timeout=WINE_TIMEOUT):
-    """(exit status, stdout bytes, stderr text). Output goes through files:
-    a wineserver started by the run inherits the descriptors and would hold
-    a pipe open long after the program ended."""
+    """(exit status, stdout bytes, stderr text)."""
     out_path = os.path.join(_work(), f"{name}.stdout")
     err_path = os.path.join(_work(), f"{name}.stderr")
-    with open(out_path, "wb") as out, open(err_path, "wb") as err:
-        process = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                                   stdout=out, stderr=err, start_new_session=True)
-        try:
-            status = process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            status = None
-        finally:
-            if process.poll() is None:
-                try:
-                    os.killpg(process.pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-                process.wait(10)
-    if status is None:
-        raise AssertionError(f"{command} still running after {timeout} s:\n"
-                             f"{_read(out_path).decode('latin-1')}")
-    return status, _read(out_path), _read(err_path).decode("latin-1")
+    status = harness.run_to_files(command, cwd, env, out_path, err_path, timeout)
+    return status, read_bytes(out_path), read_bytes(err_path).decode("latin-1")
 
 
 class Bundle(unittest.TestCase):
@@ -143,16 +120,16 @@ class Bundle(unittest.TestCase):
     def test_binaries_are_the_build_and_texts_the_source(self):
         build = harness.build_dir()
         cases = [
-            ("ZeltanDokBridge.dll", _read(os.path.join(build, "ZeltanDokBridge.dll"))),
+            ("ZeltanDokBridge.dll", read_bytes(os.path.join(build, "ZeltanDokBridge.dll"))),
             ("TestClient/ZeltanDokTestClient.exe",
-             _read(os.path.join(build, "ZeltanDokTestClient.exe"))),
+             read_bytes(os.path.join(build, "ZeltanDokTestClient.exe"))),
             ("TestClient/EuroScopePlugInDll.dll",
-             _read(os.path.join(build, "EuroScopePlugInDll.dll"))),
-            ("README.txt", _crlf(_read(os.path.join(ROOT, "release", "README.txt")))),
+             read_bytes(os.path.join(build, "EuroScopePlugInDll.dll"))),
+            ("README.txt", _crlf(read_bytes(os.path.join(ROOT, "release", "README.txt")))),
             ("ZeltanDokBridge.ini",
-             _crlf(_read(os.path.join(ROOT, "release", "ZeltanDokBridge.ini")))),
+             _crlf(read_bytes(os.path.join(ROOT, "release", "ZeltanDokBridge.ini")))),
             ("TestClient/sample-scenario.txt",
-             _crlf(_read(os.path.join(ROOT, "samples", "eddf_morning.txt")))),
+             _crlf(read_bytes(os.path.join(ROOT, "samples", "eddf_morning.txt")))),
         ]
         for name, expected in cases:
             with self.subTest(name=name):
@@ -277,7 +254,7 @@ class NewUser(BridgeTestCase, unittest.TestCase):
             shutil.copy2(os.path.join(package, name), plugin_folder)
         receiver = self.start_receiver()
         ini_path = os.path.join(plugin_folder, "ZeltanDokBridge.ini")
-        settings = _read(ini_path).decode("ascii")
+        settings = read_bytes(ini_path).decode("ascii")
         settings = _replace_setting(settings, "Endpoint", receiver.url("/stands"))
         settings = _replace_setting(settings, "Token", TOKEN)
         settings = _replace_setting(settings, "Airports", "eddf; EDDM")
@@ -329,7 +306,7 @@ class NewUser(BridgeTestCase, unittest.TestCase):
     @staticmethod
     def _read_log(folder):
         path = os.path.join(folder, "ZeltanDokBridge.log")
-        return _read(path) if os.path.exists(path) else b""
+        return read_bytes(path) if os.path.exists(path) else b""
 
 
 def _token(label, length):
@@ -607,8 +584,8 @@ class ReproducibleBuild(unittest.TestCase):
                               check=False)
         self.assertEqual(done.returncode, 0, done.stdout.decode("utf-8", "replace")[-4000:])
         for name in PRODUCT_FILES:
-            first = _read(os.path.join(build, name))
-            second = _read(os.path.join(tree, name))
+            first = read_bytes(os.path.join(build, name))
+            second = read_bytes(os.path.join(tree, name))
             print(f"{name}: {len(first)} bytes, SHA-256 {_sha256(first)}")
             with self.subTest(name=name):
                 self.assertEqual(_sha256(second), _sha256(first),
