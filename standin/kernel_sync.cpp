@@ -71,6 +71,8 @@ SleepLog &Sleeps() {
 }
 
 std::atomic<int> moduleReferences{0};
+std::atomic<bool> moduleHandleExFails{false};
+std::atomic<int> liveCriticalSections{0};
 
 // Stands for the plug-in's own image; every module handle names it.
 char moduleImage;
@@ -88,13 +90,17 @@ void WINAPI InitializeCriticalSection(CRITICAL_SECTION *lock) {
     pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
     pthread_mutex_init(new (lock->opaque) pthread_mutex_t, &attributes);
     pthread_mutexattr_destroy(&attributes);
+    ++liveCriticalSections;
 }
 
 void WINAPI EnterCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_lock(MutexIn(lock)); }
 
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_unlock(MutexIn(lock)); }
 
-void WINAPI DeleteCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_destroy(MutexIn(lock)); }
+void WINAPI DeleteCriticalSection(CRITICAL_SECTION *lock) {
+    pthread_mutex_destroy(MutexIn(lock));
+    --liveCriticalSections;
+}
 
 // ---- events and threads ----
 
@@ -166,6 +172,10 @@ BOOL WINAPI DisableThreadLibraryCalls(HMODULE) { return TRUE; }
 
 BOOL WINAPI GetModuleHandleExA(DWORD flags, const char *, HMODULE *module) {
     if (!module) return FALSE;
+    if (moduleHandleExFails) {
+        *module = nullptr;
+        return FALSE;
+    }
     *module = &moduleImage;
     if (!(flags & kUnchangedRefcount)) ++moduleReferences;
     return TRUE;
@@ -207,6 +217,10 @@ void SetSleepHook(std::function<void(DWORD)> hook) {
 
 int ModuleReferences() { return moduleReferences.load(); }
 
+void FailModuleHandleEx(bool fail) { moduleHandleExFails = fail; }
+
+int LiveCriticalSections() { return liveCriticalSections.load(); }
+
 namespace detail {
 
 void ResetSync() {
@@ -218,6 +232,8 @@ void ResetSync() {
         log.hook = nullptr;
     }
     moduleReferences = 0;
+    moduleHandleExFails = false;
+    liveCriticalSections = 0;
 }
 
 }  // namespace detail

@@ -37,6 +37,13 @@ void SetSleepHook(std::function<void(DWORD)> hook);
 // Module references taken by GetModuleHandleExA minus those given back by
 // FreeLibrary / FreeLibraryAndExitThread.
 int ModuleReferences();
+// Makes GetModuleHandleExA fail (FALSE, no handle, no reference), as it can
+// on Windows for an address it does not find in a module.
+void FailModuleHandleEx(bool fail);
+
+// Critical sections initialised and not yet deleted; a lock deleted twice,
+// or never initialised, takes it below zero.
+int LiveCriticalSections();
 
 // Live handles of events, threads, files (CloseHandle not yet called).
 int OpenKernelHandles();

@@ -34,7 +34,13 @@ protected:
         state->controllerCallsign = "eddf_gnd";
     }
 
-    void TearDown() override { EuroScopePlugInExit(); }
+    // Every lock a load initialises, its unload deletes (a worker stuck past
+    // the unload's wait keeps its locks until the next load reuses its place,
+    // and the test that makes one ends with that reuse).
+    void TearDown() override {
+        EuroScopePlugInExit();
+        EXPECT_EQ(standin::LiveCriticalSections(), 0);
+    }
 
     // A clean stand-in and log between the rounds of one test.
     void Restart() {

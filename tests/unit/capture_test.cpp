@@ -102,6 +102,7 @@ TEST_F(Capture, AirportList) {
         {",;EDDF,,  ;;EDDM;", "DOK/S/A1", "EDDM", true},
         {"EDDF,EDDM", "DOK/S/A1", "EDD", false},
         {"EDDF,EDDM", "DOK/S/A1", "EDDFX", false},
+        {"EDDF,EDDM", "DOK/S/A1", "XDDF", false},  // every letter counts, the first too
         {"ABCDEFGXYZ", "DOK/S/A1", "abcdefgHIJ", true},  // equal in their first 7 bytes
         {", ; \t", "DOK/S/A1", "EDDF", false},
         {", ; \t", "DOK/M/", "EDDF", true},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -119,8 +120,10 @@ TEST_F(Lifecycle, TokenOfThirtyTwoCharactersEnablesDelivery) {
     struct Case {
         std::string endpoint, token;
         bool enabled;
+        bool modulePinFails = false;  // the worker's own module reference cannot be taken
     } cases[] = {
         {"https://example.com/x", kGoodToken, true},
+        {"https://example.com/x", kGoodToken, false, true},
         {"http://127.0.0.1:8080/x", kGoodToken, true},
         {"https://example.com/x", std::string(kGoodToken).substr(1), false},
         {"", kGoodToken, false},
@@ -130,12 +133,17 @@ TEST_F(Lifecycle, TokenOfThirtyTwoCharactersEnablesDelivery) {
     for (const Case &c : cases) {
         WriteSettings(c.endpoint, c.token);
         std::filesystem::remove(dir.File("Plug.log"));
+        standin::FailModuleHandleEx(c.modulePinFails);
         CBridgePlugIn *bridge = Init();
         EXPECT_EQ(bridge->enabled, c.enabled) << c.endpoint << " " << c.token;
+        HostFlightPlan plan = {"ABC123", "EDDF", "DOK/S/A12"};
+        Notify(bridge, &plan);  // a disabled bridge captures nothing
         EuroScopePlugInExit();
         Messages log = Log();
         ASSERT_FALSE(log.empty());
         EXPECT_EQ(log.front(), c.enabled ? kLoaded : kDisabled);
+        EXPECT_EQ(std::count(log.begin(), log.end(), "Captured assign ABC123 EDDF A12"),
+                  c.enabled ? 1 : 0);
         EXPECT_EQ(log.back(), kUnloaded);
         EXPECT_EQ(standin::OpenKernelHandles(), 0);
         EXPECT_EQ(standin::ModuleReferences(), 0);

@@ -79,6 +79,7 @@ TEST_F(SystemStress, CaptureDeliverAndUnloadAtRandomMoments) {
         EXPECT_EQ(standin::OpenKernelHandles(), 0) << run;
         EXPECT_EQ(standin::OpenHttpHandles(), 0) << run;
         EXPECT_EQ(standin::ModuleReferences(), 0) << run;
+        EXPECT_EQ(standin::LiveCriticalSections(), 0) << run;
         if (HasFailure()) break;
     }
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -227,15 +229,26 @@ TEST_F(Worker, MissingHostPathOrTokenFailBeforeAnyNetworkCall) {
     }
 }
 
-TEST(HeaderBlock, LengthIs56PlusTheToken) {
-    WCHAR block[kHeaderBlockCapacity];
-    EXPECT_EQ(BuildHeaderBlock(block, u"0123456789abcdef0123456789abcdef"), 88u);
-    std::u16string longest(255, u't');
-    EXPECT_EQ(BuildHeaderBlock(block, longest.c_str()), 56u + 255u);
-    EXPECT_EQ(std::u16string(block).substr(54, 255), longest);
-    std::u16string huge(600, u't');  // more than ever fits: cut at position 508
-    EXPECT_EQ(BuildHeaderBlock(block, huge.c_str()), 511u);
-    EXPECT_EQ(block[511], 0);
+TEST(HeaderBlock, IsTheFixedHeadersTheTokenCutAt455UnitsAndOneTerminator) {
+    const std::u16string fixed = u"Content-Type: application/json\r\nAuthorization: Bearer ";
+    struct Case {
+        std::u16string token;
+        size_t kept;  // units of the token in the block
+    } cases[] = {
+        {u"0123456789abcdef0123456789abcdef", 32},
+        {std::u16string(255, u't'), 255},
+        {std::u16string(455, u't'), 455},
+        {std::u16string(600, u't'), 455},  // more than ever fits
+    };
+    for (const Case &c : cases) {
+        WCHAR block[kHeaderBlockCapacity];
+        std::fill(std::begin(block), std::end(block), u'#');  // no terminator by luck
+        uint32_t length = BuildHeaderBlock(block, c.token.c_str());
+        std::u16string expected = fixed + c.token.substr(0, c.kept) + u"\r\n";
+        ASSERT_EQ(length, expected.size()) << c.token.size();
+        EXPECT_EQ(std::u16string(block, length), expected);
+        EXPECT_EQ(block[length], 0);
+    }
 }
 
 // ---- the stop flag at each point the worker looks at it ----
@@ -329,6 +342,7 @@ TEST_F(Worker, AWorkerThatOutlivesTheUnloadNeverSharesWithTheNextLoad) {
     EuroScopePlugInExit();
     EXPECT_EQ(standin::ModuleReferences(), 0);
     EXPECT_EQ(standin::OpenKernelHandles(), 1) << "the wake event left to the old worker";
+    EXPECT_EQ(standin::LiveCriticalSections(), 2) << "the locks left to the old worker";
 
     // The old place is free again: a new load takes it and tidies up.
     EXPECT_EQ(Start(), old);
