@@ -2,8 +2,10 @@
 broken and silent servers, redirects, a full queue, and unloading while the
 worker is busy."""
 
+import os
 import re
 import unittest
+import unittest.mock
 
 from harness import (LOADED, QUEUE_FULL, UNLOADED, BridgeTestCase, body, event_line, ini_text,
                      refused_port)
@@ -90,6 +92,17 @@ class Answers(DeliveryTestCase, unittest.TestCase):
                                 ["sleep 1500", "exit", "unload"])
                 self.assert_clean_run(run)
                 self.assertEqual(self.checked_bodies(run, receiver, path=sent), [assign("P1")])
+
+    def test_a_proxy_set_on_the_test_machine_diverts_nothing(self):
+        # Under Wine the environment's proxy applies; the tests must reach
+        # their own receiver whatever the machine that runs them sets.
+        proxy = self.start_receiver()
+        receiver = self.start_receiver()
+        proxies = {name: proxy.url("") for name in ("http_proxy", "HTTP_PROXY", "all_proxy")}
+        with unittest.mock.patch.dict(os.environ, proxies):
+            run = self.deliver(receiver, [scratch_steps("X1")], 1500)
+        self.assertEqual(self.checked_bodies(run, receiver), [assign("X1")])
+        self.assertEqual(proxy.snapshot(), [])
 
     def test_answers_decide_between_delivered_and_retried(self):
         # Every failing answer is followed by a 201 for the same event's
