@@ -24,6 +24,7 @@ struct HostState {
     uint32_t clientCalls;  // calls the plug-in made into the client's interface
     uint32_t constructed;  // base constructor runs
     uint32_t destroyed;    // base destructor runs
+    uint32_t freed;        // frees the client's heap was asked for (operator delete)
     int compatibilityCode;
     const char *name;
     const char *version;

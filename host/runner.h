@@ -42,11 +42,13 @@ bool StepInit(Runner &r, const ScenarioLine &line);
 bool StepExit(Runner &r, const ScenarioLine &line);
 bool StepTimedExit(Runner &r, const ScenarioLine &line);
 bool StepDestroy(Runner &r, const ScenarioLine &line);
+bool StepDelete(Runner &r, const ScenarioLine &line);
 bool StepUnload(Runner &r, const ScenarioLine &line);
 bool StepIsLoaded(Runner &r, const ScenarioLine &line);
 
 bool StepTimer(Runner &r, const ScenarioLine &line);
 bool StepFunctionCall(Runner &r, const ScenarioLine &line);
+bool StepEverySlot(Runner &r, const ScenarioLine &line);
 bool StepController(Runner &r, const ScenarioLine &line);
 bool StepNoController(Runner &r, const ScenarioLine &line);
 bool StepFlightPlan(Runner &r, const ScenarioLine &line);

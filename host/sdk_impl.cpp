@@ -70,8 +70,9 @@ const char *CFlightPlanControllerAssignedData::GetScratchPadString(void) const {
 
 #if defined(_WIN32)
 // The base class's deleting destructor names a global operator delete. The
-// test client has no heap and never allocates a plug-in object, so there is
-// never anything to give back.
-void operator delete(void *) noexcept {}
-void operator delete(void *, unsigned int) noexcept {}
+// test client has no heap and never allocates a plug-in object, so nothing
+// is given back; but a real client's heap would be handed the plug-in's
+// static storage here, so every call is counted.
+void operator delete(void *) noexcept { ++g_state.freed; }
+void operator delete(void *, unsigned int) noexcept { ++g_state.freed; }
 #endif

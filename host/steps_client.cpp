@@ -58,6 +58,73 @@ bool StepFunctionCall(Runner &r, const ScenarioLine &line) {
     return true;
 }
 
+namespace {
+
+// The stack pointer as the caller sees it. Every handler is __thiscall: the
+// callee pops its own arguments, so a handler whose parameters differ from
+// what the client pushed leaves the stack pointer elsewhere after the call.
+__attribute__((noinline)) uint32_t StackPointer() {
+    uint32_t sp;
+    __asm__ volatile("movl %%esp, %0" : "=r"(sp) : : "memory");
+    return sp;
+}
+
+}  // namespace
+
+#define ZDB_CHECKED_CALL(call)                  \
+    do {                                        \
+        uint32_t before = StackPointer();       \
+        call;                                   \
+        ++called;                               \
+        if (StackPointer() != before) ++moved;  \
+    } while (0)
+
+// Calls handlers 1 to 22 of the virtual table once each, with the client's
+// own argument types, and reports how many left the stack pointer moved.
+bool StepEverySlot(Runner &r, const ScenarioLine &line) {
+    using namespace EuroScopePlugIn;
+    if (!NeedObject(r, line)) return false;
+    CPlugIn *p = r.object;
+    CFlightPlan plan = MakeFlightPlan(r.planValid ? &r.state->plan : nullptr);
+    char item[16] = {};
+    int color = 0;
+    COLORREF rgb = 0;
+    double size = 0;
+    POINT point = {1, 2};
+    RECT area = {3, 4, 5, 6};
+    uint32_t clientCallsBefore = r.state->clientCalls;
+    uint32_t called = 0, moved = 0, answered = 0;
+    ZDB_CHECKED_CALL(p->OnControllerPositionUpdate(CController()));
+    ZDB_CHECKED_CALL(p->OnControllerDisconnect(CController()));
+    ZDB_CHECKED_CALL(p->OnRadarTargetPositionUpdate(CRadarTarget()));
+    ZDB_CHECKED_CALL(p->OnFlightPlanDisconnect(plan));
+    ZDB_CHECKED_CALL(p->OnFlightPlanFlightPlanDataUpdate(plan));
+    ZDB_CHECKED_CALL(p->OnPlaneInformationUpdate("X1", "LH", "A320"));
+    ZDB_CHECKED_CALL(p->OnFlightPlanControllerAssignedDataUpdate(plan, 4));
+    ZDB_CHECKED_CALL(p->OnFlightPlanFlightStripPushed(plan, "A", "B"));
+    ZDB_CHECKED_CALL(answered += p->OnRadarScreenCreated("x", true, false, true, false) != nullptr);
+    ZDB_CHECKED_CALL(answered += p->OnCompileCommand(".zdb"));
+    ZDB_CHECKED_CALL(p->OnCompileFrequencyChat("A", 121.5, "m"));
+    ZDB_CHECKED_CALL(p->OnCompilePrivateChat("A", "B", "m"));
+    ZDB_CHECKED_CALL(p->OnGetTagItem(plan, CRadarTarget(), 1, 2, item, &color, &rgb, &size));
+    ZDB_CHECKED_CALL(p->OnRefreshFpListContent(CFlightPlanList()));
+    ZDB_CHECKED_CALL(p->OnNewMetarReceived("EDDF", "EDDF 071120Z"));
+    ZDB_CHECKED_CALL(p->OnFunctionCall(1, "x", point, area));
+    ZDB_CHECKED_CALL(p->OnAirportRunwayActivityChanged());
+    ZDB_CHECKED_CALL(p->OnTimer(1));
+    ZDB_CHECKED_CALL(p->OnVoiceTransmitStarted(true));
+    ZDB_CHECKED_CALL(p->OnVoiceTransmitEnded(true));
+    ZDB_CHECKED_CALL(p->OnVoiceReceiveStarted(CGrountToAirChannel()));
+    ZDB_CHECKED_CALL(p->OnVoiceReceiveEnded(CGrountToAirChannel()));
+    ConsoleLine out;
+    out << "every-slot: " << called << " called, stack moved by " << moved << ", answered "
+        << answered << ", client calls " << (r.state->clientCalls - clientCallsBefore);
+    out.Print();
+    return true;
+}
+
+#undef ZDB_CHECKED_CALL
+
 bool StepController(Runner &r, const ScenarioLine &line) {
     r.state->controllerValid = true;
     r.state->controllerCallsign = line.words[1];

@@ -31,23 +31,39 @@ bool StepInit(Runner &r, const ScenarioLine &line) {
     return r.object != nullptr;
 }
 
+namespace {
+
+// What the client's side of the object went through so far: a base
+// destructor that runs twice, or any free, would harm a real client.
+void PrintEnding(const char *step, const HostState &state) {
+    ConsoleLine out;
+    out << step << ": base destructor runs " << state.destroyed << ", frees " << state.freed;
+    out.Print();
+}
+
+}  // namespace
+
 bool StepExit(Runner &r, const ScenarioLine &line) {
     if (!r.exit) return Fail(line, "plug-in not loaded");
     r.exit();
-    ConsoleLine out;
-    out << "exit: base destructor runs " << r.state->destroyed;
-    out.Print();
+    PrintEnding("exit", *r.state);
     return true;
 }
 
-// The client ending the object through its virtual destructor, asking for
-// the memory to be freed, as a careless client might after exit.
+// The client ending the object through its virtual destructor without
+// freeing it, as a careless client might, before or after exit.
 bool StepDestroy(Runner &r, const ScenarioLine &line) {
     if (!NeedObject(r, line)) return false;
+    r.object->~CPlugIn();
+    PrintEnding("destroy", *r.state);
+    return true;
+}
+
+// The same, asking for the memory to be freed.
+bool StepDelete(Runner &r, const ScenarioLine &line) {
+    if (!NeedObject(r, line)) return false;
     delete r.object;
-    ConsoleLine out;
-    out << "destroy: base destructor runs " << r.state->destroyed;
-    out.Print();
+    PrintEnding("delete", *r.state);
     return true;
 }
 

@@ -1,6 +1,8 @@
 #include "shell/bridge_plugin.h"
 
 #include "delivery/delivery_worker.h"
+#include "platform/placement_new.h"
+#include "shell/inert_plugin.h"
 #include "shell/live_object.h"
 #include "text/text.h"
 
@@ -15,7 +17,13 @@ const char kUnloadedMessage[] = "Bridge unloaded";
 CBridgePlugIn::CBridgePlugIn(BridgeCore &core_)
     : CPlugIn(EuroScopePlugIn::COMPATIBILITY_CODE, "ZELTAN DOK Bridge", "0.1.0",
               "ZELTAN DOK Bridge developers", "Copyright (c) 2026 ZELTAN"),
-      core(core_) {}
+      core(core_) {
+    clientView = static_cast<EuroScopePlugIn::CPlugIn *>(this);
+}
+
+SealAfterBaseDestructor::~SealAfterBaseDestructor() {
+    if (clientView) new (clientView) InertPlugIn;
+}
 
 CBridgePlugIn::~CBridgePlugIn() {
     Shutdown();

@@ -11,12 +11,25 @@
 const uint32_t kMinimumTokenLength = 32;
 const DWORD kWorkerStopWaitMs = 30000;
 
-class CBridgePlugIn : public EuroScopePlugIn::CPlugIn {
+// The last act of ending the plug-in object, however the client ends it:
+// once the client's base destructor has returned, the storage becomes an
+// InertPlugIn. Declared before CPlugIn among the bases, it is constructed
+// before it and destroyed after it; the layout still puts CPlugIn first,
+// since the MSVC ABI (like the Itanium one) places the base with a virtual
+// table ahead of a base without one.
+class SealAfterBaseDestructor {
+protected:
+    ~SealAfterBaseDestructor();
+    void *clientView = nullptr;  // where the client's CPlugIn pointer points
+};
+
+class CBridgePlugIn : private SealAfterBaseDestructor, public EuroScopePlugIn::CPlugIn {
 public:
     // Builds the base part only; Initialise() does the rest.
     explicit CBridgePlugIn(BridgeCore &core);
     // The shutdown. Runs at most once per Initialise(), however the client
-    // ends the object.
+    // ends the object; afterwards the storage answers every call by doing
+    // nothing (SealAfterBaseDestructor).
     ~CBridgePlugIn() override;
 
     // The object lives in static storage: a client that asks the virtual

@@ -22,7 +22,8 @@ class LoadAndUnload(BridgeTestCase, unittest.TestCase):
         self.assert_clean_run(run)
         self.assertEqual(run.stdout, [
             INIT_LINE, "timer: 1", "timer: 2", "function: 7", "function: 8",
-            "exit: base destructor runs 1", "unload: freed", "scenario done: 0 failed steps",
+            "exit: base destructor runs 1, frees 0", "unload: freed",
+            "scenario done: 0 failed steps",
         ])
         self.assert_messages(run, [DISABLED, UNLOADED])
         # The log takes the module's name; nothing may be derived from the
@@ -75,15 +76,37 @@ class LoadAndUnload(BridgeTestCase, unittest.TestCase):
                     self.assert_clean_run(run)
                     yield label, run, first
 
-    def test_client_destroying_the_object_is_harmless(self):
+    def test_however_the_client_ends_the_object_it_ends_once_and_nothing_is_freed(self):
+        # After the first ending, every call the client can still make on the
+        # object (its destructor, with or without a free, or any handler) must
+        # do nothing: the base destructor runs once per load, the client's
+        # heap is never handed the static object, and the stack stays true.
+        once = "base destructor runs 1, frees 0"
         cases = [
-            ("destroy after exit", ["init", "exit", "destroy", "unload"]),
-            ("destroy instead of exit", ["init", "destroy", "unload"]),
-            ("destroy then exit", ["init", "destroy", "exit", "unload"]),
+            ("exit then destroy", ["exit", "destroy"], [f"exit: {once}", f"destroy: {once}"]),
+            ("exit then delete", ["exit", "delete"], [f"exit: {once}", f"delete: {once}"]),
+            ("destroy then exit", ["destroy", "exit"], [f"destroy: {once}", f"exit: {once}"]),
+            ("delete then exit", ["delete", "exit"], [f"delete: {once}", f"exit: {once}"]),
+            ("exit twice", ["exit", "exit"], [f"exit: {once}", f"exit: {once}"]),
+            ("destroy twice", ["destroy", "destroy"], [f"destroy: {once}", f"destroy: {once}"]),
+            ("destroy then delete", ["destroy", "delete"], [f"destroy: {once}", f"delete: {once}"]),
         ]
-        for label, run, first in self.run_disabled_and_enabled(cases):
-            self.assertIn("unload: freed", run.stdout, run.describe())
-            self.assert_messages(run, [first, UNLOADED])
+        after = ["every-slot", "flightplan DLH1 EDDF", "scratch DOK/S/A1"]
+        again = ["init", "every-slot", "exit", "unload"]
+        steps = [(label, ["init"] + ending + after + again) for label, ending, _ in cases]
+        endings = {label: lines for label, _, lines in cases}
+        for label, run, first in self.run_disabled_and_enabled(steps):
+            reported = [line for line in run.stdout
+                        if line.startswith(("exit:", "destroy:", "delete:", "every-slot:",
+                                            "notify:"))]
+            untouched = "every-slot: 22 called, stack moved by 0, answered 0, client calls 0"
+            self.assertEqual(reported, endings[label] + [
+                untouched,
+                "notify: type 5 client calls 0 scratch DOK/S/A1",
+                untouched,  # the new load's object
+                "exit: base destructor runs 2, frees 0",
+            ], run.describe())
+            self.assert_messages(run, [first, UNLOADED, first, UNLOADED])
 
     def test_two_life_cycles_in_one_process(self):
         cases = [
