@@ -33,12 +33,16 @@ bool StepInit(Runner &r, const ScenarioLine &line) {
 
 namespace {
 
-// What the client's side of the object went through so far: a base
-// destructor that runs twice, or any free, would harm a real client.
-void PrintEnding(const char *step, const HostState &state) {
+// What the client's side of the object went through so far. A base
+// destructor that ran more often than the constructor, or any free of the
+// plug-in's static object, would harm a real client: the step fails.
+bool ReportEnding(const ScenarioLine &line, const char *step, const HostState &state) {
     ConsoleLine out;
     out << step << ": base destructor runs " << state.destroyed << ", frees " << state.freed;
     out.Print();
+    if (state.destroyed > state.constructed) return Fail(line, "base destructor ran twice");
+    if (state.freed != 0) return Fail(line, "the client was asked to free the plug-in object");
+    return true;
 }
 
 }  // namespace
@@ -46,8 +50,7 @@ void PrintEnding(const char *step, const HostState &state) {
 bool StepExit(Runner &r, const ScenarioLine &line) {
     if (!r.exit) return Fail(line, "plug-in not loaded");
     r.exit();
-    PrintEnding("exit", *r.state);
-    return true;
+    return ReportEnding(line, "exit", *r.state);
 }
 
 // The client ending the object through its virtual destructor without
@@ -55,16 +58,14 @@ bool StepExit(Runner &r, const ScenarioLine &line) {
 bool StepDestroy(Runner &r, const ScenarioLine &line) {
     if (!NeedObject(r, line)) return false;
     r.object->~CPlugIn();
-    PrintEnding("destroy", *r.state);
-    return true;
+    return ReportEnding(line, "destroy", *r.state);
 }
 
 // The same, asking for the memory to be freed.
 bool StepDelete(Runner &r, const ScenarioLine &line) {
     if (!NeedObject(r, line)) return false;
     delete r.object;
-    PrintEnding("delete", *r.state);
-    return true;
+    return ReportEnding(line, "delete", *r.state);
 }
 
 bool StepUnload(Runner &r, const ScenarioLine &line) {
