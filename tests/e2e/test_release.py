@@ -225,12 +225,25 @@ class NewUser(BridgeTestCase, unittest.TestCase):
             handle.write(b"@echo off\r\n" + line.encode("ascii") + b"\r\n")
         return _run_wine(["wine", "cmd", "/c", harness.wine_path(batch)], folder, self.env, name)
 
+    def type_in_terminal(self, folder, line, name):
+        """`line` typed into a Unix shell opened in `folder`, with WINEPREFIX
+        set as for the radar client; the script only stands in for the
+        keyboard."""
+        script = os.path.join(self.root, f"{name}.sh")
+        with open(script, "wb") as handle:
+            handle.write(line.encode("ascii") + b"\n")
+        return _run_wine(["sh", script], folder, self.env, name)
+
     def test_install_check_and_try_without_euroscope(self):
         readme = _member("README.txt").decode("ascii").replace("\r\n", "\n")
         commands = re.findall(r"^[ \t]+(ZeltanDokTestClient\.exe [^\n]*?)[ \t]*$", readme,
                               re.MULTILINE)
         self.assertEqual(len(commands), 2, f"README commands: {commands}")
         check_line, try_line = commands
+        # Under Wine the same commands, typed into a Unix shell.
+        wine_commands = re.findall(r"^[ \t]+(wine ZeltanDokTestClient\.exe [^\n]*?)[ \t]*$",
+                                   readme, re.MULTILINE)
+        self.assertEqual(wine_commands, ["wine " + command for command in commands])
         self.assertIn("<folder>", check_line)
         self.assertIn(r"Documents\EuroScope\Plugins", readme)
         example = re.search(r"for example\s+(C:\\[^\n]*?)\\?[ \t]*$", readme, re.MULTILINE)
@@ -273,6 +286,14 @@ class NewUser(BridgeTestCase, unittest.TestCase):
                       "  path: /stands", check, report)
         self.assertIn("  airports: EDDF; EDDM -> codes: EDDF EDDM", check, report)
         self.assertNotIn(TOKEN, out.decode("latin-1"))
+
+        # Section 6, Wine: the shell must hand the backslashes and spaces
+        # through as the command prompt does.
+        wine_status, wine_out, wine_err = self.type_in_terminal(
+            test_client, wine_commands[0].replace("<folder>", plugin_windows),
+            "new-user-check-wine")
+        self.assertEqual((wine_status, stdout_lines(wine_out)), (status, check),
+                         wine_err[-2000:])
 
         # Section 5, steps 1 to 3.
         try_posix = self.windows_to_posix(try_folder)
