@@ -19,6 +19,11 @@ printf '[Bridge]\r\nEndpoint=http://127.0.0.1:%s/stands\r\nToken=demo-token-0123
 cp "$root/samples/eddf_morning.txt" "$demo/scenario.txt"
 
 export WINEPREFIX=$build/demo-prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+# Wine's WinHTTP would send even the loopback requests through a proxy named
+# in the environment (http_proxy, in any letter case).
+for variable in $(compgen -e); do
+  case ${variable,,} in http_proxy | https_proxy | all_proxy | no_proxy) unset "$variable" ;; esac
+done
 python3 "$root/scripts/demo_receiver.py" "$port" > "$demo/received.txt" &
 receiver=$!
 trap 'kill $receiver 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT

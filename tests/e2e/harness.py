@@ -58,14 +58,14 @@ def work_dir():
     return os.path.abspath(path)
 
 
-# Wine's WinHTTP takes its proxy from these, as Linux programs do; a machine
-# that sets one would send the loopback tests' requests to it.
-PROXY_VARIABLES = ("http_proxy", "https_proxy", "all_proxy", "no_proxy",
-                   "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY")
+# Wine's WinHTTP sends every request, loopback included, through the proxy
+# named by http_proxy in any letter case; the others are dropped as well, so
+# that no later Wine starts reading them behind the tests' back.
+PROXY_VARIABLES = {"http_proxy", "https_proxy", "all_proxy", "no_proxy"}
 
 
 def wine_env():
-    env = {name: value for name, value in os.environ.items() if name not in PROXY_VARIABLES}
+    env = {k: v for k, v in os.environ.items() if k.lower() not in PROXY_VARIABLES}
     env.setdefault("WINEPREFIX", os.path.join(work_dir(), "prefix"))
     env.setdefault("WINEDEBUG", "-all")
     # No dialogs, no Mono/Gecko installers when wine creates the prefix.
