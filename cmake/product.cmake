@@ -10,10 +10,6 @@ foreach(config DEBUG RELEASE RELWITHDEBINFO MINSIZEREL)
   set(CMAKE_CXX_FLAGS_${config} "")
 endforeach()
 
-set(ZDB_FREESTANDING_FLAGS
-  -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics -fms-extensions
-  -fno-stack-protector -O2 ${ZDB_WARNINGS})
-
 # Import libraries from our own .def files: stdcall names like
 # CreateEventA@16, imported under their undecorated names (-k).
 function(zdb_import_library name def)

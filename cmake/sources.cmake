@@ -21,3 +21,9 @@ list(TRANSFORM ZDB_PRODUCT_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
 set(ZDB_HOST_SDK_SOURCES ${PROJECT_SOURCE_DIR}/host/sdk_impl.cpp)
 
 set(ZDB_WARNINGS -Wall -Wextra -Werror)
+
+# The product's compile flags; the native build's declaration test compiles
+# our Windows header with them too.
+set(ZDB_FREESTANDING_FLAGS
+  -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics -fms-extensions
+  -fno-stack-protector -O2 ${ZDB_WARNINGS})
