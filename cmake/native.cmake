@@ -1,7 +1,8 @@
 # The native build: the product's sources against standin/ (our POSIX
 # implementation of the Windows subset), compiled once per sanitizer
 # variant, with unit tests, fuzzers, benchmarks and the Wine end-to-end
-# tests that drive the product build.
+# tests that drive the product build, and the check of our Windows
+# declarations against an independent SDK.
 enable_testing()
 find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
@@ -44,5 +45,6 @@ target_link_libraries(alloc_tests PRIVATE bridge_plain GTest::gtest GTest::gtest
 add_test(NAME unit_alloc COMMAND alloc_tests --gtest_brief=1)
 
 include(${PROJECT_SOURCE_DIR}/fuzz/fuzz.cmake OPTIONAL)
+include(${PROJECT_SOURCE_DIR}/tests/declarations/declarations.cmake)
 include(${PROJECT_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
 include(${PROJECT_SOURCE_DIR}/bench/bench.cmake OPTIONAL)
