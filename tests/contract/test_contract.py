@@ -69,10 +69,20 @@ BROKEN = [
 ]
 
 
+ENDPOINT_MD = os.path.join(os.path.dirname(body_contract.SCHEMA_PATH), "endpoint.md")
+
+
 class BrokenBodies(unittest.TestCase):
 
-    def test_the_unbroken_body_keeps_the_contract(self):
+    def test_the_unbroken_body_and_the_documented_examples_keep_the_contract(self):
         self.assertIsNone(body_contract.problem(encoded(GOOD)))
+        with open(ENDPOINT_MD, "rb") as handle:
+            examples = [line for line in handle.read().split(b"\n") if line.startswith(b"{")]
+        for example in examples:
+            with self.subTest(example=example):
+                self.assertIsNone(body_contract.problem(example))
+        self.assertEqual({json.loads(e)["action"] for e in examples},
+                         {"assign", "cancel", "manual_occupy", "manual_cancel"})
 
     def test_each_break_is_refused(self):
         for label, body in BROKEN:
