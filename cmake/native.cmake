@@ -46,5 +46,6 @@ add_test(NAME unit_alloc COMMAND alloc_tests --gtest_brief=1)
 
 include(${PROJECT_SOURCE_DIR}/fuzz/fuzz.cmake OPTIONAL)
 include(${PROJECT_SOURCE_DIR}/tests/declarations/declarations.cmake)
+include(${PROJECT_SOURCE_DIR}/tests/contract/contract.cmake OPTIONAL)
 include(${PROJECT_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
 include(${PROJECT_SOURCE_DIR}/bench/bench.cmake OPTIONAL)

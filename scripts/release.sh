@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release bundle build/release/ZeltanDokBridge-0.1.0.zip: the DLL,
-# a commented settings file, README.txt for controllers, and the test client
-# with a sample scenario. The DLL and the test client build bit for bit the
+# a commented settings file, README.txt for controllers, the test client
+# with a sample scenario, and the endpoint contract for the service's
+# engineers. The DLL and the test client build bit for bit the
 # same from the same source; SHA256SUMS.txt lists them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,7 +16,7 @@ name=ZeltanDokBridge-$version
 out=$build/release
 stage=$out/$name
 rm -rf "$stage" "$out/$name.zip"
-mkdir -p "$stage/TestClient"
+mkdir -p "$stage/TestClient" "$stage/Endpoint"
 
 # Windows users open these in Notepad: CR LF line ends.
 crlf() { sed 's/\r\{0,1\}$/\r/' "$1" > "$2"; }
@@ -25,6 +26,8 @@ crlf "$root/release/ZeltanDokBridge.ini" "$stage/ZeltanDokBridge.ini"
 crlf "$root/release/README.txt" "$stage/README.txt"
 cp "$build/win/ZeltanDokTestClient.exe" "$build/win/EuroScopePlugInDll.dll" "$stage/TestClient/"
 crlf "$root/samples/eddf_morning.txt" "$stage/TestClient/sample-scenario.txt"
+crlf "$root/docs/endpoint.md" "$stage/Endpoint/endpoint.md"
+crlf "$root/docs/stand-event.schema.json" "$stage/Endpoint/stand-event.schema.json"
 (cd "$stage" && sha256sum ZeltanDokBridge.dll TestClient/ZeltanDokTestClient.exe \
    TestClient/EuroScopePlugInDll.dll | sed 's/$/\r/' > SHA256SUMS.txt)
 

@@ -388,6 +388,7 @@ class BridgeTestCase:
                                  f"{host or '127.0.0.1'}:{receiver.port}")
                 self.assertEqual(int(request.headers.get("Content-Length", -1)),
                                  len(request.body))
+                self.assertIsNone(request.contract_problem, request.body)
             pairs = parse_json_object(request.body)
             fields = dict(pairs)
             self.assertIsInstance(fields.get("observedAt"), str, request.body)

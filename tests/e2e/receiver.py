@@ -21,15 +21,34 @@ runs in its own handler thread, so a client that gives up mid-handshake never
 holds up the others. `accepted` counts connections whether or not their
 handshake succeeded, `tls_failures` holds the handshake errors; a request is
 recorded only once a handshake succeeded and a whole request was read.
+
+Every body is checked against the endpoint contract (body_contract) as it
+arrives. A body that breaks it is kept on its Request, and stop() raises
+once the receiver is down, so no test that starts a receiver can pass with
+one. At exit the process reports how many bodies it checked.
 """
 
+import atexit
 import http.server
 import json
 import socket
 import ssl
 import threading
+import sys
 import time
 from dataclasses import dataclass
+
+import body_contract
+
+_checked_lock = threading.Lock()
+_checked = {"bodies": 0, "refused": 0}
+
+
+@atexit.register
+def _report_checked():
+    if _checked["bodies"]:
+        print(f"receiver: {_checked['bodies']} bodies checked against the endpoint contract, "
+              f"{_checked['refused']} refused", file=sys.stderr)
 
 
 @dataclass
@@ -40,6 +59,7 @@ class Request:
     body: bytes
     arrived: float  # time.monotonic() once the whole request was read
     index: int
+    contract_problem: str = None  # what the body breaks of the contract, if anything
 
 
 class _Server(http.server.ThreadingHTTPServer):
@@ -172,6 +192,7 @@ class Receiver:
         self.requests = []
         self.accepted = 0
         self.tls_failures = []
+        self.contract_refusals = []
         self._lock = threading.Condition()
         self._stopping = threading.Event()
         self._connections = {}
@@ -218,6 +239,9 @@ class Receiver:
             thread.join(5)
         self._thread.join(5)
         self._server = None
+        if self.contract_refusals:
+            raise AssertionError("bodies that break the endpoint contract:\n" +
+                                 "\n".join(self.contract_refusals))
 
     def __enter__(self):
         return self.start()
@@ -245,9 +269,16 @@ class Receiver:
     # -- called from handler threads ---------------------------------------
 
     def _record(self, method, path, headers, body):
+        arrived = time.monotonic()
+        problem = body_contract.problem(body)
+        with _checked_lock:
+            _checked["bodies"] += 1
+            _checked["refused"] += problem is not None
         with self._lock:
             index = len(self.requests)
-            self.requests.append(Request(method, path, headers, body, time.monotonic(), index))
+            self.requests.append(Request(method, path, headers, body, arrived, index, problem))
+            if problem is not None:
+                self.contract_refusals.append(f"request {index} {body!r}: {problem}")
             self._lock.notify_all()
             return self.script[index] if index < len(self.script) else self.default
 

@@ -29,7 +29,7 @@ PRODUCT_FILES = ("ZeltanDokBridge.dll", "ZeltanDokTestClient.exe", "EuroScopePlu
 EXPECTED_ENTRIES = sorted(f"{BUNDLE}/{name}" for name in (
     "README.txt", "SHA256SUMS.txt", "ZeltanDokBridge.dll", "ZeltanDokBridge.ini",
     "TestClient/ZeltanDokTestClient.exe", "TestClient/EuroScopePlugInDll.dll",
-    "TestClient/sample-scenario.txt"))
+    "TestClient/sample-scenario.txt", "Endpoint/endpoint.md", "Endpoint/stand-event.schema.json"))
 CHECKSUMMED = ["ZeltanDokBridge.dll", "TestClient/ZeltanDokTestClient.exe",
                "TestClient/EuroScopePlugInDll.dll"]
 
@@ -112,7 +112,7 @@ def _run_wine(command, cwd, env, name, timeout=WINE_TIMEOUT):
 
 class Bundle(unittest.TestCase):
 
-    def test_holds_exactly_the_product_settings_readme_and_test_client(self):
+    def test_holds_exactly_the_product_settings_readme_test_client_and_contract(self):
         with _bundle() as archive:
             self.assertEqual(archive.testzip(), None)
             self.assertEqual(sorted(archive.namelist()), EXPECTED_ENTRIES)
@@ -130,6 +130,9 @@ class Bundle(unittest.TestCase):
              _crlf(read_bytes(os.path.join(ROOT, "release", "ZeltanDokBridge.ini")))),
             ("TestClient/sample-scenario.txt",
              _crlf(read_bytes(os.path.join(ROOT, "samples", "eddf_morning.txt")))),
+            ("Endpoint/endpoint.md", _crlf(read_bytes(os.path.join(ROOT, "docs", "endpoint.md")))),
+            ("Endpoint/stand-event.schema.json",
+             _crlf(read_bytes(os.path.join(ROOT, "docs", "stand-event.schema.json")))),
         ]
         for name, expected in cases:
             with self.subTest(name=name):
@@ -139,7 +142,7 @@ class Bundle(unittest.TestCase):
         # Notepad of older Windows shows bare LF files as one long line, and
         # guesses the code page of anything beyond ASCII.
         for name in ("README.txt", "ZeltanDokBridge.ini", "TestClient/sample-scenario.txt",
-                     "SHA256SUMS.txt"):
+                     "SHA256SUMS.txt", "Endpoint/endpoint.md", "Endpoint/stand-event.schema.json"):
             with self.subTest(name=name):
                 data = _member(name)
                 self.assertTrue(data.endswith(b"\r\n"), f"{name} does not end in CR LF")
