@@ -3,6 +3,7 @@
 // so it never waits for the network: its only waits are the queue lock's
 // short hold and the "Captured" line's append to the log file.
 #include "capture/stand_message.h"
+#include "delivery/json_writer.h"
 #include "shell/bridge_plugin.h"
 #include "text/text.h"
 
@@ -24,6 +25,8 @@ void CBridgePlugIn::OnFlightPlanControllerAssignedDataUpdate(CFlightPlan flightP
     FormatUtcTimestamp(event.observedAt);
     EuroScopePlugIn::CController myself = ControllerMyself();
     if (myself.IsValid()) text::TrimmedUpperCopy(event.controller, myself.GetCallsign());
+    // A callsign the body would carry nothing of is no callsign: null, not "".
+    if (!JsonKeepsSomeOf(event.controller)) event.controller[0] = '\0';
 
     StandMessage message;
     if (!RecogniseStandMessage(scratchPad, message)) return;

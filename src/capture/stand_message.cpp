@@ -1,5 +1,6 @@
 #include "capture/stand_message.h"
 
+#include "delivery/json_writer.h"
 #include "text/text.h"
 
 namespace {
@@ -16,6 +17,10 @@ bool HasPrefix(const char *s, const char *prefix) {
 bool IsAirportSeparator(unsigned char c) { return text::IsWhitespace(c) || c == ',' || c == ';'; }
 
 bool IsEmpty(const char *field) { return field[0] == '\0'; }
+
+// Empty as the endpoint sees it: a field of only the control bytes that the
+// body drops would arrive as "".
+bool ArrivesEmpty(const char *field) { return !JsonKeepsSomeOf(field); }
 
 // Equal in the first `limit` bytes, or both ending together before that.
 bool SameCode(const char *a, const char *b, uint32_t limit) {
@@ -94,7 +99,11 @@ bool AirportListed(const char *airports, const char *destination) {
 }
 
 bool QualifiesForQueue(StandMessageKind kind, const StandEvent &event, const char *airports) {
-    if (IsEmpty(event.callsign)) return false;
+    if (ArrivesEmpty(event.callsign)) return false;
+    // A field that is present must carry something to the endpoint: an
+    // assignment of "" is no assignment.
+    if (!IsEmpty(event.destination) && ArrivesEmpty(event.destination)) return false;
+    if (!IsEmpty(event.stand) && ArrivesEmpty(event.stand)) return false;
     if (!IsEmpty(event.destination) && !AirportListed(airports, event.destination)) return false;
     // An assignment's stand is never empty: a blank one made it a cancellation.
     if (kind == StandMessageKind::ManualOccupy && IsEmpty(event.stand)) return false;

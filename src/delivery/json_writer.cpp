@@ -67,6 +67,14 @@ void AppendString(JsonWriter &writer, const char *value) {
     Terminate(writer);
 }
 
+bool JsonKeepsSomeOf(const char *value) {
+    for (const char *p = value; *p; ++p) {
+        bool pair;
+        if (EscapeOf(static_cast<unsigned char>(*p), pair) != 0) return true;
+    }
+    return false;
+}
+
 void BuildEventBody(const StandEvent &event, JsonWriter &writer) {
     AppendString(writer, event.action);
     AppendRaw(writer, ",\"callsign\":");

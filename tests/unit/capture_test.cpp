@@ -58,6 +58,11 @@ TEST_F(Capture, ScratchPadShapes) {
         {"DOK/M/ eddf /a12", "LFPG", "manual_occupy", "EDDF", "A12"},
         {"DOK/M//A12", "LFPG", "manual_occupy", "", "A12"},
         {"DOK/M/EDDF/A12/X", "LFPG", "manual_occupy", "EDDF", "A12/X"},
+        // The body drops control bytes JSON has no short escape for: a stand of
+        // only those would arrive as "", one with more keeps them all here.
+        {"DOK/S/\x01\x1f", "EDDF", nullptr, nullptr, nullptr},
+        {"DOK/M/EDDF/\x02", "EDDF", nullptr, nullptr, nullptr},
+        {"DOK/S/a\x01", "EDDF", "assign", "EDDF", "A\x01"},
         {"DOK/M/A12", "EDDF", nullptr, nullptr, nullptr},
         {"DOK/M/EDDF/", "EDDF", nullptr, nullptr, nullptr},
         {"DOK/M/EDDF/  ", "EDDF", nullptr, nullptr, nullptr},
@@ -110,6 +115,7 @@ TEST_F(Capture, AirportList) {
         {", ; \t", "DOK/M/EDDF/A1", "EDDF", false},
         {"", "DOK/S/A1", "EDDF", false},
         {"", "DOK/M/", "EDDF", true},
+        {"\x01,EDDF", "DOK/M/\x01/A1", "EDDF", false},  // listed, yet it would arrive as ""
     };
     for (const Case &c : cases) {
         Set(c.airports);
@@ -126,6 +132,8 @@ TEST_F(Capture, FlightPlanAndControllerGaps) {
     Notify(bridge, &plan);
     plan.callsign = nullptr;
     Notify(bridge, &plan);
+    plan.callsign = "\x01\x1b";  // nothing the body would carry
+    Notify(bridge, &plan);
     plan.callsign = "abc123";
     plan.scratchPad = nullptr;
     Notify(bridge, &plan);
@@ -137,10 +145,16 @@ TEST_F(Capture, FlightPlanAndControllerGaps) {
     ZdbHostState()->controllerValid = true;
     ZdbHostState()->controllerCallsign = nullptr;
     Notify(bridge, &plan);
+    ZdbHostState()->controllerCallsign = "\x07";  // would arrive as "": null instead
+    Notify(bridge, &plan);
+    ZdbHostState()->controllerCallsign = "\x07x";
+    Notify(bridge, &plan);
     std::vector<StandEvent> events = Drain();
-    ASSERT_EQ(events.size(), 2u);
+    ASSERT_EQ(events.size(), 4u);
     EXPECT_STREQ(events[0].controller, "");
     EXPECT_STREQ(events[1].controller, "");
+    EXPECT_STREQ(events[2].controller, "");
+    EXPECT_STREQ(events[3].controller, "\x07X");
 }
 
 TEST_F(Capture, IgnoredNotificationsNeverCallTheClient) {
