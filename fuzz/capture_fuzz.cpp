@@ -66,6 +66,16 @@ std::string Field(const std::string &source, size_t longest) {
     return s;
 }
 
+// What the body keeps of a text: JSON's short escapes cover BS, TAB, LF, FF
+// and CR; every other control byte is dropped.
+bool ArrivesEmpty(const std::string &s) {
+    for (char c : s) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 || u == 8 || u == 9 || u == 10 || u == 12 || u == 13) return false;
+    }
+    return true;
+}
+
 bool Listed(const std::string &airports, const std::string &destination) {
     std::string token;
     for (char c : airports + ";") {
@@ -109,11 +119,15 @@ Outcome Predict(const Notification &n) {
     }
     o.callsign = Field(n.callsign, 39);
     if (n.controllerValid) o.controller = Field(Text(n.controller), 39);
+    if (ArrivesEmpty(o.controller)) o.controller.clear();  // null rather than ""
 
     bool needsStand = o.action == "assign" || o.action == "manual_occupy";
     bool needsDestination = o.action == "assign" || o.action == "cancel";
-    o.queued = !o.callsign.empty() &&
-               (o.destination.empty() || Listed(n.airports, o.destination)) &&
+    // A present text must arrive as something; an absent one is not sent.
+    bool arrives = !ArrivesEmpty(o.callsign) &&
+                   (o.destination.empty() || !ArrivesEmpty(o.destination)) &&
+                   (o.stand.empty() || !ArrivesEmpty(o.stand));
+    o.queued = arrives && (o.destination.empty() || Listed(n.airports, o.destination)) &&
                !(needsStand && o.stand.empty()) && !(needsDestination && o.destination.empty());
     return o;
 }

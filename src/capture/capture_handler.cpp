@@ -26,7 +26,8 @@ void CBridgePlugIn::OnFlightPlanControllerAssignedDataUpdate(CFlightPlan flightP
     EuroScopePlugIn::CController myself = ControllerMyself();
     if (myself.IsValid()) text::TrimmedUpperCopy(event.controller, myself.GetCallsign());
     // A callsign the body would carry nothing of is no callsign: null, not "".
-    if (!JsonKeepsSomeOf(event.controller)) event.controller[0] = '\0';
+    if (!JsonKeepsSomeOf(event.controller))
+        for (char &c : event.controller) c = '\0';
 
     StandMessage message;
     if (!RecogniseStandMessage(scratchPad, message)) return;
