@@ -109,7 +109,8 @@ void Deliver(BridgeCore &core, const StandEvent &event) {
 
 uint32_t BuildHeaderBlock(WCHAR (&block)[kHeaderBlockCapacity], const WCHAR *token) {
     static const WCHAR kFixed[] = u"Content-Type: application/json\r\nAuthorization: Bearer ";
-    const uint32_t kLastTokenPosition = 508;
+    // The token stops where CR, LF and the terminator still fit behind it.
+    const uint32_t kLastTokenPosition = kHeaderBlockCapacity - 4;
     uint32_t n = 0;
     for (const WCHAR *p = kFixed; *p; ++p) block[n++] = *p;
     for (const WCHAR *p = token; *p && n <= kLastTokenPosition; ++p) block[n++] = *p;
