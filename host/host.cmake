@@ -13,6 +13,7 @@ add_library(host_runner_objects OBJECT
   host/runner_main.cpp host/runner_support.cpp host/steps_lifecycle.cpp host/steps_client.cpp
   host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp
   src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
+  src/delivery/json_writer.cpp
   src/platform/runtime.cpp)
 target_include_directories(host_runner_objects PRIVATE src ${PROJECT_SOURCE_DIR})
 target_compile_options(host_runner_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
