@@ -25,6 +25,9 @@ from test_delivery import EVENT_MESSAGE, DeliveryTestCase, assign, gap, scratch_
 PAUSES = (1.0, 2.0, 4.0)
 RESOLVE_TIMEOUT = 5.0
 RECEIVE_TIMEOUT = 10.0
+SHUTDOWN_WAIT = 30.0  # the unload's bound on waiting for the worker
+HEADER_LINE_SECONDS = 3.0
+HEADER_GAP = 12.0
 # Slack on every bound: nine clients of this module run at once, besides
 # whatever else the machine runs.
 SLACK = 3.0
@@ -50,12 +53,15 @@ _rows = []  # filled by the matrix, printed when the module ends
 
 
 class RawServer:
-    """A loopback server answering every request with the same bytes after
-    reading its headers and body: for answers http.server will not send."""
+    """A loopback server answering every request the same way after reading
+    its headers and body: for answers http.server will not send. `answer`
+    is bytes, or f(send, stopping) that paces its own sending and returns
+    once `stopping` is set."""
 
     def __init__(self, answer):
         self.answer = answer
         self.requests = 0
+        self.sent = 0  # pieces sent by paced answers, over all connections
         self._lock = threading.Lock()
         self._stopping = threading.Event()
         self._threads = []
@@ -102,10 +108,18 @@ class RawServer:
                     rest += chunk
                 with self._lock:
                     self.requests += 1
-                connection.sendall(self.answer)
+                if callable(self.answer):
+                    self.answer(lambda piece: self._send(connection, piece), self._stopping)
+                else:
+                    connection.sendall(self.answer)
                 connection.shutdown(socket.SHUT_WR)
             except OSError:
                 pass
+
+    def _send(self, connection, piece):
+        connection.sendall(piece)
+        with self._lock:
+            self.sent += 1
 
     def stop(self):
         self._stopping.set()
@@ -126,6 +140,7 @@ class Case:
     longest_attempt: float = None  # seconds one attempt may take
     attempts: int = 4  # requests the server must have seen, when it can see any
     extra_steps: list = field(default_factory=list)  # after the event, before the sleep
+    final_steps: list = field(default_factory=list)  # after the unload
     counts: dict = field(default_factory=dict)  # exact counts of whole-log lines
     check: object = None  # f(test, run, server) for what is particular to the case
     # None: the machine's network. "offline": a network namespace with no
@@ -150,7 +165,7 @@ def receiver_at(default):
     return start
 
 
-def raw_status(answer):
+def raw_answer(answer):
     def start(cleanups):
         server = RawServer(answer)
         cleanups.append(server.stop)
@@ -177,6 +192,40 @@ def redirect_elsewhere(cleanups):
     return url, attempts, receiver
 
 
+def header_lines_forever(send, stopping):
+    send(b"HTTP/1.1 200 OK\r\n")
+    line = 0
+    while not stopping.wait(HEADER_LINE_SECONDS):
+        line += 1
+        send(b"X-Line-%d: x\r\n" % line)
+
+
+def header_gap(send, stopping):
+    send(b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n")
+    if not stopping.wait(HEADER_GAP):
+        send(b"Content-Length: 0\r\nConnection: close\r\n\r\n")
+
+
+def held_past_the_unload(test, run, server):
+    # Lines kept coming for the whole run, each well inside the 10 s timeout
+    # for the answer's headers, yet the attempt never ended: the unload gave
+    # up after its full wait and the worker still holds the DLL.
+    [waited] = run.exit_seconds()
+    test.assertGreater(waited, SHUTDOWN_WAIT - 1, "the unload waited its full bound")
+    test.assertIn("is-loaded: yes", run.stdout, run.describe())
+    held = unfinished_for(run, "TRICKLE")
+    test.assertGreater(held, 4 * RECEIVE_TIMEOUT)
+    test.assertGreaterEqual(server.sent, int(held / HEADER_LINE_SECONDS), "lines sent")
+
+
+def ended_by_the_header_timeout(test, run, server):
+    # Cut at the timeout, before the rest of the headers came: what ended the
+    # attempt was the wait, not the server.
+    [took] = attempt_durations(run, "GAP")
+    test.assertGreater(took, RECEIVE_TIMEOUT - 0.5)
+    test.assertLess(took, HEADER_GAP)
+
+
 def nothing_elsewhere(test, run, receiver):
     test.assertEqual(receiver.elsewhere.snapshot(), [], "the redirect was followed")
 
@@ -198,6 +247,20 @@ CASES = [
     Case("accepts, never answers", "SILENT", receiver_at("stall"),
          int((4 * RECEIVE_TIMEOUT + sum(PAUSES)) * 1000) + 5000,
          failing("SILENT"), IDLE_UNLOAD, longest_attempt=RECEIVE_TIMEOUT + SLACK),
+    # Under Wine the timeout for the answer's headers bounds each read, not
+    # the whole header block (WinHTTP on Windows bounds the block, checked as
+    # data arrives), so an answer whose header lines trickle in holds the
+    # attempt, and so the worker, for as long as they come.
+    Case("header lines every 3 s, never ending", "TRICKLE", raw_answer(header_lines_forever),
+         20000, [event_line("Captured", assign("TRICKLE"))], SHUTDOWN_WAIT + SLACK, attempts=1,
+         final_steps=["is-loaded"], check=held_past_the_unload),
+    # Under Wine a read that times out after the status line ends the header
+    # block where it stands: the attempt succeeds with the status line's
+    # status and whatever headers came.
+    Case("status 200, then a 12 s gap in the headers", "GAP", raw_answer(header_gap),
+         int((RECEIVE_TIMEOUT + 2.5) * 1000),
+         [event_line("Captured", assign("GAP")), event_line("Delivered", assign("GAP"), 200)],
+         IDLE_UNLOAD, attempts=1, check=ended_by_the_header_timeout),
     # The lookup's own timeout has to end each attempt: the name server
     # would keep the resolver waiting 30 s.
     Case("name server never answers", "NODNS", unresolvable,
@@ -220,7 +283,7 @@ CASES = [
     # An informational status as the only answer: below 200, so not success
     # however the client library classes it.
     Case("status 199 (raw socket)", "F199",
-         raw_status(b"HTTP/1.1 199 Odd\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"),
+         raw_answer(b"HTTP/1.1 199 Odd\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"),
          QUICK_FAILURES_MS, failing("F199", 199), IDLE_UNLOAD, longest_attempt=SLACK),
     status_case(300),
     Case("status 307, Location elsewhere", "F307", redirect_elsewhere, QUICK_FAILURES_MS,
@@ -256,25 +319,34 @@ CASES = [
 
 
 def attempt_durations(run, callsign):
-    """How long each failed attempt took, from the log: an attempt starts at
-    the capture or where the pause after the previous failure ends."""
-    captured, failures = None, []
+    """How long each attempt that ended took, from the log: an attempt starts
+    at the capture or where the pause after the previous failure ends."""
+    captured, ends = None, []
     for line in run.log:
         match = EVENT_MESSAGE.match(line.message)
         if not match or match.group(1) != callsign:
             continue
         if line.message.startswith("Captured ") and captured is None:
             captured = line.stamp
-        elif line.message.startswith("Delivery failed "):
-            failures.append(line.stamp)
+        elif line.message.startswith(("Delivery failed ", "Delivered ")):
+            ends.append(line.stamp)
     if captured is None:
         return []
     durations, start = [], captured
-    for index, failed in enumerate(failures):
-        durations.append(gap(failed, start))
+    for index, ended in enumerate(ends):
+        durations.append(gap(ended, start))
         if index < len(PAUSES):
-            start = failed + datetime.timedelta(seconds=PAUSES[index])
+            start = ended + datetime.timedelta(seconds=PAUSES[index])
     return durations
+
+
+def unfinished_for(run, callsign):
+    """Seconds from the capture to the client's end, when no attempt ended."""
+    stamps = [line.stamp for line in run.log
+              if (match := EVENT_MESSAGE.match(line.message)) and match.group(1) == callsign]
+    if len(stamps) != 1:
+        return None
+    return gap(run.ended, stamps[0])
 
 
 def count_lines(messages):
@@ -321,9 +393,12 @@ def table_row(case, outcome):
     counts = count_lines(messages)
     waited = run.exit_seconds()
     durations = attempt_durations(run, case.callsign)
+    held = unfinished_for(run, case.callsign)
+    longest = (f"{max(durations):.2f}" if durations else
+               f"none ended in {held:.0f}" if held is not None else "-")
     return [case.name, *(str(counts[verb]) for verb in VERBS), str(counts[QUEUE_FULL]),
             status_summary(messages), "-" if seen is None else str(seen),
-            f"{max(durations):.2f}" if durations else "-",
+            longest,
             f"{waited[0]:.2f}" if waited else "?"]
 
 
@@ -367,7 +442,8 @@ class FaultMatrix(DeliveryTestCase, unittest.TestCase):
             bench = Bench(f"test_faults/{case.callsign}", ini_text(url))
             bench.launcher = launchers[case.isolation] if case.isolation else []
             steps = (["init", "controller EDDF_GND"] + scratch_steps(case.callsign) +
-                     case.extra_steps + [f"sleep {case.sleep_ms}", "timed-exit", "unload"])
+                     case.extra_steps + [f"sleep {case.sleep_ms}", "timed-exit", "unload"] +
+                     case.final_steps)
             jobs.append((bench, steps))
             started.append(case)
             outcome.update(attempts=attempts, server=server)
@@ -417,6 +493,10 @@ class FaultMatrix(DeliveryTestCase, unittest.TestCase):
 
     def test_broken_exchanges_fail_without_holding_the_worker(self):
         self.check({"accepts, never answers", "headers, then stalls", "closes mid-answer"})
+
+    def test_slow_headers_are_bounded_per_read_not_as_a_whole(self):
+        self.check({"header lines every 3 s, never ending",
+                    "status 200, then a 12 s gap in the headers"})
 
     def test_statuses_outside_2xx_are_retried_then_abandoned(self):
         self.check({case.name for case in CASES if case.callsign.startswith("F")})
