@@ -59,5 +59,6 @@ bool StepScratchFill(Runner &r, const ScenarioLine &line);
 bool StepSleep(Runner &r, const ScenarioLine &line);
 
 bool StepBurst(Runner &r, const ScenarioLine &line);
+bool StepPacedBurst(Runner &r, const ScenarioLine &line);
 
 }  // namespace host

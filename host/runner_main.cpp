@@ -38,6 +38,7 @@ const StepKind kSteps[] = {
     {"scratch-fill", 4, StepScratchFill},
     {"sleep", 2, StepSleep},
     {"burst", 3, StepBurst},
+    {"paced-burst", 4, StepPacedBurst},
     {"timed-exit", 1, StepTimedExit},
     {"is-loaded", 1, StepIsLoaded},
 };
