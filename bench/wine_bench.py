@@ -5,8 +5,8 @@ against two baselines, the time the client waits at exit, and the DLL's
 size and static footprint. Prints one table; nothing here passes or fails
 on a figure.
 
-    python3 bench/wine_bench.py [--build DIR] [--burst N] [--events N] [--reps N]
-                                [--delivery-reps N] [--cpus LIST]
+    python3 bench/wine_bench.py [--build DIR] [--burst N] [--paced N] [--pause-ms MS]
+                                [--events N] [--reps N] [--delivery-reps N] [--cpus LIST]
 
 Needs the Windows build (scripts/build.sh) and wine. Uses its own Wine
 prefix and work folder under the build folder; all traffic stays on
@@ -17,6 +17,7 @@ import argparse
 import json
 import os
 import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -30,6 +31,7 @@ import baseline_client  # noqa: E402
 import harness  # noqa: E402
 from receiver import Receiver  # noqa: E402
 
+BASELINE_NAME = "ZeltanDokCaptureBaseline.exe"
 BURST = re.compile(r"burst: count (\d+) frequency (\d+) total (\d+) p50 (\d+) p99 (\d+) max (\d+)")
 
 # A stalled attempt ends at the receive timeout, 10 s; every run is bounded
@@ -96,6 +98,7 @@ class WineBench:
         self.recorded = []  # the plug-in's own requests, replayed by the baselines
         self.wine_baseline_request = None
         self.exits_after_burst = {}  # from the first capture section only
+        self.capture_ratios = []  # (where, [(name, captured, baseline)], p50s, p99s)
         self.pause_ms = 20000
         self.runs = 0
 
@@ -135,47 +138,89 @@ class WineBench:
 
     # -- 1. capture handler -------------------------------------------------
 
+    def baseline_run(self, n, pause_ms):
+        """The platform work of n captured events alone, on one thread of its
+        own process, each event timed like the burst's calls: the log line's
+        open, move to the end, write and close, then SetEvent, which wakes a
+        second thread that waits as the idle worker does and does nothing
+        else."""
+        self.runs += 1
+        folder = os.path.join(os.environ["ZDB_E2E_WORK"], "baseline", str(self.runs))
+        log_folder = os.path.join(folder, harness.PLUGIN_FOLDER)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(log_folder)
+        exe = os.path.join(os.environ["ZDB_WIN_BUILD"], BASELINE_NAME)
+        log = os.path.join(log_folder, harness.PLUGIN_NAME[:-len(".dll")] + ".log")
+        done = subprocess.run(["wine", exe, harness.wine_path(log), str(n),
+                               str(captured_line_length(n)), str(pause_ms), "1"],
+                              env=self.env, cwd=folder, timeout=RUN_BOUND,
+                              stdin=subprocess.DEVNULL, capture_output=True)
+        lines = done.stdout.decode("latin-1", "replace").splitlines()
+        written = os.path.getsize(log) if os.path.exists(log) else 0
+        if done.returncode != 0 or written != n * captured_line_length(n):
+            raise RuntimeError(f"capture baseline failed ({done.returncode}, {written} bytes "
+                               f"logged): {lines}")
+        return self.burst_figures(lines)
+
     @staticmethod
-    def burst_figures(run):
-        """(p50 us, p99 us, max us, calls per second) of the run's burst."""
-        for line in run.stdout:
+    def burst_figures(stdout):
+        """(p50 us, p99 us, max us, calls per second) of the burst a run
+        printed."""
+        for line in stdout:
             match = BURST.fullmatch(line)
             if match:
                 count, frequency, total, median, high, top = map(int, match.groups())
                 micro = 1e6 / frequency
                 return median * micro, high * micro, top * micro, count * frequency / total
-        raise RuntimeError(f"no burst line:\n{run.describe()}")
+        raise RuntimeError("no burst line:\n" + "\n".join(stdout))
+
+    def client_burst(self, action, destination, settings, count, pause_ms):
+        """One client run timing `count` calls, `pause_ms` apart (0: a burst
+        as fast as the client can)."""
+        receiver = Receiver(default=action).start() if settings else None
+        burst = (f"paced-burst {count} DOK/S/A {pause_ms}" if pause_ms else
+                 f"burst {count} DOK/S/A")
+        try:
+            return self.run_client(
+                "capture", ["controller EDDF_GND", f"flightplan DLH4TK {destination}", "init",
+                            burst, "timed-exit", "unload"], receiver, settings=settings)
+        finally:
+            if receiver:
+                receiver.stop()
 
     def capture(self, where):
         n, reps = self.args.burst, self.args.reps
-        # The stalled receiver lets go after STALL_SECONDS so that each run's
+        paced, pause = self.args.paced, self.args.pause_ms
+        healthy, stalled = "captured, endpoint answers 201", "captured, endpoint stalls"
+        healthy_paced = f"captured {pause} ms apart, endpoint answers 201"
+        baseline, baseline_paced = "baseline: platform work alone", f"baseline {pause} ms apart"
+        # (label, receiver action, destination, settings file, calls, pause);
+        # the stalled receiver lets go after STALL_SECONDS so that each run's
         # exit waits seconds, not the full receive timeout; the burst is long
         # over by then, so the calls are timed against a stalled endpoint.
         cases = [
-            ("disabled plug-in (no settings)", None, "EDDF", False),
-            ("ignored: destination not listed", 201, "KJFK", True),
-            ("captured, endpoint answers 201", 201, "EDDF", True),
-            ("captured, endpoint stalls", ("stall", STALL_SECONDS), "EDDF", True),
+            ("disabled plug-in (no settings)", None, "EDDF", False, n, 0),
+            ("ignored: destination not listed", 201, "KJFK", True, n, 0),
+            (healthy, 201, "EDDF", True, n, 0),
+            (stalled, ("stall", STALL_SECONDS), "EDDF", True, n, 0),
+            (baseline, None, None, None, n, 0),
+            (healthy_paced, 201, "EDDF", True, paced, pause),
+            (baseline_paced, None, None, None, paced, pause),
         ]
-        self.table.section(f"capture handler under Wine, {where}: burst of {n} calls, "
-                           f"median of {reps} runs' p50 / p99")
-        figures = {label: [] for label, *_ in cases}
+        self.table.section(f"capture handler under Wine, {where}: bursts of {n} calls, "
+                           f"{paced} when paced; median of {reps} runs' p50 / p99")
+        figures = {case[0]: [] for case in cases}
         collect_exits = not self.exits_after_burst
         # Cases take turns, so that a slow spell of the machine falls on all
         # of them rather than on one.
         for _ in range(reps):
-            for label, action, destination, settings in cases:
-                receiver = Receiver(default=action).start() if settings else None
-                try:
-                    run = self.run_client(
-                        "capture", ["controller EDDF_GND", f"flightplan DLH4TK {destination}",
-                                    "init", f"burst {n} DOK/S/A", "timed-exit", "unload"],
-                        receiver, settings=settings)
-                finally:
-                    if receiver:
-                        receiver.stop()
-                figures[label].append(self.burst_figures(run))
-                if collect_exits:
+            for label, action, destination, settings, count, pause_ms in cases:
+                if settings is None:
+                    figures[label].append(self.baseline_run(count, pause_ms))
+                    continue
+                run = self.client_burst(action, destination, settings, count, pause_ms)
+                figures[label].append(self.burst_figures(run.stdout))
+                if collect_exits and not pause_ms:
                     self.exits_after_burst.setdefault(label, []).extend(run.exit_seconds())
         medians, p99s = {}, {}
         for label, found in figures.items():
@@ -183,12 +228,27 @@ class WineBench:
             p99s[label] = statistics.median(f[1] for f in found)
             low, high = min(f[0] for f in found), max(f[0] for f in found)
             top = max(f[2] for f in found)
-            self.table.row(label, medians[label], p99s[label], "us/call",
-                           f"runs' p50 {_cell(low)}..{_cell(high)}; max {_cell(top)}")
-        healthy, stalled = "captured, endpoint answers 201", "captured, endpoint stalls"
+            note = f"runs' p50 {_cell(low)}..{_cell(high)}; max {_cell(top)}"
+            if label == baseline:
+                note += (f"; open, end, write {captured_line_length(n)} bytes, close, "
+                         "SetEvent")
+            self.table.row(label, medians[label], p99s[label], "us/call", note)
         self.table.row("never-freezes ratio: stalled / healthy",
                        medians[stalled] / medians[healthy], p99s[stalled] / p99s[healthy], "ratio",
                        "about 1 or below: a stalled endpoint does not slow the client's thread")
+        self.capture_ratios.append((where, [
+            (f"{pause} ms apart (worker idle)", healthy_paced, baseline_paced),
+            ("burst (worker delivering)", healthy, baseline),
+            ("burst, endpoint stalls (worker held)", stalled, baseline),
+        ], medians, p99s))
+
+    def capture_ratio_summary(self):
+        """captured / baseline of every capture section, side by side."""
+        self.table.section("capture / platform baseline, p50 and p99 (goal: at most 1.2)")
+        for where, pairs, medians, p99s in self.capture_ratios:
+            for name, captured, baseline in pairs:
+                self.table.row(f"{name}, {where}", medians[captured] / medians[baseline],
+                               p99s[captured] / p99s[baseline], "ratio")
 
     def capture_on_one_cpu(self, cpus):
         """The same cases with the receiver, the Wine server, the client and
@@ -416,6 +476,7 @@ class WineBench:
             else:
                 self.capture("free scheduling")
                 self.capture_on_one_cpu(cpus)
+            self.capture_ratio_summary()
             self.delivery()
             self.unload()
         finally:
@@ -453,6 +514,13 @@ WScript.Echo("baseline: sent " + bodies.length + " failed " + failed);
 """
 
 
+def captured_line_length(n):
+    """Bytes of the median "Captured" log line of a burst of n: the scratch
+    pads DOK/S/A0 .. DOK/S/A<n-1> differ only in the stand's digits."""
+    lengths = sorted(len(f"{'0' * 24} Captured assign DLH4TK EDDF A{i}\r\n") for i in range(n))
+    return lengths[n // 2]
+
+
 def _find_readobj():
     for name in ("llvm-readobj", "llvm-readobj-14"):
         for folder in os.environ.get("PATH", "").split(os.pathsep):
@@ -484,7 +552,12 @@ def main():
         description="Figures of ZeltanDokBridge.dll under Wine: capture, delivery, exit, size.")
     parser.add_argument("--build", default=os.environ.get("ZDB_BUILD_DIR",
                                                           os.path.join(ROOT, "build")))
-    parser.add_argument("--burst", type=int, default=2000, help="calls per capture burst")
+    # At most the queue's 256 even when nothing is delivered: beyond it each
+    # call would also log the oldest event's drop.
+    parser.add_argument("--burst", type=int, default=250, help="calls per capture burst")
+    parser.add_argument("--paced", type=int, default=100, help="calls per paced capture run")
+    parser.add_argument("--pause-ms", type=int, default=50,
+                        help="pause between paced calls, long enough for one delivery")
     parser.add_argument("--events", type=int, default=250,
                         help="events per delivery run; at most 256 so none is dropped")
     parser.add_argument("--reps", type=int, default=3, help="runs per capture and exit case")
@@ -494,8 +567,10 @@ def main():
     args = parser.parse_args()
     if not 2 <= args.events <= 256:
         parser.error("--events must be 2..256: a 257th event would push out the first")
-    if not 100 <= args.burst <= 200000:
-        parser.error("--burst must be 100..200000")
+    if not 100 <= args.burst <= 200000 or not 100 <= args.paced <= 200000:
+        parser.error("--burst and --paced must be 100..200000")
+    if not 1 <= args.pause_ms <= 60000:
+        parser.error("--pause-ms must be 1..60000")
     if args.reps < 1 or args.delivery_reps < 1:
         parser.error("repetitions must be at least 1")
     if args.cpus:

@@ -65,3 +65,4 @@ zdb_link(bridge ZeltanDokBridge.dll bridge_objects
   ${ZDB_IMPLIB_kernel32} ${ZDB_IMPLIB_winhttp} ${ZDB_IMPLIB_EuroScopePlugInDll})
 
 include(${PROJECT_SOURCE_DIR}/host/host.cmake)
+include(${PROJECT_SOURCE_DIR}/bench/wine_baseline.cmake)
