@@ -141,9 +141,10 @@ class WineBench:
     def baseline_run(self, n, pause_ms):
         """The platform work of n captured events alone, on one thread of its
         own process, each event timed like the burst's calls: the log line's
-        open, move to the end, write and close, then SetEvent, which wakes a
-        second thread that waits as the idle worker does and does nothing
-        else."""
+        open, move to the end, write and close, then SetEvent. Paced, a
+        second thread waits on the event as the idle worker does (and does
+        nothing else when woken); in a burst the worker is busy delivering
+        or held, so nobody waits."""
         self.runs += 1
         folder = os.path.join(os.environ["ZDB_E2E_WORK"], "baseline", str(self.runs))
         log_folder = os.path.join(folder, harness.PLUGIN_FOLDER)
@@ -152,7 +153,8 @@ class WineBench:
         exe = os.path.join(os.environ["ZDB_WIN_BUILD"], BASELINE_NAME)
         log = os.path.join(log_folder, harness.PLUGIN_NAME[:-len(".dll")] + ".log")
         done = subprocess.run(["wine", exe, harness.wine_path(log), str(n),
-                               str(captured_line_length(n)), str(pause_ms), "1"],
+                               str(captured_line_length(n)), str(pause_ms),
+                               "1" if pause_ms else "0"],
                               env=self.env, cwd=folder, timeout=RUN_BOUND,
                               stdin=subprocess.DEVNULL, capture_output=True)
         lines = done.stdout.decode("latin-1", "replace").splitlines()
@@ -232,6 +234,8 @@ class WineBench:
             if label == baseline:
                 note += (f"; open, end, write {captured_line_length(n)} bytes, close, "
                          "SetEvent")
+            if label == baseline_paced:
+                note += "; SetEvent wakes a waiting thread"
             self.table.row(label, medians[label], p99s[label], "us/call", note)
         self.table.row("never-freezes ratio: stalled / healthy",
                        medians[stalled] / medians[healthy], p99s[stalled] / p99s[healthy], "ratio",
