@@ -11,7 +11,8 @@ zdb_link(host_sdk EuroScopePlugInDll.dll host_sdk_objects
 
 add_library(host_runner_objects OBJECT
   host/runner_main.cpp host/runner_support.cpp host/steps_lifecycle.cpp host/steps_client.cpp
-  host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp
+  host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp host/command_line.cpp
+  host/timing.cpp
   src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
   src/delivery/json_writer.cpp
   src/platform/runtime.cpp)

@@ -8,6 +8,7 @@
 #include "host/host_state.h"
 #include "host/host_win32.h"
 #include "host/scenario.h"
+#include "host/timing.h"
 #include "sdk/EuroScopePlugIn.h"
 
 namespace host {
@@ -33,10 +34,6 @@ bool ParseNumber(const char *s, uint32_t &value);
 // Prints the line's error; returns false.
 bool Fail(const ScenarioLine &line, const char *why);
 bool NeedObject(Runner &r, const ScenarioLine &line);
-// Ticks of the performance counter; only differences are used, and they fit
-// 32 bits for anything shorter than minutes.
-uint32_t CounterNow();
-uint32_t CounterFrequency();
 
 bool StepInit(Runner &r, const ScenarioLine &line);
 bool StepExit(Runner &r, const ScenarioLine &line);

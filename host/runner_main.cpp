@@ -5,6 +5,7 @@
 //   ZeltanDokTestClient.exe <plug-in.dll> <scenario.txt>
 //   ZeltanDokTestClient.exe check <settings.ini>
 #include "host/check.h"
+#include "host/command_line.h"
 #include "host/console.h"
 #include "host/runner.h"
 
@@ -75,30 +76,6 @@ bool ReadScenario(const char *path, uint32_t &length) {
     }
     CloseHandle(file);
     return ok;
-}
-
-// Splits the command line into at most `capacity` arguments, in place;
-// double quotes group words and are removed.
-uint32_t SplitCommandLine(char *p, char **arguments, uint32_t capacity) {
-    uint32_t count = 0;
-    while (*p) {
-        while (*p == ' ' || *p == '\t') ++p;
-        if (!*p) break;
-        char *out = p;
-        if (count < capacity) arguments[count] = out;
-        ++count;
-        bool quoted = false;
-        while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
-            if (*p == '"')
-                quoted = !quoted;
-            else
-                *out++ = *p;
-            ++p;
-        }
-        if (*p) ++p;
-        *out = '\0';
-    }
-    return count;
 }
 
 int Run() {

@@ -1,7 +1,8 @@
-// Timed bursts of notifications, and the counter every timing step reads.
+// Timed bursts of notifications.
 #include "host/console.h"
 #include "host/handles.h"
 #include "host/runner.h"
+#include "host/timing.h"
 
 namespace host {
 
@@ -10,33 +11,6 @@ namespace {
 const uint32_t kBurstCapacity = 200000;
 uint32_t g_burstTicks[kBurstCapacity];
 char g_burstPad[256];
-
-// Shell sort: no library, and fast enough for the burst sizes we time.
-void SortTicks(uint32_t *ticks, uint32_t count) {
-    for (uint32_t gap = count / 2; gap > 0; gap /= 2)
-        for (uint32_t i = gap; i < count; ++i)
-            for (uint32_t j = i; j >= gap && ticks[j - gap] > ticks[j]; j -= gap) {
-                uint32_t t = ticks[j];
-                ticks[j] = ticks[j - gap];
-                ticks[j - gap] = t;
-            }
-}
-
-}  // namespace
-
-uint32_t CounterNow() {
-    LARGE_INTEGER count;
-    QueryPerformanceCounter(&count);
-    return count.u.LowPart;
-}
-
-uint32_t CounterFrequency() {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return frequency.u.LowPart;
-}
-
-namespace {
 
 // <count> notifications, scratch pads <prefix>0, <prefix>1, ..., <pauseMs>
 // apart; prints the time each handler call took, in counter ticks, and the

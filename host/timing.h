@@ -1,0 +1,17 @@
+// The performance counter and the sort every timing step and the capture
+// baseline use, so that their figures read alike.
+#pragma once
+
+#include <stdint.h>
+
+namespace host {
+
+// Ticks of the performance counter; only differences are used, and they fit
+// 32 bits for anything shorter than minutes.
+uint32_t CounterNow();
+uint32_t CounterFrequency();
+
+// Ascending, in place.
+void SortTicks(uint32_t *ticks, uint32_t count);
+
+}  // namespace host
