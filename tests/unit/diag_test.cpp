@@ -164,9 +164,10 @@ TEST(EventLine, PiecesAndSeparators) {
         // A scratch pad's CR LF must not start a forged line of its own.
         {"Captured", MakeEvent("assign", "X", "EDDF", "A1\r\n2026\tDelivered\x7f"), 0,
          "Captured assign X EDDF A1??2026?Delivered?"},
-        // Only control bytes are hidden: an inner space and bytes from 0x80 up stay.
-        {"Captured", MakeEvent("assign", "X", "EDDF", "A 12\x80\xff"), 0,
-         "Captured assign X EDDF A 12\x80\xff"},
+        // Only control bytes are hidden, the last of them too: an inner space
+        // and bytes from 0x80 up stay.
+        {"Captured", MakeEvent("assign", "X", "EDDF", "A 12\x01\x1f\x80\xff"), 0,
+         "Captured assign X EDDF A 12??\x80\xff"},
     };
     for (const auto &c : cases) {
         char line[kEventLineCapacity];
