@@ -47,6 +47,24 @@ bool FileExists(const char *path) {
     return true;
 }
 
+// Windows' profile reader takes a UTF-8 byte-order mark for part of the
+// first line, so a section header there is not found and every key of it
+// reads as empty; Wine's reader skips the mark. A check run under Wine
+// would pass a file that fails on the controller's Windows.
+bool ByteOrderMarkHidesFirstSection(const char *path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char head[64] = {};
+    DWORD got = 0;
+    if (!ReadFile(file, head, sizeof head - 1, &got, nullptr)) got = 0;
+    CloseHandle(file);
+    if (got < 4 || head[0] != '\xEF' || head[1] != '\xBB' || head[2] != '\xBF') return false;
+    const char *p = head + 3;
+    while (*p == ' ' || *p == '\t') ++p;
+    return *p == '[';
+}
+
 void SayAirports(const char *airports) {
     ConsoleLine out;
     out << "  airports: ";
@@ -82,6 +100,10 @@ int CheckSettings(const char *path) {
             "named like it with .ini)");
         return 1;
     }
+    if (ByteOrderMarkHidesFirstSection(fullPath))
+        Say("warning: the file begins with a UTF-8 byte-order mark and a [section] on its first "
+            "line; Windows does not see that section and reads its keys as empty (Wine does "
+            "see it): save the file as ANSI or as UTF-8 without BOM, or put a comment line first");
     LoadBridgeSettings(fullPath, g_settings);
     Say("  endpoint: ", g_settings.endpoint);
     EndpointVerdict verdict = JudgeEndpointAddress(g_settings.endpoint, g_address);

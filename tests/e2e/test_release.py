@@ -510,6 +510,36 @@ class SettingsCheck(unittest.TestCase):
                         self.assertNotIn(token[start:start + 8], text,
                                          f"a piece of the token is in the output\n{report}")
 
+    def test_a_byte_order_mark_before_the_section_is_warned_about(self):
+        # Windows misses a [Bridge] right behind a UTF-8 byte-order mark; Wine
+        # does not, so only the warning tells a controller checking under Wine.
+        body = "Endpoint = https://stands.example.org/x\r\nToken = " + "t" * 40 + "\r\n"
+        cases = [
+            ("mark, then the section", b"\xef\xbb\xbf[Bridge]\r\n", True),
+            ("mark, blanks, then the section", b"\xef\xbb\xbf \t[Bridge]\r\n", True),
+            ("mark, then a comment line", b"\xef\xbb\xbf; settings\r\n[Bridge]\r\n", False),
+            ("no mark", b"[Bridge]\r\n", False),
+        ]
+        for index, (label, head, warned) in enumerate(cases):
+            with self.subTest(label):
+                folder = _work("check-bom", f"{index}")
+                shutil.rmtree(folder, ignore_errors=True)
+                os.makedirs(folder)
+                ini = os.path.join(folder, "ZeltanDokBridge.ini")
+                with open(ini, "wb") as handle:
+                    handle.write(head + body.encode("ascii"))
+                command = ["wine", os.path.join(harness.build_dir(), "ZeltanDokTestClient.exe"),
+                           "check", harness.wine_path(ini)]
+                status, out, _ = _run_wine(command, folder, harness.wine_env(),
+                                           f"check-bom-{index}")
+                lines = stdout_lines(out)
+                self.assertEqual(any(line.startswith("warning: the file begins with a UTF-8 "
+                                                     "byte-order mark") for line in lines),
+                                 warned, lines)
+                # Wine reads the section either way: the verdict is this platform's.
+                self.assertEqual((status, lines[-1:]), (0, ["verdict: delivery would start"]),
+                                 lines)
+
     def test_settings_as_shipped_do_not_start_delivery(self):
         # A controller who skips editing the file must be told so, not get
         # "delivery would start" and a plug-in posting a placeholder token
