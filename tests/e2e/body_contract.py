@@ -27,19 +27,34 @@ VALIDATOR = jsonschema.Draft202012Validator(SCHEMA)
 KEY_ORDER = ("action", "callsign", "observedAt", "controller", "destination", "stand")
 
 
-class _Refused(ValueError):
+class JsonProblem(ValueError):
     pass
 
 
-def _no_duplicates(pairs):
+def _pairs_without_duplicates(pairs):
     keys = [key for key, _ in pairs]
-    if len(set(keys)) != len(keys):
-        raise _Refused(f"duplicate keys in {keys}")
-    return dict(pairs)
+    duplicates = {key for key in keys if keys.count(key) > 1}
+    if duplicates:
+        raise JsonProblem(f"duplicate keys {sorted(duplicates)}")
+    return pairs
 
 
 def _no_constant(name):
-    raise _Refused(f"non-standard JSON constant {name}")
+    raise JsonProblem(f"non-standard JSON constant {name}")
+
+
+def load_object_pairs(text):
+    """The top-level object of `text` as (key, value) pairs in their order,
+    nested objects as pairs too; JsonProblem for invalid JSON, duplicate
+    keys, NaN and the like, or anything but an object."""
+    try:
+        value = json.loads(text, object_pairs_hook=_pairs_without_duplicates,
+                           parse_constant=_no_constant)
+    except json.JSONDecodeError as error:
+        raise JsonProblem(f"invalid JSON: {error}") from None
+    if not isinstance(value, list) or not text.lstrip().startswith("{"):
+        raise JsonProblem("not a JSON object")
+    return value
 
 
 def decode(body):
@@ -54,8 +69,8 @@ def problem(body):
     """None when `body` keeps the contract, else what breaks it."""
     text, _ = decode(body)
     try:
-        value = json.loads(text, object_pairs_hook=_no_duplicates, parse_constant=_no_constant)
-    except (json.JSONDecodeError, _Refused) as error:
+        value = dict(load_object_pairs(text))
+    except JsonProblem as error:
         return f"not a JSON body: {error}"
     errors = sorted(VALIDATOR.iter_errors(value), key=lambda e: list(e.absolute_path))
     if errors:

@@ -30,7 +30,6 @@ one. At exit the process reports how many bodies it checked.
 
 import atexit
 import http.server
-import json
 import socket
 import ssl
 import threading
@@ -39,6 +38,7 @@ import time
 from dataclasses import dataclass
 
 import body_contract
+from body_contract import JsonProblem, load_object_pairs
 
 _checked_lock = threading.Lock()
 _checked = {"bodies": 0, "refused": 0}
@@ -300,22 +300,6 @@ class Receiver:
             self._connections.pop(connection, None)
 
 
-class JsonProblem(ValueError):
-    pass
-
-
-def _pairs_without_duplicates(pairs):
-    keys = [key for key, _ in pairs]
-    duplicates = {key for key in keys if keys.count(key) > 1}
-    if duplicates:
-        raise JsonProblem(f"duplicate keys {sorted(duplicates)}")
-    return pairs
-
-
-def _no_constant(name):
-    raise JsonProblem(f"non-standard JSON constant {name}")
-
-
 def parse_json_object(body):
     """The top-level object of a body as a list of (key, value) pairs in
     their order; nested objects as lists of pairs too. Raises JsonProblem
@@ -325,10 +309,6 @@ def parse_json_object(body):
     except UnicodeDecodeError as error:
         raise JsonProblem(f"body is not UTF-8: {error}") from None
     try:
-        value = json.loads(text, object_pairs_hook=_pairs_without_duplicates,
-                           parse_constant=_no_constant)
-    except json.JSONDecodeError as error:
-        raise JsonProblem(f"invalid JSON: {error}: {body!r}") from None
-    if not isinstance(value, list) or not text.lstrip().startswith("{"):
-        raise JsonProblem(f"body is not a JSON object: {body!r}")
-    return value
+        return load_object_pairs(text)
+    except JsonProblem as error:
+        raise JsonProblem(f"{error}: {body!r}") from None
