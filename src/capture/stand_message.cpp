@@ -102,9 +102,10 @@ bool QualifiesForQueue(StandMessageKind kind, const StandEvent &event, const cha
     if (ArrivesEmpty(event.callsign)) return false;
     // A field that is present must carry something to the endpoint: an
     // assignment of "" is no assignment.
-    if (!IsEmpty(event.destination) && ArrivesEmpty(event.destination)) return false;
     if (!IsEmpty(event.stand) && ArrivesEmpty(event.stand)) return false;
-    if (!IsEmpty(event.destination) && !AirportListed(airports, event.destination)) return false;
+    if (!IsEmpty(event.destination) &&
+        (ArrivesEmpty(event.destination) || !AirportListed(airports, event.destination)))
+        return false;
     // An assignment's stand is never empty: a blank one made it a cancellation.
     if (kind == StandMessageKind::ManualOccupy && IsEmpty(event.stand)) return false;
     if (kind == StandMessageKind::Stand && IsEmpty(event.destination)) return false;
