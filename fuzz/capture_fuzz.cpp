@@ -67,11 +67,13 @@ std::string Field(const std::string &source, size_t longest) {
 }
 
 // What the body keeps of a text: JSON's short escapes cover BS, TAB, LF, FF
-// and CR; every other control byte is dropped.
+// and CR; every other control byte is dropped. A text of which it keeps
+// nothing but blanks arrives empty too.
 bool ArrivesEmpty(const std::string &s) {
     for (char c : s) {
         unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 0x20 || u == 8 || u == 9 || u == 10 || u == 12 || u == 13) return false;
+        bool kept = u >= 0x20 || u == 8 || u == 9 || u == 10 || u == 12 || u == 13;
+        if (kept && !IsWhitespace(c)) return false;
     }
     return true;
 }

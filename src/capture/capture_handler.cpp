@@ -3,8 +3,8 @@
 // so it never waits for the network: its only waits are the queue lock's
 // short hold and the "Captured" line's append to the log file.
 #include "capture/stand_message.h"
-#include "delivery/json_writer.h"
 #include "shell/bridge_plugin.h"
+#include "text/body_bytes.h"
 #include "text/text.h"
 
 using EuroScopePlugIn::CFlightPlan;
@@ -25,8 +25,9 @@ void CBridgePlugIn::OnFlightPlanControllerAssignedDataUpdate(CFlightPlan flightP
     FormatUtcTimestamp(event.observedAt);
     EuroScopePlugIn::CController myself = ControllerMyself();
     if (myself.IsValid()) text::TrimmedUpperCopy(event.controller, myself.GetCallsign());
-    // A callsign the body would carry nothing of is no callsign: null, not "".
-    if (!JsonKeepsSomeOf(event.controller))
+    // A callsign the body would carry nothing of but blanks is no callsign:
+    // null, not "" or " ".
+    if (!text::BodyShowsSomethingOf(event.controller))
         for (char &c : event.controller) c = '\0';
 
     StandMessage message;

@@ -1,6 +1,6 @@
 #include "capture/stand_message.h"
 
-#include "delivery/json_writer.h"
+#include "text/body_bytes.h"
 #include "text/text.h"
 
 namespace {
@@ -18,9 +18,8 @@ bool IsAirportSeparator(unsigned char c) { return text::IsWhitespace(c) || c == 
 
 bool IsEmpty(const char *field) { return field[0] == '\0'; }
 
-// Empty as the endpoint sees it: a field of only the control bytes that the
-// body drops would arrive as "".
-bool ArrivesEmpty(const char *field) { return !JsonKeepsSomeOf(field); }
+// Empty as the endpoint sees it: the body would carry "" or blanks alone.
+bool ArrivesEmpty(const char *field) { return !text::BodyShowsSomethingOf(field); }
 
 // Equal in the first `limit` bytes, or both ending together before that.
 bool SameCode(const char *a, const char *b, uint32_t limit) {
@@ -101,7 +100,7 @@ bool AirportListed(const char *airports, const char *destination) {
 bool QualifiesForQueue(StandMessageKind kind, const StandEvent &event, const char *airports) {
     if (ArrivesEmpty(event.callsign)) return false;
     // A field that is present must carry something to the endpoint: an
-    // assignment of "" is no assignment.
+    // assignment of "" or of a blank is no assignment.
     if (!IsEmpty(event.stand) && ArrivesEmpty(event.stand)) return false;
     if (!IsEmpty(event.destination) &&
         (ArrivesEmpty(event.destination) || !AirportListed(airports, event.destination)))

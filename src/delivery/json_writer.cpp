@@ -1,5 +1,6 @@
 #include "delivery/json_writer.h"
 
+#include "text/body_bytes.h"
 #include "text/text.h"
 
 namespace {
@@ -20,6 +21,8 @@ void Terminate(JsonWriter &writer) { writer.text[writer.length] = '\0'; }
 // The escape letter of a byte JSON writes as a backslash pair, 0 for a
 // control byte that is dropped, and the byte itself otherwise.
 char EscapeOf(unsigned char c, bool &pair) {
+    pair = false;
+    if (!text::BodyKeeps(c)) return 0;
     pair = true;
     switch (c) {
     case '"': return '"';
@@ -32,7 +35,7 @@ char EscapeOf(unsigned char c, bool &pair) {
     default: break;
     }
     pair = false;
-    return c < 0x20 ? 0 : static_cast<char>(c);
+    return static_cast<char>(c);
 }
 
 }  // namespace
@@ -65,14 +68,6 @@ void AppendString(JsonWriter &writer, const char *value) {
     }
     if (!Put(writer, '"')) return;
     Terminate(writer);
-}
-
-bool JsonKeepsSomeOf(const char *value) {
-    for (const char *p = value; *p; ++p) {
-        bool pair;
-        if (EscapeOf(static_cast<unsigned char>(*p), pair) != 0) return true;
-    }
-    return false;
 }
 
 void BuildEventBody(const StandEvent &event, JsonWriter &writer) {

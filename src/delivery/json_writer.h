@@ -25,10 +25,6 @@ void AppendRaw(JsonWriter &writer, const char *literal);
 // escaped, every other control byte dropped, every other byte unchanged.
 void AppendString(JsonWriter &writer, const char *value);
 
-// Whether AppendString keeps any byte of `value`: it drops the control bytes
-// JSON has no short escape for, so a text of only those arrives as "".
-bool JsonKeepsSomeOf(const char *value);
-
 // The whole body of `event`, keys in their fixed order; `destination` and
 // `stand` only when present, `controller` as null when absent.
 void BuildEventBody(const StandEvent &event, JsonWriter &writer);

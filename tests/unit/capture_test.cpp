@@ -59,10 +59,14 @@ TEST_F(Capture, ScratchPadShapes) {
         {"DOK/M//A12", "LFPG", "manual_occupy", "", "A12"},
         {"DOK/M/EDDF/A12/X", "LFPG", "manual_occupy", "EDDF", "A12/X"},
         // The body drops control bytes JSON has no short escape for: a stand of
-        // only those would arrive as "", one with more keeps them all here.
+        // only those and blanks would arrive as "" or a blank, one with more
+        // keeps them all here (BS is no blank).
         {"DOK/S/\x01\x1f", "EDDF", nullptr, nullptr, nullptr},
         {"DOK/M/EDDF/\x02", "EDDF", nullptr, nullptr, nullptr},
+        {"DOK/S/\x01\t\x01", "EDDF", nullptr, nullptr, nullptr},
+        {"DOK/M/EDDF/\x01 \x1f", "EDDF", nullptr, nullptr, nullptr},
         {"DOK/S/a\x01", "EDDF", "assign", "EDDF", "A\x01"},
+        {"DOK/S/\x01\b\x01", "EDDF", "assign", "EDDF", "\x01\b\x01"},
         {"DOK/M/A12", "EDDF", nullptr, nullptr, nullptr},
         {"DOK/M/EDDF/", "EDDF", nullptr, nullptr, nullptr},
         {"DOK/M/EDDF/  ", "EDDF", nullptr, nullptr, nullptr},
@@ -134,6 +138,8 @@ TEST_F(Capture, FlightPlanAndControllerGaps) {
     Notify(bridge, &plan);
     plan.callsign = "\x01\x1b";  // nothing the body would carry
     Notify(bridge, &plan);
+    plan.callsign = "\x01 \x01";  // a blank alone
+    Notify(bridge, &plan);
     plan.callsign = "abc123";
     plan.scratchPad = nullptr;
     Notify(bridge, &plan);
@@ -147,14 +153,17 @@ TEST_F(Capture, FlightPlanAndControllerGaps) {
     Notify(bridge, &plan);
     ZdbHostState()->controllerCallsign = "\x07";  // would arrive as "": null instead
     Notify(bridge, &plan);
+    ZdbHostState()->controllerCallsign = "\x07 \x07";  // would arrive as " "
+    Notify(bridge, &plan);
     ZdbHostState()->controllerCallsign = "\x07x";
     Notify(bridge, &plan);
     std::vector<StandEvent> events = Drain();
-    ASSERT_EQ(events.size(), 4u);
+    ASSERT_EQ(events.size(), 5u);
     EXPECT_STREQ(events[0].controller, "");
     EXPECT_STREQ(events[1].controller, "");
     EXPECT_STREQ(events[2].controller, "");
-    EXPECT_STREQ(events[3].controller, "\x07X");
+    EXPECT_STREQ(events[3].controller, "");
+    EXPECT_STREQ(events[4].controller, "\x07X");
 }
 
 TEST_F(Capture, IgnoredNotificationsNeverCallTheClient) {
