@@ -28,6 +28,8 @@ struct HostState {
     int compatibilityCode;
     const char *name;
     const char *version;
+    const char *author;
+    const char *copyright;
 
     bool controllerValid;
     const char *controllerCallsign;  // may be null

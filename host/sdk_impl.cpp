@@ -18,13 +18,15 @@ HostFlightPlan *PlanOf(const void *object) {
 
 extern "C" HostState *ZdbHostState(void) { return &g_state; }
 
-CPlugIn::CPlugIn(int compatibilityCode, const char *name, const char *version, const char *,
-                 const char *)
+CPlugIn::CPlugIn(int compatibilityCode, const char *name, const char *version, const char *author,
+                 const char *copyright)
     : m_pPlugInData(&g_state) {
     ++g_state.constructed;
     g_state.compatibilityCode = compatibilityCode;
     g_state.name = name;
     g_state.version = version;
+    g_state.author = author;
+    g_state.copyright = copyright;
 }
 
 CPlugIn::~CPlugIn(void) { ++g_state.destroyed; }

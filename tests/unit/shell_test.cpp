@@ -85,6 +85,8 @@ TEST_F(Lifecycle, WithoutSettingsTheObjectIsHandedOverDisabled) {
     EXPECT_EQ(state->compatibilityCode, 16);
     EXPECT_STREQ(state->name, "ZELTAN DOK Bridge");
     EXPECT_STREQ(state->version, "0.1.0");
+    EXPECT_STREQ(state->author, "ZELTAN DOK Bridge developers");
+    EXPECT_STREQ(state->copyright, "Copyright (c) 2026 ZELTAN");
     EuroScopePlugInExit();
     EXPECT_EQ(Log(), (Messages{kDisabled, kUnloaded}));
     EXPECT_EQ(state->destroyed, 1u);
