@@ -58,6 +58,8 @@ SHAPES = [
      body("assign", "S20", controller=None, destination="EDDF", stand="A1"), None),
     ("controller in lower case", ["controller \\seddf_twr", "scratch DOK/S/A1"],
      body("assign", "S21", controller="EDDF_TWR", destination="EDDF", stand="A1"), None),
+    ("controller of dropped bytes and a blank", ["controller \\x07\\s\\x07", "scratch DOK/S/A1"],
+     body("assign", "S22", controller=None, destination="EDDF", stand="A1"), None),
 
     ("leading blank", ["scratch \\sDOK/S/A1"], None, None),
     ("lower-case prefix", ["scratch dok/s/A1"], None, None),
@@ -73,6 +75,7 @@ SHAPES = [
     ("manual to a listed airport plus a letter", ["scratch DOK/M/EDDFX/A12"], None, None),
     ("manual occupy without stand", ["scratch DOK/M/EDDF/"], None, None),
     ("manual occupy with a blank stand", ["scratch DOK/M/EDDF/\\s\\t"], None, None),
+    ("stand of dropped bytes and a blank", ["scratch DOK/S/\\x01\\t\\x01"], None, None),
     ("stand, plan to an unlisted airport", ["flightplan X03 EDDK", "scratch DOK/S/A12"],
      None, None),
     ("stand, plan without destination", ["flightplan X04 (null)", "scratch DOK/S/A12"],
