@@ -239,7 +239,8 @@ def classify(nodes, ledger):
         elif kind == "StaticAssertDecl":
             asserts += 1
         elif kind != "EmptyDecl":
-            ledger.refuse(f"{kind} {name or ''}".strip(),
+            inner = [n.get("name") for n in node.get("inner", []) if n.get("name")]
+            ledger.refuse(f"{kind} {name or ''}".strip() + (f" {{{', '.join(inner)}}}" if inner else ""),
                           "a form this check cannot compare with mingw-w64")
     return structs, typedefs, constants, functions, asserts
 
@@ -259,20 +260,20 @@ def classify_macros(macros, ledger):
     return values, markers
 
 
-def layout_rows(structs, constants):
+def layout_rows(structs, constants, c_name):
     """(declaration, category, label, mingw C expression, our C++ expression)."""
     rows = []
     for s, fields in structs.items():
-        declaration = f"struct {s}"
+        declaration, c = f"struct {s}", c_name(s)
         rows.append((declaration, "struct sizes and alignments", f"sizeof({s})",
-                     f"sizeof({s})", f"sizeof({s})"))
+                     f"sizeof({c})", f"sizeof({s})"))
         rows.append((declaration, "struct sizes and alignments", f"alignof({s})",
-                     f"_Alignof({s})", f"alignof({s})"))
+                     f"_Alignof({c})", f"alignof({s})"))
         for f in fields:
-            size = f"sizeof((({s} *)0)->{f})"
             rows.append((declaration, "field offsets and sizes", f"offsetof({s}, {f})",
-                         f"offsetof({s}, {f})", f"offsetof({s}, {f})"))
-            rows.append((declaration, "field offsets and sizes", f"sizeof({s}::{f})", size, size))
+                         f"offsetof({c}, {f})", f"offsetof({s}, {f})"))
+            rows.append((declaration, "field offsets and sizes", f"sizeof({s}::{f})",
+                         f"sizeof((({c} *)0)->{f})", f"sizeof((({s} *)0)->{f})"))
     for kind, c in constants:
         value = f"(unsigned long long)(uintptr_t)({c})"
         rows.append((f"{kind} {c}", "constants (value and size)", f"value of {c}", value, value))
@@ -410,8 +411,17 @@ def main():
             ledger.refuse(header, "no declarations found")
         structs, typedefs, constants, functions, asserts = classify(nodes, ledger)
         values, markers = classify_macros(macros, ledger)
+        def c_name(name):
+            """In C a struct is named by its typedef (SYSTEMTIME) or its tag
+            (struct in_addr); mingw-w64 has one or both."""
+            typedef = work("typedef.c")
+            with open(typedef, "w") as f:
+                f.write(f"{mingw_includes}typedef {name} zdb_named;\n")
+            found = subprocess.run(mingw_layout + ["-fsyntax-only", typedef], capture_output=True)
+            return name if found.returncode == 0 else f"struct {name}"
+
         layout = layout_rows(structs, [("macro", m) for m in values] +
-                             [("constant", c) for c in constants])
+                             [("constant", c) for c in constants], c_name)
         types = type_rows(structs, typedefs, functions)
 
         theirs_layout = compile_values(mingw_layout, work("layout.c"), values_source(
