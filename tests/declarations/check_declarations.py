@@ -60,7 +60,9 @@ template <class T> struct zdb_type<const T> : zdb_type<T> {};
 template <class T> struct zdb_type<volatile T> : zdb_type<T> {};
 template <class T> struct zdb_type<const volatile T> : zdb_type<T> {};
 template <class T, unsigned long N> struct zdb_type<T[N]> {
-    static constexpr unsigned long long shape() { return (zdb_type<T>::shape() ^ N) * 1099511628211ull; }
+    static constexpr unsigned long long shape() {
+        return (zdb_type<T>::shape() ^ N) * 1099511628211ull;
+    }
 };
 template <class T> struct zdb_type<T *> {
     static constexpr unsigned long long shape() { return 5040u + 10000u * zdb_type<T>::shape(); }
@@ -222,7 +224,8 @@ def classify(nodes, ledger):
             if not name and following.get("kind") == "TypedefDecl":
                 name = following["name"]  # typedef struct { ... } NAME;
             if not name:
-                ledger.refuse(f"{node.get('tagUsed', 'struct')} without a name", "nothing to compare")
+                ledger.refuse(f"{node.get('tagUsed', 'struct')} without a name",
+                              "nothing to compare")
                 continue
             structs[name] = record_fields(node, "", f"struct {name}", ledger)
         elif kind in ("TypedefDecl", "TypeAliasDecl"):
@@ -239,8 +242,8 @@ def classify(nodes, ledger):
         elif kind == "StaticAssertDecl":
             asserts += 1
         elif kind != "EmptyDecl":
-            inner = [n.get("name") for n in node.get("inner", []) if n.get("name")]
-            ledger.refuse(f"{kind} {name or ''}".strip() + (f" {{{', '.join(inner)}}}" if inner else ""),
+            members = ", ".join(n["name"] for n in node.get("inner", []) if n.get("name"))
+            ledger.refuse(f"{kind} {name or ''}".strip() + (f" {{{members}}}" if members else ""),
                           "a form this check cannot compare with mingw-w64")
     return structs, typedefs, constants, functions, asserts
 
@@ -436,7 +439,8 @@ def main():
                                             [r[4] for r in layout] + [r[3] for r in types])
                               + references_source(functions))
 
-        expected = section_values(theirs_layout, len(layout)) + section_values(theirs_types, len(types))
+        expected = (section_values(theirs_layout, len(layout))
+                    + section_values(theirs_types, len(types)))
         actual = section_values(mine, len(layout) + len(types))
         for row, want, got in zip(layout + types, expected, actual):
             same = pointer_matches if row[1] in POINTER_CATEGORIES else None
