@@ -246,6 +246,21 @@ def returns(objdump, dll, pe, link, start, seen=None):
     return found
 
 
+def readable(names, cls):
+    """`Class::Function` for the decorated names at one address, the
+    class's own if it has any there."""
+    def short(name):
+        destructor = re.match(r"\?\?_G(\w+)@@", name)
+        if destructor:
+            return f"{destructor.group(1)}::deleting destructor"
+        member = re.match(r"\?(\w+)@(\w+)@", name)
+        return f"{member.group(2)}::{member.group(1)}" if member else name
+
+    shown = sorted({short(n) for n in names})
+    own = [n for n in shown if n.startswith(cls + "::")]
+    return ", ".join(own or shown) or "no named function"
+
+
 def check_table(table, pe, link, objdump, dll):
     failures = []
     start = link.address_of(table.symbol)
@@ -260,9 +275,11 @@ def check_table(table, pe, link, objdump, dll):
         pops = sum(PARAMETER_BYTES[p] for p in parameters)
         where = f"{table.label} slot {slot} ({handler})"
         names = link.symbols.get(target, [])
-        if not any(n.startswith(p) for p in table.names(slot) for n in names):
-            failures.append(f"{where}: holds {', '.join(names) or 'no named function'} "
-                            f"at {pe.base + target:#x}, not {' or '.join(table.names(slot))}")
+        expected = table.names(slot)
+        if not any(n.startswith(p) for p in expected for n in names):
+            failures.append(f"{where}: holds {readable(names, table.cls)} at "
+                            f"{pe.base + target:#x}, not "
+                            f"{' or '.join(readable([p], '') for p in expected)}")
         try:
             rets = returns(objdump, dll, pe, link, target)
         except ValueError as error:
@@ -276,7 +293,8 @@ def check_table(table, pe, link, objdump, dll):
                                 f"pushes {pops} bytes")
             last = before[-1] if before else ""
             if result and last not in ZEROING:
-                failures.append(f"{where}: returns after `{last}`, not {result}")
+                failures.append(f"{where}: returns after `{last}`, not {result}" if last else
+                                f"{where}: returns without setting a value, not {result}")
             allowed = ZEROING if result else RETURNS_THIS if slot == 0 else set()
             if table.inert and any(i not in allowed for i in before):
                 failures.append(f"{where}: does more than return: {'; '.join(before)}")
