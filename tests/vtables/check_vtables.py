@@ -233,7 +233,8 @@ def returns(objdump, dll, pe, link, start, seen=None):
     found = []
     for i, (rva, mnemonic, operands) in enumerate(code):
         if mnemonic == "ret":
-            found.append((rva, int(operands or "0", 0), [f"{m} {o}".strip() for _, m, o in code[:i]]))
+            before = [f"{m} {o}".strip() for _, m, o in code[:i]]
+            found.append((rva, int(operands or "0", 0), before))
         elif mnemonic.startswith("j"):
             target = re.match(r"0x([0-9a-f]+)", operands)
             if not target:
