@@ -91,10 +91,14 @@ template <class R, class... A> zdb_type<R __stdcall(A...)> zdb_signature(R(__std
 VOID_POINTER = 5040
 
 
+class CompileFailed(Exception):
+    pass
+
+
 def run(cmd):
     result = subprocess.run(cmd, capture_output=True, text=True)
     if result.returncode != 0:
-        sys.exit(f"failed: {' '.join(cmd)}\n{result.stdout}{result.stderr}")
+        raise CompileFailed(f"{' '.join(cmd)}\n{result.stdout}{result.stderr}")
     return result.stdout
 
 
@@ -183,12 +187,17 @@ def nested_record(field, record):
 def record_fields(record, prefix, declaration, ledger):
     """Member paths (`u.LowPart`) of every field, nested structs' too."""
     paths, previous = [], None
-    for member in record.get("inner", []):
+    for member in record.get("inner", []) + [{"kind": "end"}]:
         kind = member["kind"]
         if kind == "CXXRecordDecl" and member.get("isImplicit"):
             continue  # the struct's own name, as C++ injects it
         if kind == "IndirectFieldDecl":
             continue  # a member of an anonymous struct, reached through it
+        if previous and kind != "FieldDecl":
+            ledger.refuse(declaration, f"nested struct {previous.get('name', '')} holds no field")
+            previous = None
+        if kind == "end":
+            break
         if kind == "CXXRecordDecl" and member.get("completeDefinition"):
             previous = member
             continue
@@ -196,6 +205,8 @@ def record_fields(record, prefix, declaration, ledger):
             ledger.refuse(declaration, f"member {kind} {member.get('name', '')}: not a field")
             continue
         nested = previous if nested_record(member, previous) else None
+        if previous and not nested:
+            ledger.refuse(declaration, f"nested struct {previous.get('name', '')} holds no field")
         previous = None
         name = member.get("name")
         if name:
@@ -381,6 +392,98 @@ def pointer_matches(expected, actual):
     return expected % 10000 == VOID_POINTER if actual == VOID_POINTER else expected == actual
 
 
+def compare_header(args, ledger, work):
+    """Compares every declaration of the header; gives its functions and
+    their decorated names as our compiler makes them, and what it leaves to
+    the compiler."""
+    product = [args.clang] + args.flags
+    mingw_includes = "".join(f"#include <{h}>\n" for h in args.mingw)
+    # Opaque handles as `void *`, as ours are; STRICT would only name the
+    # struct each handle points to.
+    mingw_types = [args.clang, "--target=i686-w64-mingw32", "-std=c++17", "-DNO_STRICT",
+                   "-Wall", "-Wextra", "-Werror"]
+    mingw_layout = [args.gcc, "-std=c11", "-Wall", "-Wextra", "-Werror"]
+    probe = work("probe.cpp")
+
+    def compile_probe(text, *options):
+        with open(probe, "w") as f:
+            f.write(text)
+        return run(product + list(options) + [probe])
+
+    def c_name(name):
+        """In C a struct is named by its typedef (SYSTEMTIME) or its tag
+        (struct in_addr); mingw-w64 has one or both."""
+        typedef = work("typedef.c")
+        with open(typedef, "w") as f:
+            f.write(f"{mingw_includes}typedef {name} zdb_named;\n")
+        found = subprocess.run(mingw_layout + ["-fsyntax-only", typedef], capture_output=True)
+        return name if found.returncode == 0 else f"struct {name}"
+
+    nodes = header_nodes(compile_probe, probe, args.header)
+    macros = header_macros(compile_probe, args.header)
+    if not nodes and not macros:
+        ledger.refuse(os.path.relpath(args.header), "no declarations found")
+    structs, typedefs, constants, functions, asserts = classify(nodes, ledger)
+    values, markers = classify_macros(macros, ledger)
+    layout = layout_rows(structs, [("macro", m) for m in values] +
+                         [("constant", c) for c in constants], c_name)
+    types = type_rows(structs, typedefs, functions)
+
+    theirs_layout = compile_values(mingw_layout, work("layout.c"), values_source(
+        mingw_includes + "#include <stddef.h>\n#include <stdint.h>\n",
+        [r[3] for r in layout]) + references_source(functions))
+    theirs_types = compile_values(mingw_types, work("types.cpp"), values_source(
+        mingw_includes + TYPES_PRELUDE, [r[3] for r in types]))
+    # A value the compiler could not fold would be set by a constructor at
+    # run time and read here as zero: such code fails instead.
+    mine = compile_values(product + ["-Werror=global-constructors"], work("ours.cpp"),
+                          values_source(f'#include "{args.header}"\n' + TYPES_PRELUDE,
+                                        [r[4] for r in layout] + [r[3] for r in types])
+                          + references_source(functions))
+
+    expected = (section_values(theirs_layout, len(layout))
+                + section_values(theirs_types, len(types)))
+    actual = section_values(mine, len(layout) + len(types))
+    for row, want, got in zip(layout + types, expected, actual):
+        same = pointer_matches if row[1] in POINTER_CATEGORIES else None
+        ledger.compare(row[0], row[1], row[2], want, got, same)
+
+    their_names = decorations(args.nm, theirs_layout, "--undefined-only")
+    my_names = decorations(args.nm, mine, "--undefined-only")
+    for fn in functions:
+        ledger.compare(f"function {fn}", "decorated names", fn,
+                       their_names.get(fn), my_names.get(fn))
+    notes = []
+    if markers:
+        notes.append("   - calling-convention and import markers, held by each function's "
+                     f"type and decorated name: {', '.join(markers)}")
+    if asserts:
+        notes.append(f"   - {asserts} static_assert, held by the compiler")
+    return {fn: my_names.get(fn) for fn in functions}, notes
+
+
+def compare_defs(args, ledger, functions):
+    """Each .def entry against mingw-w64's import library and against the
+    header's function; each of the header's functions must have an entry."""
+    header, listed = os.path.basename(args.header), set()
+    for path in args.defs:
+        library, entries = read_def(path, ledger)
+        if not library:
+            continue
+        lib = run([args.gcc, f"-print-file-name=lib{library}.a"]).strip()
+        exports = decorations(args.nm, lib, "--defined-only")
+        for entry in entries:
+            name, label = entry.split("@")[0], f"{os.path.basename(path)} {entry}"
+            listed.add(name)
+            ledger.compare(label, ".def entries against mingw-w64's import libraries",
+                           label, exports.get(name), "_" + entry)
+            ledger.compare(label, f".def entries against {header}", label, "_" + entry,
+                           functions.get(name), sides=(".def", header))
+    for fn in functions:
+        if fn not in listed:
+            ledger.refuse(f"function {fn}", "in none of the .def files given")
+
+
 def main():
     parser = argparse.ArgumentParser()
     for option in ("--clang", "--gcc", "--nm", "--header"):
@@ -389,95 +492,17 @@ def main():
     parser.add_argument("--def", dest="defs", action="append", required=True)
     parser.add_argument("flags", nargs="*")
     args = parser.parse_args()
-    product = [args.clang] + args.flags
-    mingw_includes = "".join(f"#include <{h}>\n" for h in args.mingw)
-    # Opaque handles as `void *`, as ours are; STRICT would only name the
-    # struct each handle points to.
-    mingw_types = [args.clang, "--target=i686-w64-mingw32", "-std=c++17", "-DNO_STRICT",
-                   "-Wall", "-Wextra", "-Werror"]
-    mingw_layout = [args.gcc, "-std=c11", "-Wall", "-Wextra", "-Werror"]
-    ledger = Ledger()
-    header = os.path.relpath(args.header)
-
+    ledger, notes = Ledger(), []
     with tempfile.TemporaryDirectory() as workdir:
-        work = lambda name: os.path.join(workdir, name)
-        probe = work("probe.cpp")
-
-        def compile_probe(text, *options):
-            with open(probe, "w") as f:
-                f.write(text)
-            return run(product + list(options) + [probe])
-
-        nodes = header_nodes(compile_probe, probe, args.header)
-        macros = header_macros(compile_probe, args.header)
-        if not nodes and not macros:
-            ledger.refuse(header, "no declarations found")
-        structs, typedefs, constants, functions, asserts = classify(nodes, ledger)
-        values, markers = classify_macros(macros, ledger)
-        def c_name(name):
-            """In C a struct is named by its typedef (SYSTEMTIME) or its tag
-            (struct in_addr); mingw-w64 has one or both."""
-            typedef = work("typedef.c")
-            with open(typedef, "w") as f:
-                f.write(f"{mingw_includes}typedef {name} zdb_named;\n")
-            found = subprocess.run(mingw_layout + ["-fsyntax-only", typedef], capture_output=True)
-            return name if found.returncode == 0 else f"struct {name}"
-
-        layout = layout_rows(structs, [("macro", m) for m in values] +
-                             [("constant", c) for c in constants], c_name)
-        types = type_rows(structs, typedefs, functions)
-
-        theirs_layout = compile_values(mingw_layout, work("layout.c"), values_source(
-            mingw_includes + "#include <stddef.h>\n#include <stdint.h>\n",
-            [r[3] for r in layout]) + references_source(functions))
-        theirs_types = compile_values(mingw_types, work("types.cpp"), values_source(
-            mingw_includes + TYPES_PRELUDE, [r[3] for r in types]))
-        # A value the compiler could not fold would be set by a constructor
-        # at run time and read here as zero: such code fails instead.
-        mine = compile_values(product + ["-Werror=global-constructors"], work("ours.cpp"),
-                              values_source(f'#include "{args.header}"\n' + TYPES_PRELUDE,
-                                            [r[4] for r in layout] + [r[3] for r in types])
-                              + references_source(functions))
-
-        expected = (section_values(theirs_layout, len(layout))
-                    + section_values(theirs_types, len(types)))
-        actual = section_values(mine, len(layout) + len(types))
-        for row, want, got in zip(layout + types, expected, actual):
-            same = pointer_matches if row[1] in POINTER_CATEGORIES else None
-            ledger.compare(row[0], row[1], row[2], want, got, same)
-
-        their_names = decorations(args.nm, theirs_layout, "--undefined-only")
-        my_names = decorations(args.nm, mine, "--undefined-only")
-        for fn in functions:
-            ledger.compare(f"function {fn}", "decorated names", fn,
-                           their_names.get(fn), my_names.get(fn))
-
-        listed = set()
-        for path in args.defs:
-            library, entries = read_def(path, ledger)
-            if not library:
-                continue
-            lib = run([args.gcc, f"-print-file-name=lib{library}.a"]).strip()
-            exports = decorations(args.nm, lib, "--defined-only")
-            for entry in entries:
-                name, label = entry.split("@")[0], f"{os.path.basename(path)} {entry}"
-                listed.add(name)
-                ledger.compare(label, ".def entries against mingw-w64's import libraries",
-                               label, exports.get(name), "_" + entry)
-                ledger.compare(label, f".def entries against {os.path.basename(header)}",
-                               label, "_" + entry,
-                               my_names.get(name) if name in functions else None,
-                               sides=(".def", os.path.basename(header)))
-        for fn in functions:
-            if fn not in listed:
-                ledger.refuse(f"function {fn}", "in none of the .def files given")
-
-    if markers:
-        print(f"   - calling-convention and import markers, held by each function's type "
-              f"and decorated name: {', '.join(markers)}")
-    if asserts:
-        print(f"   - {asserts} static_assert, held by the compiler")
-    return ledger.report(header)
+        try:
+            functions, notes = compare_header(args, ledger,
+                                              lambda name: os.path.join(workdir, name))
+            compare_defs(args, ledger, functions)
+        except CompileFailed as error:
+            ledger.failures.append(f"FAILED {error}")
+    for note in notes:
+        print(note)
+    return ledger.report(os.path.relpath(args.header))
 
 
 if __name__ == "__main__":
