@@ -25,7 +25,7 @@ which it finds nothing.
 
 usage: check_declarations.py --clang CXX --gcc GCC --nm NM --header FILE
                              --mingw HEADER [--mingw HEADER...]
-                             --def FILE [--def FILE...] -- PRODUCT_FLAGS...
+                             [--def FILE...] -- PRODUCT_FLAGS...
 """
 import argparse
 import json
@@ -489,7 +489,7 @@ def main():
     for option in ("--clang", "--gcc", "--nm", "--header"):
         parser.add_argument(option, required=True)
     parser.add_argument("--mingw", action="append", required=True)
-    parser.add_argument("--def", dest="defs", action="append", required=True)
+    parser.add_argument("--def", dest="defs", action="append", default=[])
     parser.add_argument("flags", nargs="*")
     args = parser.parse_args()
     ledger, notes = Ledger(), []
