@@ -7,21 +7,22 @@ compared; the expected values come from mingw-w64, never from our header:
   - struct or union: size, alignment, each field's offset and size (fields
     of nested structs too), and every value macro or constant (constexpr or
     const): value and size: mingw's gcc against mingw's headers;
-  - typedef or using, and each field of a struct: the type (class, size,
-    signedness, what a pointer points to, an array's length, a function's
-    return and parameter types); every function's
-    arity, return type and parameter types: clang for the mingw target
-    against mingw's headers, as C has no way to name a parameter's type;
-  - every function's decorated name (_Name@N) from both headers, and its
-    .def entry; every .def entry's @N against mingw's import libraries.
+  - typedef or using, each field of a struct, and every function's arity,
+    return type and parameter types: the type (class, size, signedness,
+    what a pointer points to, an array's length, a function pointer's
+    return and parameter types): clang for the mingw target against
+    mingw's headers, as C has no way to name a parameter's type;
+  - every function's decorated name (_Name@N) from both headers; every .def
+    entry's @N against mingw's import libraries and against the decorated
+    name of the header's function, which must have an entry.
 Each compiler writes the values into a data section of an object file, read
 back here; nothing is run.
 
 The check fails, naming the declaration, on a form it cannot compare (an
-enum, a function-like macro, a variable, a struct without a definition, a
-function with a body...), on a comparison where either side has nothing, on
-a declaration no value was compared for, and on a header or .def file in
-which it finds nothing.
+enum, a function-like macro, a variable that is no constant, a struct
+without a definition, a function with a body...), on a comparison where
+either side has nothing, on a declaration no value was compared for, and on
+a header or .def file in which it finds nothing.
 
 usage: check_declarations.py --clang CXX --gcc GCC --nm NM --header FILE
                              --mingw HEADER [--mingw HEADER...]
