@@ -130,7 +130,8 @@ class Pe:
 
     def _relocations(self, rva, size):
         """RVAs of the 32-bit words the loader rebases."""
-        found, at, end = set(), self.offset(rva) if size else 0, 0
+        found = set()
+        at = self.offset(rva) if size else 0
         end = at + size
         while at < end:
             page, block = struct.unpack_from("<II", self.data, at)
