@@ -46,6 +46,7 @@ add_test(NAME unit_alloc COMMAND alloc_tests --gtest_brief=1)
 
 include(${PROJECT_SOURCE_DIR}/fuzz/fuzz.cmake OPTIONAL)
 include(${PROJECT_SOURCE_DIR}/tests/declarations/declarations.cmake)
+include(${PROJECT_SOURCE_DIR}/tests/vtables/vtables.cmake)
 include(${PROJECT_SOURCE_DIR}/tests/contract/contract.cmake OPTIONAL)
 include(${PROJECT_SOURCE_DIR}/tests/e2e/e2e.cmake OPTIONAL)
 include(${PROJECT_SOURCE_DIR}/bench/bench.cmake OPTIONAL)

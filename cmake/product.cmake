@@ -33,8 +33,8 @@ function(zdb_link target output objects)
   set(libs)
   set(outputs ${CMAKE_BINARY_DIR}/${output})
   foreach(item IN LISTS extra)
-    if(item MATCHES "^/implib:(.*)$")
-      list(APPEND outputs ${CMAKE_MATCH_1})
+    if(item MATCHES "^/(implib|map):(.*)$")
+      list(APPEND outputs ${CMAKE_MATCH_2})
     elseif(item MATCHES "\\.(lib|res)$")
       list(APPEND libs ${item})
     endif()
@@ -56,12 +56,14 @@ add_custom_command(OUTPUT ${ZDB_VERSION_RES}
   COMMAND ${ZDB_RC} /nologo /fo ${ZDB_VERSION_RES} -- ${PROJECT_SOURCE_DIR}/src/shell/version.rc
   DEPENDS ${PROJECT_SOURCE_DIR}/src/shell/version.rc VERBATIM)
 
-# The plug-in.
+# The plug-in. The link map (the DLL's bytes are the same with or without
+# it) tells tests/vtables where the virtual tables are.
 add_library(bridge_objects OBJECT ${ZDB_PRODUCT_SOURCES} src/platform/runtime.cpp)
 target_include_directories(bridge_objects PRIVATE src)
 target_compile_options(bridge_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
 zdb_link(bridge ZeltanDokBridge.dll bridge_objects
-  /dll /entry:DllMain /subsystem:windows ${ZDB_VERSION_RES}
+  /dll /entry:DllMain /subsystem:windows /map:${CMAKE_BINARY_DIR}/ZeltanDokBridge.map
+  ${ZDB_VERSION_RES}
   ${ZDB_IMPLIB_kernel32} ${ZDB_IMPLIB_winhttp} ${ZDB_IMPLIB_EuroScopePlugInDll})
 
 include(${PROJECT_SOURCE_DIR}/host/host.cmake)

@@ -1,7 +1,7 @@
-# Our Windows declarations (src/platform/win32.h, the .def files) against
-# mingw-w64's headers and import libraries, an SDK written without ours: a
-# later edit that drifts from Windows fails here instead of on a user's
-# machine.
+# Our Windows declarations (src/platform/win32.h, the test client's
+# host/host_win32.h, their .def files) against mingw-w64's headers and import
+# libraries, an SDK written without ours: a later edit that drifts from
+# Windows fails here instead of on a user's machine.
 find_program(ZDB_PYTHON NAMES python3 REQUIRED)
 find_program(ZDB_MINGW_GCC NAMES i686-w64-mingw32-gcc REQUIRED)
 find_program(ZDB_NM NAMES llvm-nm-14 llvm-nm REQUIRED)
@@ -15,10 +15,26 @@ function(zdb_product_compiler compiler target)
 endfunction()
 zdb_product_compiler(ZDB_PRODUCT_CXX ZDB_PRODUCT_TARGET)
 
-set(ZDB_PLATFORM ${PROJECT_SOURCE_DIR}/src/platform)
-add_test(NAME declarations
-  COMMAND ${ZDB_PYTHON} ${PROJECT_SOURCE_DIR}/tests/declarations/check_declarations.py
-          --clang ${ZDB_PRODUCT_CXX} --gcc ${ZDB_MINGW_GCC} --nm ${ZDB_NM}
-          --src ${PROJECT_SOURCE_DIR}/src
-          --def ${ZDB_PLATFORM}/kernel32.def --def ${ZDB_PLATFORM}/winhttp.def
-          -- --target=${ZDB_PRODUCT_TARGET} -std=c++${CMAKE_CXX_STANDARD} ${ZDB_FREESTANDING_FLAGS})
+# One test per header: the header (from the project's root), the mingw-w64
+# headers that declare the same (in the order they must be included), then
+# the .def files of the header's functions.
+function(zdb_declarations header mingw_headers)
+  get_filename_component(name ${header} NAME_WE)
+  set(args)
+  foreach(included IN LISTS mingw_headers)
+    list(APPEND args --mingw ${included})
+  endforeach()
+  foreach(def IN LISTS ARGN)
+    list(APPEND args --def ${PROJECT_SOURCE_DIR}/${def})
+  endforeach()
+  add_test(NAME declarations_${name}
+    COMMAND ${ZDB_PYTHON} ${PROJECT_SOURCE_DIR}/tests/declarations/check_declarations.py
+            --clang ${ZDB_PRODUCT_CXX} --gcc ${ZDB_MINGW_GCC} --nm ${ZDB_NM}
+            --header ${PROJECT_SOURCE_DIR}/${header} ${args}
+            -- --target=${ZDB_PRODUCT_TARGET} -std=c++${CMAKE_CXX_STANDARD} ${ZDB_FREESTANDING_FLAGS}
+               -I${PROJECT_SOURCE_DIR}/src -I${PROJECT_SOURCE_DIR}
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+endfunction()
+
+zdb_declarations(src/platform/win32.h "windows.h;winhttp.h" src/platform/kernel32.def src/platform/winhttp.def)
+zdb_declarations(host/host_win32.h "windows.h" host/kernel32_host.def)
