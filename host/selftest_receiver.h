@@ -1,0 +1,52 @@
+// The self-test's endpoint: a small HTTP/1.1 server on 127.0.0.1, on a
+// thread of its own, that records each request and answers from a script.
+// Every buffer is fixed and every wait has a bound, so a request that is
+// malformed, oversized or never finished is recorded as a problem rather
+// than holding the self-test.
+#pragma once
+
+#include <stdint.h>
+
+#include "host/selftest_win32.h"
+#include "platform/atomic_flag.h"
+
+namespace host {
+
+const uint32_t kReceiverRequests = 16;
+const uint32_t kReceiverBody = 2048;  // the plug-in's largest body
+
+struct ReceivedRequest {
+    char method[16];
+    char path[256];
+    char contentType[128];
+    char authorization[320];
+    char userAgent[128];
+    char body[kReceiverBody + 1];
+    uint32_t bodyLength;
+    uint32_t arrivedTicks;  // CounterNow() when the request was complete
+    const char *problem;    // null for a request read whole and well formed
+};
+
+struct Receiver {
+    SOCKET listener;
+    unsigned short port;
+    HANDLE thread;
+    bool winsock;  // WSAStartup succeeded
+    CRITICAL_SECTION lock;
+    AtomicFlag stopping;
+    uint32_t count;     // requests recorded, guarded by `lock`
+    uint32_t extra;     // requests beyond kReceiverRequests, not recorded
+    uint32_t statuses[kReceiverRequests];  // the answer to each request; 0 means 201
+    ReceivedRequest requests[kReceiverRequests];
+};
+
+// Listens on 127.0.0.1 on a free port and starts the thread; false, with
+// `why` set, when Winsock or the socket refuse.
+bool StartReceiver(Receiver &receiver, const char *&why);
+// Ends the thread (bounded) and closes everything StartReceiver opened.
+void StopReceiver(Receiver &receiver);
+uint32_t RequestsReceived(Receiver &receiver);
+// Waits until `count` requests are recorded or `milliseconds` pass.
+bool WaitForRequests(Receiver &receiver, uint32_t count, uint32_t milliseconds);
+
+}  // namespace host
