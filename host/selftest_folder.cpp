@@ -1,6 +1,6 @@
 #include "host/selftest_folder.h"
 
-#include "host/selftest_win32.h"
+#include "host/host_win32_extra.h"
 #include "text/text.h"
 
 namespace host {

@@ -7,7 +7,7 @@
 
 #include <stdint.h>
 
-#include "host/selftest_win32.h"
+#include "host/host_win32_extra.h"
 #include "platform/atomic_flag.h"
 
 namespace host {

@@ -1,7 +1,7 @@
 #include "host/selftest_report.h"
 
 #include "host/console.h"
-#include "host/selftest_win32.h"
+#include "host/host_win32_extra.h"
 
 namespace host {
 

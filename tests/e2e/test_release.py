@@ -578,6 +578,45 @@ class SettingsCheck(unittest.TestCase):
                          + harness.wine_path(os.path.join(folder, "ZeltanDokBridge.ini")), lines)
         self.assertEqual(lines[-1], "verdict: delivery would start", lines)
 
+    def test_the_log_beside_is_opened_as_the_plugin_does_and_left_as_found(self):
+        def make_folder(log):
+            os.makedirs(log)
+        # (label, what is at the log's place beforehand, exit status, the
+        #  line about the log, the verdict)
+        cases = [
+            ("no log yet", None, 0, "  log: {log} can be created", "verdict: delivery would start"),
+            ("a log from earlier loads", b"2026-12-07T08:00:00.000Z Bridge unloaded\r\n", 0,
+             "  log: {log} can be written", "verdict: delivery would start"),
+            # Windows will not open a folder for writing: as with a folder
+            # the controller may not write to, the plug-in would log nothing.
+            ("a folder in the log's place", make_folder, 1,
+             "refused: the log cannot be written: {log} (Windows error 5: ",
+             "verdict: delivery would start, but without a log"),
+        ]
+        for index, (label, before, status_wanted, line_wanted, verdict) in enumerate(cases):
+            with self.subTest(label):
+                folder = _work("check-log", f"{index}")
+                shutil.rmtree(folder, ignore_errors=True)
+                self._write_case(folder, "https://stands.example.org/x", "t" * 40, [])
+                log = os.path.join(folder, "ZeltanDokBridge.log")
+                if callable(before):
+                    before(log)
+                elif before is not None:
+                    with open(log, "wb") as handle:
+                        handle.write(before)
+                command = ["wine", os.path.join(harness.build_dir(), "ZeltanDokTestClient.exe"),
+                           "check", harness.wine_path(os.path.join(folder, "ZeltanDokBridge.ini"))]
+                status, out, _ = _run_wine(command, folder, harness.wine_env(), f"check-log-{index}")
+                lines = stdout_lines(out)
+                wanted = line_wanted.format(log=harness.wine_path(log))
+                self.assertTrue(any(line.startswith(wanted) for line in lines), (wanted, lines))
+                self.assertEqual((status, lines[-1]), (status_wanted, verdict), lines)
+                # Opened, never written: the file is as it was, or still absent.
+                if before is None:
+                    self.assertFalse(os.path.exists(log), lines)
+                elif not callable(before):
+                    self.assertEqual(read_bytes(log), before, lines)
+
 
 class VersionResource(unittest.TestCase):
 

@@ -1,8 +1,9 @@
-// What the self-test needs of Windows beyond the rest of the test client:
-// Winsock for its receiver on 127.0.0.1, BCrypt for the plug-in's SHA-256
-// and the random token, ntdll's RtlGetVersion for the version Windows itself
-// reports (GetVersionEx answers what the program's manifest claims), and a
-// few kernel32 file calls for its own folder.
+// The test client's Windows declarations beyond host_win32.h. The
+// self-test needs Winsock for its receiver on 127.0.0.1, BCrypt for the
+// plug-in's SHA-256 and a random token, ntdll's RtlGetVersion for the
+// version Windows itself reports (GetVersionEx answers what the program's
+// manifest claims), and kernel32 file calls for its own folder; the
+// settings check needs the file calls and Windows' error texts.
 #pragma once
 
 #include "host/host_win32.h"
