@@ -241,8 +241,8 @@ class NewUser(BridgeTestCase, unittest.TestCase):
         readme = _member("README.txt").decode("ascii").replace("\r\n", "\n")
         commands = re.findall(r"^[ \t]+(ZeltanDokTestClient\.exe [^\n]*?)[ \t]*$", readme,
                               re.MULTILINE)
-        self.assertEqual(len(commands), 2, f"README commands: {commands}")
-        check_line, try_line = commands
+        self.assertEqual(len(commands), 3, f"README commands: {commands}")
+        check_line, selftest_line, try_line = commands
         # Under Wine the same commands, typed into a Unix shell.
         wine_commands = re.findall(r"^[ \t]+(wine ZeltanDokTestClient\.exe [^\n]*?)[ \t]*$",
                                    readme, re.MULTILINE)
@@ -298,7 +298,13 @@ class NewUser(BridgeTestCase, unittest.TestCase):
         self.assertEqual((wine_status, stdout_lines(wine_out)), (status, check),
                          wine_err[-2000:])
 
-        # Section 5, steps 1 to 3.
+        # Section 5, the self-test first: nothing but the bundle needed.
+        status, out, err = self.type_at_prompt(test_client, selftest_line, "new-user-selftest")
+        selftest = stdout_lines(out)
+        self.assertEqual((status, selftest[-1][:len("verdict: PASS")]), (0, "verdict: PASS"),
+                         "\n".join(selftest) + err[-2000:])
+
+        # Then the scenario, steps 1 to 3.
         try_posix = self.windows_to_posix(try_folder)
         os.makedirs(try_posix)
         shutil.copy2(os.path.join(package, "ZeltanDokBridge.dll"), try_posix)
