@@ -21,4 +21,7 @@ add_test(NAME declarations
           --clang ${ZDB_PRODUCT_CXX} --gcc ${ZDB_MINGW_GCC} --nm ${ZDB_NM}
           --src ${PROJECT_SOURCE_DIR}/src
           --def ${ZDB_PLATFORM}/kernel32.def --def ${ZDB_PLATFORM}/winhttp.def
+          --def ${PROJECT_SOURCE_DIR}/host/ws2_32_host.def
+          --def ${PROJECT_SOURCE_DIR}/host/bcrypt_host.def
+          --def ${PROJECT_SOURCE_DIR}/host/ntdll_host.def
           -- --target=${ZDB_PRODUCT_TARGET} -std=c++${CMAKE_CXX_STANDARD} ${ZDB_FREESTANDING_FLAGS})
