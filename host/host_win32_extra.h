@@ -61,6 +61,7 @@ struct RTL_OSVERSIONINFOW {
 #define SO_SNDTIMEO 0x1005
 #define INVALID_SOCKET ((SOCKET)~0)
 #define SOCKET_ERROR (-1)
+#define WSAETIMEDOUT 10060L
 #define BCRYPT_USE_SYSTEM_PREFERRED_RNG 0x00000002
 #define CREATE_NEW 1
 #define FILE_SHARE_WRITE 0x00000002
@@ -73,6 +74,7 @@ extern "C" {
 // ws2_32
 ZDB_WINAPI_IMPORT int WINAPI WSAStartup(WORD versionRequested, WSADATA *data);
 ZDB_WINAPI_IMPORT int WINAPI WSACleanup(void);
+ZDB_WINAPI_IMPORT int WINAPI WSAGetLastError(void);
 ZDB_WINAPI_IMPORT SOCKET WINAPI socket(int family, int type, int protocol);
 ZDB_WINAPI_IMPORT int WINAPI bind(SOCKET s, const void *name, int nameLength);
 ZDB_WINAPI_IMPORT int WINAPI listen(SOCKET s, int backlog);

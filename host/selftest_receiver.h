@@ -8,24 +8,12 @@
 #include <stdint.h>
 
 #include "host/host_win32_extra.h"
+#include "host/selftest_request.h"
 #include "platform/atomic_flag.h"
 
 namespace host {
 
 const uint32_t kReceiverRequests = 16;
-const uint32_t kReceiverBody = 2048;  // the plug-in's largest body
-
-struct ReceivedRequest {
-    char method[16];
-    char path[256];
-    char contentType[128];
-    char authorization[320];
-    char userAgent[128];
-    char body[kReceiverBody + 1];
-    uint32_t bodyLength;
-    uint32_t arrivedTicks;  // CounterNow() when the request was complete
-    const char *problem;    // null for a request read whole and well formed
-};
 
 struct Receiver {
     SOCKET listener;
