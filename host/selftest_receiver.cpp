@@ -73,9 +73,10 @@ void Serve(Receiver &receiver, SOCKET connection) {
     g_current.arrivedTicks = CounterNow();
     uint32_t status = 400;
     EnterCriticalSection(&receiver.lock);
-    if (receiver.count < kReceiverRequests) {
-        if (!g_current.problem)
-            status = receiver.statuses[receiver.count] ? receiver.statuses[receiver.count] : 201;
+    if (g_current.problem) {
+        if (receiver.refused++ == 0) receiver.firstProblem = g_current.problem;
+    } else if (receiver.count < kReceiverRequests) {
+        status = receiver.statuses[receiver.count] ? receiver.statuses[receiver.count] : 201;
         receiver.requests[receiver.count++] = g_current;
     } else {
         ++receiver.extra;

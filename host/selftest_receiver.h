@@ -22,9 +22,14 @@ struct Receiver {
     bool winsock;  // WSAStartup succeeded
     CRITICAL_SECTION lock;
     AtomicFlag stopping;
-    uint32_t count;     // requests recorded, guarded by `lock`
-    uint32_t extra;     // requests beyond kReceiverRequests, not recorded
-    uint32_t statuses[kReceiverRequests];  // the answer to each request; 0 means 201
+    // Guarded by `lock`:
+    uint32_t count;           // well-formed requests recorded
+    uint32_t extra;           // well-formed requests beyond kReceiverRequests
+    uint32_t refused;         // requests not read whole, answered 400
+    const char *firstProblem; // why the first of those was refused
+    // The answer to each well-formed request; 0 means 201. Refused ones
+    // take no turn, so a stray connection does not shift the script.
+    uint32_t statuses[kReceiverRequests];
     ReceivedRequest requests[kReceiverRequests];
 };
 
@@ -33,8 +38,9 @@ struct Receiver {
 bool StartReceiver(Receiver &receiver, const char *&why);
 // Ends the thread (bounded) and closes everything StartReceiver opened.
 void StopReceiver(Receiver &receiver);
+// Well-formed requests received so far.
 uint32_t RequestsReceived(Receiver &receiver);
-// Waits until `count` requests are recorded or `milliseconds` pass.
+// Waits until `count` well-formed requests arrived or `milliseconds` pass.
 bool WaitForRequests(Receiver &receiver, uint32_t count, uint32_t milliseconds);
 
 }  // namespace host
