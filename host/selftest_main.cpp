@@ -9,19 +9,18 @@ namespace {
 SelfTest g_test;  // the receiver's records alone are some 50 KB
 
 bool StartEverything(SelfTest &t, const char *pluginPath) {
-    const char *why = nullptr;
+    const char *why = "";
     bool listening = StartReceiver(t.receiver, why);
-    char seen[64];
-    text::BoundedText port(seen);
-    if (listening) {
-        port.Append("127.0.0.1:");
-        port.AppendDecimal(t.receiver.port);
-    }
-    if (!Row(t.table, "receiver", "listening on 127.0.0.1", listening ? seen : why, listening))
+    SeenText address;
+    address << "127.0.0.1:" << t.receiver.port;
+    if (!Row(t.table, "receiver", "listening on 127.0.0.1", listening ? address.text : why,
+             listening))
         return false;
     const char *problem = MakeSelfTestFolder(t.files, pluginPath, t.receiver.port);
+    SeenText failed;
+    if (problem) failed << problem << " (Windows error " << GetLastError() << ")";
     return Row(t.table, "self-test folder", "a fresh folder with the plug-in and settings",
-               problem ? problem : t.files.folder, !problem);
+               problem ? failed.text : t.files.folder, !problem);
 }
 
 }  // namespace
