@@ -59,6 +59,7 @@ struct RTL_OSVERSIONINFOW {
 #define SOL_SOCKET 0xffff
 #define SO_RCVTIMEO 0x1006
 #define SO_SNDTIMEO 0x1005
+#define FIONBIO 0x8004667E
 #define INVALID_SOCKET ((SOCKET)~0)
 #define SOCKET_ERROR (-1)
 #define WSAETIMEDOUT 10060L
@@ -86,6 +87,7 @@ ZDB_WINAPI_IMPORT int WINAPI select(int ignored, FD_SET *readable, FD_SET *writa
                                     FD_SET *failed, const TIMEVAL *timeout);
 ZDB_WINAPI_IMPORT int WINAPI recv(SOCKET s, char *buffer, int length, int flags);
 ZDB_WINAPI_IMPORT int WINAPI send(SOCKET s, const char *buffer, int length, int flags);
+ZDB_WINAPI_IMPORT int WINAPI ioctlsocket(SOCKET s, LONG command, DWORD *argument);
 ZDB_WINAPI_IMPORT int WINAPI closesocket(SOCKET s);
 
 // bcrypt

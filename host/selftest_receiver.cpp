@@ -64,6 +64,9 @@ void Answer(SOCKET connection, uint32_t status) {
 }
 
 void Serve(Receiver &receiver, SOCKET connection) {
+    // The listener does not block; its connections do, within their timeouts.
+    DWORD blocking = 0;
+    ioctlsocket(connection, static_cast<LONG>(FIONBIO), &blocking);
     DWORD timeout = kSocketTimeoutMilliseconds;
     setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout),
                sizeof timeout);
@@ -93,6 +96,8 @@ DWORD WINAPI ReceiverThread(void *parameter) {
         readable.fd_array[0] = receiver.listener;
         TIMEVAL wait = {0, static_cast<LONG>(kPollMilliseconds * 1000)};
         if (select(0, &readable, nullptr, nullptr, &wait) != 1) continue;
+        // A connection reset between select and accept leaves nothing to
+        // take: accept then fails at once instead of waiting for the next.
         SOCKET connection = accept(receiver.listener, nullptr, nullptr);
         if (connection == INVALID_SOCKET) continue;
         Serve(receiver, connection);
@@ -117,7 +122,9 @@ bool StartReceiver(Receiver &receiver, const char *&why) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = 0x0100007Fu;  // 127.0.0.1, network byte order
     int length = sizeof address;
+    DWORD nonBlocking = 1;
     if (receiver.listener == INVALID_SOCKET ||
+        ioctlsocket(receiver.listener, static_cast<LONG>(FIONBIO), &nonBlocking) == SOCKET_ERROR ||
         bind(receiver.listener, &address, sizeof address) == SOCKET_ERROR ||
         listen(receiver.listener, 8) == SOCKET_ERROR ||
         getsockname(receiver.listener, &address, &length) == SOCKET_ERROR) {
