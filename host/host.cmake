@@ -18,8 +18,8 @@ add_library(host_runner_objects OBJECT
   host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp host/command_line.cpp
   host/timing.cpp
   host/selftest_main.cpp host/selftest_support.cpp host/selftest_lifecycle.cpp
-  host/selftest_delivery.cpp host/selftest_receiver.cpp host/selftest_request.cpp host/selftest_folder.cpp
-  host/selftest_report.cpp
+  host/selftest_delivery.cpp host/selftest_receiver.cpp host/selftest_request.cpp
+  host/selftest_folder.cpp host/selftest_report.cpp
   src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
   src/delivery/json_writer.cpp
   src/platform/runtime.cpp)
