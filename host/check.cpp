@@ -2,7 +2,7 @@
 
 #include "capture/stand_message.h"
 #include "host/console.h"
-#include "host/host_win32.h"
+#include "host/host_win32_extra.h"
 #include "shell/endpoint.h"
 #include "shell/settings.h"
 #include "text/text.h"
@@ -80,6 +80,57 @@ void SayAirports(const char *airports) {
     out.Print();
 }
 
+// The log's name as the plug-in derives it: the settings file's name with
+// .log in place of its extension.
+bool LogPathBeside(const char *settingsPath, char (&logPath)[260]) {
+    uint32_t length = text::Length(settingsPath);
+    uint32_t cut = length;
+    for (uint32_t i = length; i > 0 && settingsPath[i - 1] != '\\'; --i)
+        if (settingsPath[i - 1] == '.') {
+            cut = i - 1;
+            break;
+        }
+    text::BoundedText path(logPath);
+    for (uint32_t i = 0; i < cut; ++i) path.Append(settingsPath[i]);
+    path.Append(".log");
+    return path.length == cut + 4;
+}
+
+// Opens the log as the plug-in does for every line, and writes nothing; a
+// log this check had to create is deleted again. A folder the controller
+// may not write to (one under Program Files) otherwise fails in silence:
+// no log at all.
+bool SayLogWritable(const char *settingsPath) {
+    char logPath[260];
+    if (!LogPathBeside(settingsPath, logPath)) {
+        Say("refused: the log's path would be too long");
+        return false;
+    }
+    HANDLE file = CreateFileA(logPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        char why[256] = {};
+        DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, error, 0, why, sizeof why, nullptr);
+        while (length > 0 && text::IsWhitespace(static_cast<unsigned char>(why[length - 1])))
+            why[--length] = '\0';
+        ConsoleLine out;
+        out << "refused: the log cannot be written: ";
+        out.Escaped(logPath);
+        out << " (Windows error " << error << (length ? ": " : "");
+        out.Escaped(why);
+        out << "); the plug-in would keep no log at all";
+        out.Print();
+        return false;
+    }
+    bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    CloseHandle(file);
+    if (created) DeleteFileA(logPath);
+    Say("  log: ", logPath, created ? " can be created" : " can be written");
+    return true;
+}
+
 BridgeSettings g_settings;
 EndpointAddress g_address;
 
@@ -133,6 +184,11 @@ int CheckSettings(const char *path) {
         ok = false;
     }
     SayAirports(g_settings.airports);
+    bool logWritable = SayLogWritable(fullPath);
+    if (ok && !logWritable) {
+        Say("verdict: delivery would start, but without a log");
+        return 1;
+    }
     Say(ok ? "verdict: delivery would start"
            : "verdict: delivery would not start; the log would say "
              "\"Bridge disabled: Endpoint/Token missing or invalid\"");

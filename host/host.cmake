@@ -9,10 +9,17 @@ zdb_link(host_sdk EuroScopePlugInDll.dll host_sdk_objects
   /dll /noentry /subsystem:windows
   /implib:${CMAKE_BINARY_DIR}/lib/EuroScopePlugInDll_host.lib)
 
+zdb_import_library(ws2_32_host ${PROJECT_SOURCE_DIR}/host/ws2_32_host.def)
+zdb_import_library(bcrypt_host ${PROJECT_SOURCE_DIR}/host/bcrypt_host.def)
+zdb_import_library(ntdll_host ${PROJECT_SOURCE_DIR}/host/ntdll_host.def)
+
 add_library(host_runner_objects OBJECT
   host/runner_main.cpp host/runner_support.cpp host/steps_lifecycle.cpp host/steps_client.cpp
   host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp host/command_line.cpp
   host/timing.cpp
+  host/selftest_main.cpp host/selftest_support.cpp host/selftest_lifecycle.cpp
+  host/selftest_delivery.cpp host/selftest_receiver.cpp host/selftest_request.cpp
+  host/selftest_folder.cpp host/selftest_report.cpp
   src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
   src/delivery/json_writer.cpp
   src/platform/runtime.cpp)
@@ -21,5 +28,6 @@ target_compile_options(host_runner_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
 zdb_link(host_runner ZeltanDokTestClient.exe host_runner_objects
   /entry:mainCRTStartup /subsystem:console /stack:1048576
   ${ZDB_IMPLIB_kernel32} ${ZDB_IMPLIB_kernel32_host}
+  ${ZDB_IMPLIB_ws2_32_host} ${ZDB_IMPLIB_bcrypt_host} ${ZDB_IMPLIB_ntdll_host}
   ${CMAKE_BINARY_DIR}/lib/EuroScopePlugInDll_host.lib)
 add_dependencies(host_runner host_sdk)

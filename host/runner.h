@@ -28,6 +28,15 @@ struct Runner {
 
 typedef bool (*StepFunction)(Runner &, const ScenarioLine &);
 
+struct SlotTally {
+    uint32_t called;
+    uint32_t moved;  // handlers that left the stack pointer elsewhere
+    uint32_t answered;
+    uint32_t clientCalls;
+};
+// Calls each of the 22 handlers of the live object once.
+SlotTally CallEverySlot(Runner &r);
+
 bool SameText(const char *a, const char *b);
 // Decimal digits only; false for anything else.
 bool ParseNumber(const char *s, uint32_t &value);

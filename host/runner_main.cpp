@@ -4,10 +4,12 @@
 //
 //   ZeltanDokTestClient.exe <plug-in.dll> <scenario.txt>
 //   ZeltanDokTestClient.exe check <settings.ini>
+//   ZeltanDokTestClient.exe selftest <plug-in.dll>
 #include "host/check.h"
 #include "host/command_line.h"
 #include "host/console.h"
 #include "host/runner.h"
+#include "host/selftest.h"
 
 namespace host {
 namespace {
@@ -82,11 +84,14 @@ int Run() {
     char *arguments[4];
     uint32_t count = SplitCommandLine(GetCommandLineA(), arguments, 4);
     if (count == 3 && SameText(arguments[1], "check")) return CheckSettings(arguments[2]);
+    if (count == 3 && SameText(arguments[1], "selftest")) return RunSelfTest(arguments[2]);
     if (count != 3) {
         ConsoleLine out;
         out << "usage: ZeltanDokTestClient.exe <plug-in.dll> <scenario.txt>";
         out.Print();
         out << "       ZeltanDokTestClient.exe check <settings.ini>";
+        out.Print();
+        out << "       ZeltanDokTestClient.exe selftest <plug-in.dll>";
         out.Print();
         return 2;
     }

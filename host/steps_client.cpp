@@ -80,10 +80,9 @@ __attribute__((noinline)) uint32_t StackPointer() {
     } while (0)
 
 // Calls handlers 1 to 22 of the virtual table once each, with the client's
-// own argument types, and reports how many left the stack pointer moved.
-bool StepEverySlot(Runner &r, const ScenarioLine &line) {
+// own argument types, and counts how many left the stack pointer moved.
+SlotTally CallEverySlot(Runner &r) {
     using namespace EuroScopePlugIn;
-    if (!NeedObject(r, line)) return false;
     CPlugIn *p = r.object;
     CFlightPlan plan = MakeFlightPlan(r.planValid ? &r.state->plan : nullptr);
     char item[16] = {};
@@ -116,14 +115,20 @@ bool StepEverySlot(Runner &r, const ScenarioLine &line) {
     ZDB_CHECKED_CALL(p->OnVoiceTransmitEnded(true));
     ZDB_CHECKED_CALL(p->OnVoiceReceiveStarted(CGrountToAirChannel()));
     ZDB_CHECKED_CALL(p->OnVoiceReceiveEnded(CGrountToAirChannel()));
-    ConsoleLine out;
-    out << "every-slot: " << called << " called, stack moved by " << moved << ", answered "
-        << answered << ", client calls " << (r.state->clientCalls - clientCallsBefore);
-    out.Print();
-    return true;
+    return {called, moved, answered, r.state->clientCalls - clientCallsBefore};
 }
 
 #undef ZDB_CHECKED_CALL
+
+bool StepEverySlot(Runner &r, const ScenarioLine &line) {
+    if (!NeedObject(r, line)) return false;
+    SlotTally tally = CallEverySlot(r);
+    ConsoleLine out;
+    out << "every-slot: " << tally.called << " called, stack moved by " << tally.moved
+        << ", answered " << tally.answered << ", client calls " << tally.clientCalls;
+    out.Print();
+    return true;
+}
 
 bool StepController(Runner &r, const ScenarioLine &line) {
     r.state->controllerValid = true;

@@ -38,3 +38,5 @@ endfunction()
 
 zdb_declarations(src/platform/win32.h "windows.h;winhttp.h" src/platform/kernel32.def src/platform/winhttp.def)
 zdb_declarations(host/host_win32.h "windows.h" host/kernel32_host.def)
+zdb_declarations(host/host_win32_extra.h "winsock2.h;windows.h;bcrypt.h"
+                 host/kernel32_host.def host/ws2_32_host.def host/bcrypt_host.def host/ntdll_host.def)

@@ -241,8 +241,8 @@ class NewUser(BridgeTestCase, unittest.TestCase):
         readme = _member("README.txt").decode("ascii").replace("\r\n", "\n")
         commands = re.findall(r"^[ \t]+(ZeltanDokTestClient\.exe [^\n]*?)[ \t]*$", readme,
                               re.MULTILINE)
-        self.assertEqual(len(commands), 2, f"README commands: {commands}")
-        check_line, try_line = commands
+        self.assertEqual(len(commands), 3, f"README commands: {commands}")
+        check_line, selftest_line, try_line = commands
         # Under Wine the same commands, typed into a Unix shell.
         wine_commands = re.findall(r"^[ \t]+(wine ZeltanDokTestClient\.exe [^\n]*?)[ \t]*$",
                                    readme, re.MULTILINE)
@@ -298,7 +298,13 @@ class NewUser(BridgeTestCase, unittest.TestCase):
         self.assertEqual((wine_status, stdout_lines(wine_out)), (status, check),
                          wine_err[-2000:])
 
-        # Section 5, steps 1 to 3.
+        # Section 5, the self-test first: nothing but the bundle needed.
+        status, out, err = self.type_at_prompt(test_client, selftest_line, "new-user-selftest")
+        selftest = stdout_lines(out)
+        self.assertEqual((status, selftest[-1][:len("verdict: PASS")]), (0, "verdict: PASS"),
+                         "\n".join(selftest) + err[-2000:])
+
+        # Then the scenario, steps 1 to 3.
         try_posix = self.windows_to_posix(try_folder)
         os.makedirs(try_posix)
         shutil.copy2(os.path.join(package, "ZeltanDokBridge.dll"), try_posix)
@@ -577,6 +583,45 @@ class SettingsCheck(unittest.TestCase):
         self.assertEqual(lines[0], "settings file: "
                          + harness.wine_path(os.path.join(folder, "ZeltanDokBridge.ini")), lines)
         self.assertEqual(lines[-1], "verdict: delivery would start", lines)
+
+    def test_the_log_beside_is_opened_as_the_plugin_does_and_left_as_found(self):
+        def make_folder(log):
+            os.makedirs(log)
+        # (label, what is at the log's place beforehand, exit status, the
+        #  line about the log, the verdict)
+        cases = [
+            ("no log yet", None, 0, "  log: {log} can be created", "verdict: delivery would start"),
+            ("a log from earlier loads", b"2026-12-07T08:00:00.000Z Bridge unloaded\r\n", 0,
+             "  log: {log} can be written", "verdict: delivery would start"),
+            # Windows will not open a folder for writing: as with a folder
+            # the controller may not write to, the plug-in would log nothing.
+            ("a folder in the log's place", make_folder, 1,
+             "refused: the log cannot be written: {log} (Windows error 5: ",
+             "verdict: delivery would start, but without a log"),
+        ]
+        for index, (label, before, status_wanted, line_wanted, verdict) in enumerate(cases):
+            with self.subTest(label):
+                folder = _work("check-log", f"{index}")
+                shutil.rmtree(folder, ignore_errors=True)
+                self._write_case(folder, "https://stands.example.org/x", "t" * 40, [])
+                log = os.path.join(folder, "ZeltanDokBridge.log")
+                if callable(before):
+                    before(log)
+                elif before is not None:
+                    with open(log, "wb") as handle:
+                        handle.write(before)
+                command = ["wine", os.path.join(harness.build_dir(), "ZeltanDokTestClient.exe"),
+                           "check", harness.wine_path(os.path.join(folder, "ZeltanDokBridge.ini"))]
+                status, out, _ = _run_wine(command, folder, harness.wine_env(), f"check-log-{index}")
+                lines = stdout_lines(out)
+                wanted = line_wanted.format(log=harness.wine_path(log))
+                self.assertTrue(any(line.startswith(wanted) for line in lines), (wanted, lines))
+                self.assertEqual((status, lines[-1]), (status_wanted, verdict), lines)
+                # Opened, never written: the file is as it was, or still absent.
+                if before is None:
+                    self.assertFalse(os.path.exists(log), lines)
+                elif not callable(before):
+                    self.assertEqual(read_bytes(log), before, lines)
 
 
 class VersionResource(unittest.TestCase):

@@ -1,0 +1,276 @@
+// What reaches the receiver: the four stand-message shapes as exact bodies,
+// the request line and headers, nothing of the messages the plug-in must
+// drop, and a retry after a 503. The expected bodies are written out here
+// by hand; '#' stands for any digit of observedAt, whose value is checked
+// against the clock around each notification.
+#include "host/handles.h"
+#include "host/selftest.h"
+
+namespace host {
+
+namespace {
+
+struct Shape {
+    const char *check;
+    const char *scratchPad;
+    const char *body;
+};
+
+const Shape kShapes[] = {
+    {"body assign", "DOK/S/a12",
+     "{\"action\":\"assign\",\"callsign\":\"DLH4TK\",\"observedAt\":\"####-##-##T##:##:##.###Z\","
+     "\"controller\":\"EDDF_GND\",\"destination\":\"EDDF\",\"stand\":\"A12\"}"},
+    {"body cancel", "DOK/S/",
+     "{\"action\":\"cancel\",\"callsign\":\"DLH4TK\",\"observedAt\":\"####-##-##T##:##:##.###Z\","
+     "\"controller\":\"EDDF_GND\",\"destination\":\"EDDF\"}"},
+    {"body manual_occupy", "DOK/M/EDDM/V156",
+     "{\"action\":\"manual_occupy\",\"callsign\":\"DLH4TK\","
+     "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\","
+     "\"destination\":\"EDDM\",\"stand\":\"V156\"}"},
+    {"body manual_cancel", "DOK/M/",
+     "{\"action\":\"manual_cancel\",\"callsign\":\"DLH4TK\","
+     "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\"}"},
+};
+const uint32_t kShapeCount = sizeof kShapes / sizeof kShapes[0];
+
+const char kRetryBody[] =
+    "{\"action\":\"assign\",\"callsign\":\"DLH4TK\",\"observedAt\":\"####-##-##T##:##:##.###Z\","
+    "\"controller\":\"EDDF_GND\",\"destination\":\"EDDF\",\"stand\":\"B7\"}";
+
+// Messages the plug-in must drop. Each names a stand of its own, so that a
+// leak shows which one it was.
+struct Dropped {
+    const char *check;
+    const char *destination;
+    int dataType;
+    const char *scratchPad;
+    const char *stand;  // as a body would carry it
+    bool noClientCall;  // the handler must return before asking the client
+};
+
+const Dropped kDropped[] = {
+    {"filter: destination not listed", "LOWW", 5, "DOK/S/F1", "\"stand\":\"F1\"", false},
+    {"filter: another data type", "EDDF", 4, "DOK/S/F2", "\"stand\":\"F2\"", true},
+    {"filter: lower-case prefix", "EDDF", 5, "dok/s/F3", "\"stand\":\"F3\"", false},
+    {"filter: unknown prefix", "EDDF", 5, "DOK/X/F4", "\"stand\":\"F4\"", false},
+};
+const uint32_t kDroppedCount = sizeof kDropped / sizeof kDropped[0];
+
+const uint32_t kRetryRequest = kShapeCount;  // its first attempt, answered 503
+const uint32_t kRequestsExpected = kShapeCount + 2;
+
+struct Window {
+    int32_t from, to;  // the clock just before and just after the notification
+};
+Window g_windows[kShapeCount + 1];
+uint32_t g_droppedCalls[kDroppedCount];
+
+// The plug-in told of a new scratch pad for DLH4TK, controlled by EDDF_GND;
+// returns how many calls it made back into the client.
+uint32_t Notify(SelfTest &t, const char *destination, int dataType, const char *scratchPad) {
+    HostState &state = *t.runner.state;
+    state.controllerValid = true;
+    state.controllerCallsign = "EDDF_GND";
+    state.plan.callsign = "DLH4TK";
+    state.plan.destination = destination;
+    state.plan.scratchPad = scratchPad;
+    uint32_t before = state.clientCalls;
+    t.runner.object->OnFlightPlanControllerAssignedDataUpdate(MakeFlightPlan(&state.plan),
+                                                              dataType);
+    return state.clientCalls - before;
+}
+
+void NotifyTimed(SelfTest &t, const char *scratchPad, Window &window) {
+    window.from = ClockNow(t);
+    Notify(t, "EDDF", 5, scratchPad);
+    window.to = ClockNow(t);
+}
+
+// The request's body against the pattern: same length, same bytes, '#'
+// for any digit.
+bool BodyMatches(const ReceivedRequest &request, const char *pattern) {
+    if (request.bodyLength != text::Length(pattern)) return false;
+    for (uint32_t i = 0; pattern[i]; ++i) {
+        char c = request.body[i];
+        if (pattern[i] == '#' ? !(c >= '0' && c <= '9') : c != pattern[i]) return false;
+    }
+    return true;
+}
+
+const ReceivedRequest *Request(SelfTest &t, uint32_t index) {
+    return index < RequestsReceived(t.receiver) && index < kReceiverRequests
+               ? &t.receiver.requests[index]
+               : nullptr;
+}
+
+const char *BodySeen(const ReceivedRequest *request) {
+    return request ? request->body : "nothing arrived";
+}
+
+// Where `needle` ends in `haystack`, or null.
+const char *After(const char *haystack, const char *needle) {
+    uint32_t n = text::Length(needle);
+    for (; *haystack; ++haystack) {
+        uint32_t i = 0;
+        while (i < n && haystack[i] == needle[i]) ++i;
+        if (i == n) return haystack + n;
+    }
+    return nullptr;
+}
+
+// observedAt of every captured event: the right form, and a time between
+// the clock just before and just after its notification (1 s of slack for
+// a clock that steps meanwhile).
+void CheckObservedAt(SelfTest &t) {
+    SeenText seen;
+    uint32_t good = 0;
+    for (uint32_t i = 0; i <= kShapeCount; ++i) {
+        const ReceivedRequest *request = Request(t, i);
+        const char *value = request ? After(request->body, "\"observedAt\":\"") : nullptr;
+        int32_t stamp = 0;
+        bool ok = value && ClockOf(t, value, stamp) && stamp >= g_windows[i].from - 1000 &&
+                  stamp <= g_windows[i].to + 1000;
+        if (ok)
+            ++good;
+        else if (seen.out.length == 0)
+            seen << "event " << i + 1 << ": "
+                 << (value ? "malformed or outside its window" : "no observedAt");
+    }
+    if (good == kShapeCount + 1) seen << good << " of " << good << " in their windows";
+    Row(t.table, "observedAt form and clock", "YYYY-MM-DDTHH:MM:SS.mmmZ, UTC, at the capture",
+        seen.text, good == kShapeCount + 1);
+}
+
+void CheckShapes(SelfTest &t) {
+    for (uint32_t i = 0; i < kShapeCount; ++i) {
+        NotifyTimed(t, kShapes[i].scratchPad, g_windows[i]);
+        WaitForRequests(t.receiver, i + 1, WaitBudget(t, 2000));
+        // Captured and Delivered: the next message's lines come after them.
+        WaitForLogLines(t, 1 + 2 * (i + 1), 1000);
+    }
+    for (uint32_t i = 0; i < kShapeCount; ++i) {
+        const ReceivedRequest *request = Request(t, i);
+        Row(t.table, kShapes[i].check, kShapes[i].body, BodySeen(request),
+            request && BodyMatches(*request, kShapes[i].body));
+    }
+}
+
+void SendDroppedAndRetry(SelfTest &t) {
+    for (uint32_t i = 0; i < kDroppedCount; ++i)
+        g_droppedCalls[i] =
+            Notify(t, kDropped[i].destination, kDropped[i].dataType, kDropped[i].scratchPad);
+    // The retry's event follows them through the same queue: once it has
+    // arrived, anything of theirs would have arrived before it.
+    NotifyTimed(t, "DOK/S/B7", g_windows[kShapeCount]);
+    WaitForRequests(t.receiver, kRequestsExpected, WaitBudget(t, 4000));
+    WaitForLogLines(t, 1 + 2 * kShapeCount + 3, 1000);
+}
+
+void CheckDropped(SelfTest &t) {
+    const ReceivedRequest *next = Request(t, kRetryRequest);
+    bool queuePassed = next && BodyMatches(*next, kRetryBody);
+    uint32_t received = RequestsReceived(t.receiver);
+    for (uint32_t i = 0; i < kDroppedCount; ++i) {
+        const ReceivedRequest *leaked = nullptr;
+        for (uint32_t r = 0; r < received && r < kReceiverRequests; ++r)
+            if (After(t.receiver.requests[r].body, kDropped[i].stand))
+                leaked = &t.receiver.requests[r];
+        SeenText seen;
+        if (leaked)
+            seen << "sent: " << leaked->body;
+        else if (!queuePassed)
+            seen << "unknown: the next event did not arrive after it";
+        else
+            seen << "nothing sent, " << g_droppedCalls[i] << " client calls";
+        bool callsOk = !kDropped[i].noClientCall || g_droppedCalls[i] == 0;
+        Row(t.table, kDropped[i].check,
+            kDropped[i].noClientCall ? "nothing sent, 0 client calls" : "nothing sent", seen.text,
+            !leaked && queuePassed && callsOk);
+    }
+}
+
+void CheckRetry(SelfTest &t) {
+    const ReceivedRequest *first = Request(t, kRetryRequest);
+    const ReceivedRequest *second = Request(t, kRetryRequest + 1);
+    bool firstRight = first && BodyMatches(*first, kRetryBody);
+    bool same = firstRight && second && second->bodyLength == first->bodyLength &&
+                SameText(first->body, second->body);
+    const char *body = !first || !second ? "fewer than two attempts"
+                       : firstRight      ? second->body
+                                         : first->body;
+    Row(t.table, "retry: the same body twice", kRetryBody, body, same);
+
+    uint32_t pause = 0;
+    if (first && second) {
+        uint32_t perMillisecond = CounterFrequency() / 1000;
+        pause = (second->arrivedTicks - first->arrivedTicks) / (perMillisecond ? perMillisecond : 1);
+    }
+    SeenText seen;
+    seen << pause / 1000 << ".";
+    seen.out.AppendDecimal(pause % 1000, 3);
+    seen << " s";
+    Row(t.table, "retry: pause after the 503", "about 1 s (0.9 to 3 s)",
+        first && second ? seen.text : "fewer than two attempts", pause >= 900 && pause <= 3000);
+}
+
+// Each header of every request, as a row of its own.
+void CheckRequests(SelfTest &t) {
+    uint32_t received = RequestsReceived(t.receiver);
+    EnterCriticalSection(&t.receiver.lock);
+    uint32_t refused = t.receiver.refused;
+    const char *problem = t.receiver.firstProblem;
+    LeaveCriticalSection(&t.receiver.lock);
+    SeenText count;
+    count << received << " read whole, " << refused << " refused";
+    if (problem) count << ", the first for " << problem;
+    Row(t.table, "requests read whole by Content-Length", "6 read whole, 0 refused", count.text,
+        received == kRequestsExpected && refused == 0);
+
+    char authorization[64];
+    text::BoundedText bearer(authorization);
+    bearer.Append("Bearer ");
+    bearer.Append(t.files.token);
+    struct Field {
+        const char *check;
+        const char *expected;
+        uint32_t offset;
+    } fields[] = {
+        {"request method", "POST", __builtin_offsetof(ReceivedRequest, method)},
+        {"request path", "/selftest", __builtin_offsetof(ReceivedRequest, path)},
+        {"Content-Type header", "application/json",
+         __builtin_offsetof(ReceivedRequest, contentType)},
+        {"Authorization header", authorization,
+         __builtin_offsetof(ReceivedRequest, authorization)},
+        {"User-Agent header", "ZELTAN-DOK-Bridge/0.1",
+         __builtin_offsetof(ReceivedRequest, userAgent)},
+    };
+    for (const Field &field : fields) {
+        SeenText seen;
+        bool ok = received > 0;
+        for (uint32_t i = 0; i < received && i < kReceiverRequests && ok; ++i) {
+            const char *value =
+                reinterpret_cast<const char *>(&t.receiver.requests[i]) + field.offset;
+            if (!SameText(value, field.expected)) {
+                seen << "\"" << value << "\" in request " << i + 1;
+                ok = false;
+            }
+        }
+        if (ok) seen << "the same in all " << received << " requests";
+        if (received == 0) seen << "no requests";
+        Row(t.table, field.check, field.expected, seen.text, ok);
+    }
+}
+
+}  // namespace
+
+void CheckDelivery(SelfTest &t) {
+    t.receiver.statuses[kRetryRequest] = 503;
+    CheckShapes(t);
+    SendDroppedAndRetry(t);
+    CheckObservedAt(t);
+    CheckDropped(t);
+    CheckRetry(t);
+    CheckRequests(t);
+}
+
+}  // namespace host

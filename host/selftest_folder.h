@@ -1,0 +1,31 @@
+// The self-test's own folder under the user's temp folder: a copy of the
+// plug-in and a settings file naming the self-test's receiver. The user's
+// own settings and log are never opened.
+#pragma once
+
+#include <stdint.h>
+
+namespace host {
+
+const uint32_t kSelfTestPath = 260;
+const uint32_t kSelfTestTokenLength = 43;
+
+struct SelfTestFolder {
+    char folder[kSelfTestPath];
+    char plugin[kSelfTestPath];    // <folder>\ZeltanDokBridge.dll
+    char settings[kSelfTestPath];  // <folder>\ZeltanDokBridge.ini
+    char log[kSelfTestPath];       // <folder>\ZeltanDokBridge.log
+    char token[kSelfTestTokenLength + 1];
+};
+
+// Makes the folder, copies the plug-in and writes the settings; returns
+// null, or what failed. `folder.folder` is set as soon as it exists.
+const char *MakeSelfTestFolder(SelfTestFolder &folder, const char *pluginPath,
+                               unsigned short port);
+// Deletes the three files and the folder; false when anything stays.
+bool RemoveSelfTestFolder(const SelfTestFolder &folder);
+// The whole file, NUL-terminated, while another program may be writing it;
+// false when it cannot be opened, read, or is longer than capacity - 1.
+bool ReadWholeFile(const char *path, char *buffer, uint32_t capacity, uint32_t &length);
+
+}  // namespace host

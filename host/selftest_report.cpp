@@ -1,0 +1,131 @@
+#include "host/selftest_report.h"
+
+#include "host/console.h"
+#include "host/host_win32_extra.h"
+
+namespace host {
+
+namespace {
+
+const char kHex[] = "0123456789abcdef";
+char g_chunk[65536];
+
+// The file's SHA-256 through the system's own provider, as lower-case hex;
+// false when the file cannot be read or the provider refuses.
+bool HashFile(HANDLE file, char (&hex)[65]) {
+    static const WCHAR kSha256[] = u"SHA256";
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (BCryptOpenAlgorithmProvider(&algorithm, kSha256, nullptr, 0) != 0) return false;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    bool ok = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ok || !ReadFile(file, g_chunk, sizeof g_chunk, &got, nullptr)) {
+            ok = false;
+            break;
+        }
+        if (got == 0) break;
+        ok = BCryptHashData(hash, reinterpret_cast<BYTE *>(g_chunk), got, 0) == 0;
+    }
+    BYTE digest[32];
+    if (ok) ok = BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
+    if (hash) BCryptDestroyHash(hash);
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+    for (uint32_t i = 0; ok && i < 32; ++i) {
+        hex[2 * i] = kHex[digest[i] >> 4];
+        hex[2 * i + 1] = kHex[digest[i] & 15];
+    }
+    hex[ok ? 64 : 0] = '\0';
+    return ok;
+}
+
+void AppendFile(ConsoleLine &out, const char *path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        out << "cannot be read (Windows error " << GetLastError() << ")";
+        return;
+    }
+    DWORD high = 0;
+    DWORD size = GetFileSize(file, &high);
+    char hex[65];
+    out << size << " bytes, SHA-256 ";
+    out << (HashFile(file, hex) ? hex : "not available");
+    CloseHandle(file);
+}
+
+typedef const char *(*WineVersionFunction)(void);
+
+void AppendSystem(ConsoleLine &out) {
+    RTL_OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (RtlGetVersion(&info) != 0) {
+        out << "Windows version not reported";
+        return;
+    }
+    out << "Windows " << info.dwMajorVersion << '.' << info.dwMinorVersion << " build "
+        << info.dwBuildNumber;
+    // Wine reports the Windows version it imitates; say that it is Wine.
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    FARPROC wine = ntdll ? GetProcAddress(ntdll, "wine_get_version") : nullptr;
+    if (wine) out << " (Wine " << reinterpret_cast<WineVersionFunction>(wine)() << ")";
+}
+
+void AppendName(char *names, uint32_t capacity, const char *name) {
+    text::BoundedText list(names, capacity, text::Length(names));
+    if (list.length) list.Append(", ");
+    list.Append(name);
+}
+
+}  // namespace
+
+void PrintSelfTestHeader(const char *pluginPath) {
+    ConsoleLine out;
+    out << "self-test of ";
+    out.Escaped(pluginPath);
+    out << ": ";
+    AppendFile(out, pluginPath);
+    out << "; ";
+    AppendSystem(out);
+    out.Print();
+}
+
+void PrintTableHead() {
+    ConsoleLine out;
+    out << "check | expected | seen | ok";
+    out.Print();
+}
+
+bool Row(CheckTable &table, const char *check, const char *expected, const char *seen, bool ok) {
+    ++table.checks;
+    if (!ok) {
+        ++table.failed;
+        AppendName(table.failedNames, sizeof table.failedNames, check);
+    }
+    ConsoleLine out;
+    out << check << " | ";
+    out.Escaped(expected);
+    out << " | ";
+    out.Escaped(seen);
+    out << (ok ? " | ok" : " | FAILED");
+    out.Print();
+    return ok;
+}
+
+void PrintVerdict(const CheckTable &table, uint32_t milliseconds, const char *keptFolder) {
+    ConsoleLine out;
+    bool passed = table.failed == 0 && table.checks > 0;
+    if (passed)
+        out << "verdict: PASS, all " << table.checks << " checks passed";
+    else
+        out << "verdict: FAIL, " << table.failed << " of " << table.checks
+            << " checks failed: " << table.failedNames;
+    out << " (" << milliseconds / 1000 << '.' << (milliseconds % 1000) / 100 << " s)";
+    if (keptFolder) {
+        out << "; folder kept: ";
+        out.Escaped(keptFolder);
+    }
+    out.Print();
+}
+
+}  // namespace host

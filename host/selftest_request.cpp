@@ -1,0 +1,144 @@
+#include "host/selftest_request.h"
+
+namespace host {
+
+namespace {
+
+bool SameTextIgnoringCase(const char *a, uint32_t length, const char *lowerCase) {
+    for (uint32_t i = 0; i < length; ++i) {
+        char x = a[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (lowerCase[i] == '\0' || x != lowerCase[i]) return false;
+    }
+    return lowerCase[length] == '\0';
+}
+
+// Copies `length` bytes into `field` whole, or fails: a cut value would
+// compare as some other value.
+bool CopyWhole(char *field, uint32_t capacity, const char *source, uint32_t length) {
+    if (length >= capacity) return false;
+    for (uint32_t i = 0; i < length; ++i) field[i] = source[i];
+    field[length] = '\0';
+    return true;
+}
+
+struct Head {
+    uint32_t contentLength;
+    bool haveLength;
+};
+
+const char *TakeContentLength(const char *value, uint32_t length, Head &head) {
+    if (head.haveLength) return "Content-Length sent twice";
+    if (length == 0 || length > 9) return "a Content-Length that is not a number";
+    head.contentLength = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        if (value[i] < '0' || value[i] > '9') return "a Content-Length that is not a number";
+        head.contentLength = head.contentLength * 10 + static_cast<uint32_t>(value[i] - '0');
+    }
+    head.haveLength = true;
+    return nullptr;
+}
+
+// One header line, "Name: value"; keeps the ones the checks look at.
+const char *TakeHeader(const char *line, uint32_t length, ReceivedRequest &request, Head &head) {
+    uint32_t colon = 0;
+    while (colon < length && line[colon] != ':') ++colon;
+    if (colon == 0 || colon == length) return "a header line without a name and colon";
+    uint32_t start = colon + 1;
+    while (start < length && (line[start] == ' ' || line[start] == '\t')) ++start;
+    uint32_t end = length;
+    while (end > start && (line[end - 1] == ' ' || line[end - 1] == '\t')) --end;
+    const char *value = line + start;
+
+    struct Kept {
+        const char *name;
+        char *field;
+        uint32_t capacity;
+    } kept[] = {
+        {"content-type", request.contentType, sizeof request.contentType},
+        {"authorization", request.authorization, sizeof request.authorization},
+        {"user-agent", request.userAgent, sizeof request.userAgent},
+    };
+    for (const Kept &k : kept) {
+        if (!SameTextIgnoringCase(line, colon, k.name)) continue;
+        if (k.field[0]) return "a header sent twice";
+        return CopyWhole(k.field, k.capacity, value, end - start) ? nullptr
+                                                                  : "a header value too long";
+    }
+    if (SameTextIgnoringCase(line, colon, "transfer-encoding"))
+        return "a Transfer-Encoding header (the body must come by Content-Length)";
+    if (SameTextIgnoringCase(line, colon, "content-length"))
+        return TakeContentLength(value, end - start, head);
+    return nullptr;
+}
+
+// "METHOD /path HTTP/1.x"
+const char *TakeRequestLine(const char *line, uint32_t length, ReceivedRequest &request) {
+    uint32_t space = 0;
+    while (space < length && line[space] != ' ') ++space;
+    uint32_t pathStart = space + 1;
+    uint32_t pathEnd = pathStart;
+    while (pathEnd < length && line[pathEnd] != ' ') ++pathEnd;
+    if (space == 0 || pathEnd >= length || pathEnd == pathStart) return "a malformed request line";
+    const char *version = line + pathEnd + 1;
+    static const char kVersion[] = "HTTP/1.";
+    bool http1 = length - pathEnd - 1 == 8 && version[7] >= '0' && version[7] <= '9';
+    for (uint32_t i = 0; http1 && kVersion[i]; ++i) http1 = version[i] == kVersion[i];
+    if (!http1) return "a request line without HTTP/1.x";
+    if (!CopyWhole(request.method, sizeof request.method, line, space) ||
+        !CopyWhole(request.path, sizeof request.path, line + pathStart, pathEnd - pathStart))
+        return "a request line too long";
+    return nullptr;
+}
+
+// The head's length with its blank line, or 0 when it has not ended yet.
+uint32_t HeadLength(const char *data, uint32_t have) {
+    for (uint32_t i = 3; i < have && i < kRequestHeadCapacity; ++i)
+        if (data[i - 3] == '\r' && data[i - 2] == '\n' && data[i - 1] == '\r' && data[i] == '\n')
+            return i + 1;
+    return 0;
+}
+
+const char *ParseHead(const char *data, uint32_t headLength, ReceivedRequest &request,
+                      Head &head) {
+    uint32_t lineStart = 0;
+    for (bool first = true; lineStart + 2 < headLength; first = false) {
+        uint32_t end = lineStart;
+        while (!(data[end] == '\r' && data[end + 1] == '\n')) ++end;
+        const char *problem = first
+            ? TakeRequestLine(data + lineStart, end - lineStart, request)
+            : TakeHeader(data + lineStart, end - lineStart, request, head);
+        if (problem) return problem;
+        lineStart = end + 2;
+    }
+    if (!head.haveLength) return "no Content-Length";
+    if (head.contentLength > kRequestBodyCapacity) return "a body over 2048 bytes";
+    return nullptr;
+}
+
+RequestVerdict Refuse(ReceivedRequest &request, const char *problem) {
+    request.problem = problem;
+    return RequestVerdict::Refused;
+}
+
+}  // namespace
+
+RequestVerdict JudgeRequest(const char *data, uint32_t have, ReceivedRequest &request) {
+    request = ReceivedRequest();
+    uint32_t headLength = HeadLength(data, have);
+    if (headLength == 0)
+        return have >= kRequestHeadCapacity ? Refuse(request, "a request head over 8192 bytes")
+                                            : RequestVerdict::Incomplete;
+    Head head = {};
+    const char *problem = ParseHead(data, headLength, request, head);
+    if (problem) return Refuse(request, problem);
+    uint32_t body = have - headLength;
+    if (body > head.contentLength) return Refuse(request, "bytes beyond Content-Length");
+    if (body < head.contentLength) return RequestVerdict::Incomplete;
+    for (uint32_t i = 0; i < body; ++i) request.body[i] = data[headLength + i];
+    request.body[body] = '\0';
+    request.bodyLength = body;
+    return RequestVerdict::Complete;
+}
+
+}  // namespace host

@@ -1,0 +1,35 @@
+// One HTTP/1.1 request as the self-test's receiver reads it: judged from the
+// bytes received so far, with fixed fields and no allocation. A request the
+// self-test cannot read whole by its Content-Length is refused with the
+// reason, which becomes a failed check.
+#pragma once
+
+#include <stdint.h>
+
+namespace host {
+
+const uint32_t kRequestHeadCapacity = 8192;
+const uint32_t kRequestBodyCapacity = 2048;  // the plug-in's largest body
+const uint32_t kRequestCapacity = kRequestHeadCapacity + kRequestBodyCapacity;
+
+struct ReceivedRequest {
+    char method[16];
+    char path[256];
+    char contentType[128];
+    char authorization[320];
+    char userAgent[128];
+    char body[kRequestBodyCapacity + 1];
+    uint32_t bodyLength;
+    uint32_t arrivedTicks;  // CounterNow() once the request was read
+    const char *problem;    // null for a request read whole and well formed
+};
+
+enum class RequestVerdict { Incomplete, Complete, Refused };
+
+// Judges the first `have` bytes of a connection (at most kRequestCapacity).
+// Complete: `request` holds the request line, the three headers the checks
+// look at and the body. Refused: `request.problem` says why. Incomplete:
+// a whole request needs more bytes.
+RequestVerdict JudgeRequest(const char *data, uint32_t have, ReceivedRequest &request);
+
+}  // namespace host
