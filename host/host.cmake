@@ -12,6 +12,7 @@ zdb_link(host_sdk EuroScopePlugInDll.dll host_sdk_objects
 zdb_import_library(ws2_32_host ${PROJECT_SOURCE_DIR}/host/ws2_32_host.def)
 zdb_import_library(bcrypt_host ${PROJECT_SOURCE_DIR}/host/bcrypt_host.def)
 zdb_import_library(ntdll_host ${PROJECT_SOURCE_DIR}/host/ntdll_host.def)
+zdb_import_library(kernel32_host_extra ${PROJECT_SOURCE_DIR}/host/kernel32_host_extra.def)
 
 add_library(host_runner_objects OBJECT
   host/runner_main.cpp host/runner_support.cpp host/steps_lifecycle.cpp host/steps_client.cpp
@@ -27,7 +28,7 @@ target_include_directories(host_runner_objects PRIVATE src ${PROJECT_SOURCE_DIR}
 target_compile_options(host_runner_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
 zdb_link(host_runner ZeltanDokTestClient.exe host_runner_objects
   /entry:mainCRTStartup /subsystem:console /stack:1048576
-  ${ZDB_IMPLIB_kernel32} ${ZDB_IMPLIB_kernel32_host}
+  ${ZDB_IMPLIB_kernel32} ${ZDB_IMPLIB_kernel32_host} ${ZDB_IMPLIB_kernel32_host_extra}
   ${ZDB_IMPLIB_ws2_32_host} ${ZDB_IMPLIB_bcrypt_host} ${ZDB_IMPLIB_ntdll_host}
   ${CMAKE_BINARY_DIR}/lib/EuroScopePlugInDll_host.lib)
 add_dependencies(host_runner host_sdk)

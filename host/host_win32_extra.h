@@ -1,9 +1,7 @@
 // The test client's Windows declarations beyond host_win32.h. The
 // self-test needs Winsock for its receiver on 127.0.0.1, BCrypt for the
-// plug-in's SHA-256 and a random token, ntdll's RtlGetVersion for the
-// version Windows itself reports (GetVersionEx answers what the program's
-// manifest claims), and kernel32 file calls for its own folder; the
-// settings check needs the file calls and Windows' error texts.
+// plug-in's SHA-256 and a random token, and kernel32 file calls for its own
+// folder; the settings check needs the file calls and Windows' error texts.
 #pragma once
 
 #include "host/host_win32.h"
@@ -42,15 +40,6 @@ struct FD_SET {
 struct TIMEVAL {
     LONG tv_sec;
     LONG tv_usec;
-};
-
-struct RTL_OSVERSIONINFOW {
-    DWORD dwOSVersionInfoSize;
-    DWORD dwMajorVersion;
-    DWORD dwMinorVersion;
-    DWORD dwBuildNumber;
-    DWORD dwPlatformId;
-    WCHAR szCSDVersion[128];
 };
 
 #define AF_INET 2
@@ -108,9 +97,6 @@ ZDB_WINAPI_IMPORT NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hash, BYTE
 ZDB_WINAPI_IMPORT NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hash);
 ZDB_WINAPI_IMPORT NTSTATUS WINAPI BCryptGenRandom(BCRYPT_ALG_HANDLE algorithm, BYTE *buffer,
                                                   DWORD bufferLength, DWORD flags);
-
-// ntdll
-ZDB_WINAPI_IMPORT NTSTATUS WINAPI RtlGetVersion(RTL_OSVERSIONINFOW *info);
 
 // kernel32
 ZDB_WINAPI_IMPORT DWORD WINAPI GetTempPathA(DWORD size, char *buffer);

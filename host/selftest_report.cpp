@@ -1,7 +1,7 @@
 #include "host/selftest_report.h"
 
 #include "host/console.h"
-#include "host/host_win32_extra.h"
+#include "host/host_ntdll.h"
 
 namespace host {
 

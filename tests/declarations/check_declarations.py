@@ -26,6 +26,7 @@ a header or .def file in which it finds nothing.
 
 usage: check_declarations.py --clang CXX --gcc GCC --nm NM --header FILE
                              --mingw HEADER [--mingw HEADER...]
+                             [--mingw-define -DNAME...]
                              [--def FILE...] -- PRODUCT_FLAGS...
 """
 import argparse
@@ -393,6 +394,25 @@ def pointer_matches(expected, actual):
     return expected % 10000 == VOID_POINTER if actual == VOID_POINTER else expected == actual
 
 
+def subfolders(gcc, headers):
+    """The folders of headers named with one (ddk/ntddk.h): the driver kit's
+    headers include their neighbours by bare name, so their folder must be
+    searched too. Found in mingw's own include path, never guessed."""
+    listing = subprocess.run([gcc, "-xc", "-E", "-Wp,-v", os.devnull],
+                             capture_output=True, text=True).stderr
+    roots = [line.strip() for line in listing.splitlines() if line.startswith(" /")]
+    folders = []
+    for header in headers:
+        if "/" not in header:
+            continue
+        found = [os.path.join(root, os.path.dirname(header)) for root in roots
+                 if os.path.isfile(os.path.join(root, header))]
+        if not found:
+            raise CompileFailed(f"{header}: in none of mingw-w64's include folders {roots}")
+        folders.append(found[0])
+    return folders
+
+
 def compare_header(args, ledger, work):
     """Compares every declaration of the header; gives its functions and
     their decorated names as our compiler makes them, and what it leaves to
@@ -404,6 +424,11 @@ def compare_header(args, ledger, work):
     mingw_types = [args.clang, "--target=i686-w64-mingw32", "-std=c++17", "-DNO_STRICT",
                    "-Wall", "-Wextra", "-Werror"]
     mingw_layout = [args.gcc, "-std=c11", "-Wall", "-Wextra", "-Werror"]
+    for folder in subfolders(args.gcc, args.mingw):
+        mingw_types += ["-isystem", folder]
+        mingw_layout += ["-isystem", folder]
+    mingw_types += args.mingw_defines
+    mingw_layout += args.mingw_defines
     probe = work("probe.cpp")
 
     def compile_probe(text, *options):
@@ -491,6 +516,7 @@ def main():
         parser.add_argument(option, required=True)
     parser.add_argument("--mingw", action="append", required=True)
     parser.add_argument("--def", dest="defs", action="append", default=[])
+    parser.add_argument("--mingw-define", dest="mingw_defines", action="append", default=[])
     parser.add_argument("flags", nargs="*")
     args = parser.parse_args()
     ledger, notes = Ledger(), []

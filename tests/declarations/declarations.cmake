@@ -16,13 +16,17 @@ endfunction()
 zdb_product_compiler(ZDB_PRODUCT_CXX ZDB_PRODUCT_TARGET)
 
 # One test per header: the header (from the project's root), the mingw-w64
-# headers that declare the same (in the order they must be included), then
-# the .def files of the header's functions.
+# headers that declare the same (in the order they must be included, with
+# any -D they need), then the .def files of the header's functions.
 function(zdb_declarations header mingw_headers)
   get_filename_component(name ${header} NAME_WE)
   set(args)
   foreach(included IN LISTS mingw_headers)
-    list(APPEND args --mingw ${included})
+    if(included MATCHES "^-D")
+      list(APPEND args --mingw-define=${included})
+    else()
+      list(APPEND args --mingw ${included})
+    endif()
   endforeach()
   foreach(def IN LISTS ARGN)
     list(APPEND args --def ${PROJECT_SOURCE_DIR}/${def})
@@ -39,4 +43,10 @@ endfunction()
 zdb_declarations(src/platform/win32.h "windows.h;winhttp.h" src/platform/kernel32.def src/platform/winhttp.def)
 zdb_declarations(host/host_win32.h "windows.h" host/kernel32_host.def)
 zdb_declarations(host/host_win32_extra.h "winsock2.h;windows.h;bcrypt.h"
-                 host/kernel32_host.def host/ws2_32_host.def host/bcrypt_host.def host/ntdll_host.def)
+                 host/kernel32_host_extra.def host/ws2_32_host.def host/bcrypt_host.def)
+# mingw-w64 declares RtlGetVersion only in its driver kit, which compiles
+# alone but not together with windows.h, and in C++ only when two of its
+# intrinsics are not defined twice.
+zdb_declarations(host/host_ntdll.h
+  "-D__INTRINSIC_DEFINED_InterlockedBitTestAndSet;-D__INTRINSIC_DEFINED_InterlockedBitTestAndReset;ddk/ntddk.h"
+  host/ntdll_host.def)
