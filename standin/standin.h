@@ -41,9 +41,12 @@ int ModuleReferences();
 // on Windows for an address it does not find in a module.
 void FailModuleHandleEx(bool fail);
 
-// Critical sections initialised and not yet deleted; a lock deleted twice,
-// or never initialised, takes it below zero.
+// Critical sections initialised and not yet deleted, counted by address.
 int LiveCriticalSections();
+// Each delete of a lock that was not live and each init of a lock that
+// still was, in order, since the last Reset. Such a delete leaves the
+// mutex alone, as there is none to destroy.
+std::vector<std::string> CriticalSectionMisuses();
 
 // Live handles of events, threads, files (CloseHandle not yet called).
 int OpenKernelHandles();
