@@ -74,6 +74,8 @@ SleepLog &Sleeps() {
 
 std::atomic<int> moduleReferences{0};
 std::atomic<bool> moduleHandleExFails{false};
+std::atomic<bool> createEventFails{false};
+std::atomic<bool> createThreadFails{false};
 // Every critical section by address: Windows keeps a record per lock
 // (its debug information), so deleting one twice or initialising one that
 // is still live corrupts that record even when the counts balance.
@@ -134,6 +136,7 @@ void WINAPI DeleteCriticalSection(CRITICAL_SECTION *lock) {
 // ---- events and threads ----
 
 HANDLE WINAPI CreateEventA(void *, BOOL manualReset, BOOL initialState, const char *) {
+    if (createEventFails) return nullptr;
     standin::detail::KernelAllocation kernel;
     return AddHandle(std::make_shared<EventObject>(manualReset != FALSE, initialState != FALSE));
 }
@@ -149,6 +152,7 @@ BOOL WINAPI SetEvent(HANDLE event) {
 HANDLE WINAPI CreateThread(void *, SIZE_T, LPTHREAD_START_ROUTINE routine, void *parameter,
                            DWORD creationFlags, DWORD *threadId) {
     if (!routine || creationFlags != 0) return nullptr;  // no suspended start
+    if (createThreadFails) return nullptr;
     standin::detail::KernelAllocation kernel;
     auto self = std::make_shared<ThreadObject>();
     auto *start = new ThreadStart{routine, parameter, self};
@@ -248,6 +252,10 @@ int ModuleReferences() { return moduleReferences.load(); }
 
 void FailModuleHandleEx(bool fail) { moduleHandleExFails = fail; }
 
+void FailCreateEvent(bool fail) { createEventFails = fail; }
+
+void FailCreateThread(bool fail) { createThreadFails = fail; }
+
 int LiveCriticalSections() {
     LockRecord &record = Locks();
     std::lock_guard<std::mutex> hold(record.mutex);
@@ -272,6 +280,8 @@ void ResetSync() {
     }
     moduleReferences = 0;
     moduleHandleExFails = false;
+    createEventFails = false;
+    createThreadFails = false;
     LockRecord &locks = Locks();
     std::lock_guard<std::mutex> hold(locks.mutex);
     locks.live.clear();

@@ -40,6 +40,11 @@ int ModuleReferences();
 // Makes GetModuleHandleExA fail (FALSE, no handle, no reference), as it can
 // on Windows for an address it does not find in a module.
 void FailModuleHandleEx(bool fail);
+// Make CreateEventA and CreateThread fail (null handle, nothing created,
+// no thread run), as they can on Windows when the process runs out of
+// handles, memory or address space.
+void FailCreateEvent(bool fail);
+void FailCreateThread(bool fail);
 
 // Critical sections initialised and not yet deleted, counted by address.
 int LiveCriticalSections();
