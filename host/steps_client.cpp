@@ -97,16 +97,6 @@ struct Exactly {
     typedef T type;
 };
 
-// The bytes of a handler's result in EAX.
-template <class R>
-struct ResultBytes {
-    static const uint32_t value = sizeof(R);
-};
-template <>
-struct ResultBytes<void> {
-    static const uint32_t value = 0;
-};
-
 // What calls through the virtual table showed, and how far each call that
 // moved the stack moved it.
 struct SlotReport {
@@ -135,8 +125,10 @@ struct SlotReport {
         int32_t moved;
         uint32_t result = CallPoppingCheck(object, code, words, count, moved);
         ++called;
-        if (ResultBytes<R>::value == 1) result &= 0xFF;  // a bool comes back in AL alone
-        if (ResultBytes<R>::value != 0 && result != 0) ++answered;
+        if constexpr (!__is_void(R)) {
+            if (sizeof(R) == 1) result &= 0xFF;  // a bool comes back in AL alone
+            if (result != 0) ++answered;
+        }
         if (moved != 0) Moved(moved);
     }
 
