@@ -76,6 +76,7 @@ std::atomic<int> moduleReferences{0};
 std::atomic<bool> moduleHandleExFails{false};
 std::atomic<bool> createEventFails{false};
 std::atomic<bool> createThreadFails{false};
+
 // Every critical section by address: Windows keeps a record per lock
 // (its debug information), so deleting one twice or initialising one that
 // is still live corrupts that record even when the counts balance.
