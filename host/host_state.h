@@ -22,6 +22,7 @@ struct HostFlightPlan {
 
 struct HostState {
     uint32_t clientCalls;  // calls the plug-in made into the client's interface
+    uint32_t defaultHandlerCalls;  // calls into the client's own handlers, slots 1 to 22
     uint32_t constructed;  // base constructor runs
     uint32_t destroyed;    // base destructor runs
     uint32_t freed;        // frees the client's heap was asked for (operator delete)

@@ -29,13 +29,14 @@ struct Runner {
 typedef bool (*StepFunction)(Runner &, const ScenarioLine &);
 
 struct SlotTally {
-    uint32_t called;
-    uint32_t moved;  // handlers that left the stack pointer elsewhere
-    uint32_t answered;
-    uint32_t clientCalls;
+    uint32_t called = 0;
+    uint32_t answered = 0;
+    uint32_t clientCalls = 0;
+    uint32_t clientDefaults = 0;  // calls that reached the client's own default handlers
+    char moves[256] = {};         // each call that moved the stack: "+4 in slot 18, ..."
 };
 // Calls each of the 22 handlers of the live object once.
-SlotTally CallEverySlot(Runner &r);
+void CallEverySlot(Runner &r, SlotTally &tally);
 
 bool SameText(const char *a, const char *b);
 // Decimal digits only; false for anything else.

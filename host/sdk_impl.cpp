@@ -71,6 +71,11 @@ const char *CFlightPlanControllerAssignedData::GetScratchPadString(void) const {
 }
 
 #if defined(_WIN32)
+// Each call to one of the client's own default handlers (slots 1 to 22),
+// the table the base destructor leaves the object pointing at: a test can
+// then tell a call that reached them from one the plug-in answered.
+void EuroScopePlugIn::ZdbDefaultHandlerCalled() { ++g_state.defaultHandlerCalls; }
+
 // The base class's deleting destructor names a global operator delete. The
 // test client has no heap and never allocates a plug-in object, so nothing
 // is given back; but a real client's heap would be handed the plug-in's

@@ -60,28 +60,93 @@ bool StepFunctionCall(Runner &r, const ScenarioLine &line) {
 
 namespace {
 
-// The stack pointer as the caller sees it. Every handler is __thiscall: the
-// callee pops its own arguments, so a handler whose parameters differ from
-// what the client pushed leaves the stack pointer elsewhere after the call.
-__attribute__((noinline)) uint32_t StackPointer() {
-    uint32_t sp;
-    __asm__ volatile("movl %%esp, %0" : "=r"(sp) : : "memory");
-    return sp;
+// Calls `code` under __thiscall with `object` in ECX and `count` argument
+// words pushed, the first word last, and returns EAX as the callee left it.
+// `moved` gets ESP after the call minus ESP before the pushes: the callee
+// pops its own arguments, so it is 0 unless the callee popped more (above
+// 0) or fewer (below 0) bytes than were pushed. Both readings of ESP and the
+// call are in one asm statement, and ESP is put back before anything else
+// runs: nothing in between may address the stack, and a wrong pop can move
+// nothing this function reads.
+__attribute__((noinline)) uint32_t CallPoppingCheck(void *object, const void *code,
+                                                    const uint32_t *words, uint32_t count,
+                                                    int32_t &moved) {
+    uint32_t result, before;
+    uint32_t codeThenAfter = reinterpret_cast<uint32_t>(code);
+    __asm__ volatile(
+        "movl %%esp, %%edi\n\t"
+        "1:\n\t"
+        "jecxz 2f\n\t"
+        "pushl -4(%%esi,%%ecx,4)\n\t"
+        "decl %%ecx\n\t"
+        "jmp 1b\n\t"
+        "2:\n\t"
+        "movl %%ebx, %%ecx\n\t"
+        "call *%%edx\n\t"
+        "movl %%esp, %%edx\n\t"
+        "movl %%edi, %%esp\n\t"
+        : "=a"(result), "=&D"(before), "+d"(codeThenAfter), "+c"(count)
+        : "b"(object), "S"(words)
+        : "memory", "cc");
+    moved = static_cast<int32_t>(codeThenAfter - before);
+    return result;
 }
+
+template <class T>
+struct Exactly {
+    typedef T type;
+};
+
+// What calls through the virtual table showed, and how far each call that
+// moved the stack moved it.
+struct SlotReport {
+    SlotTally &tally;
+    text::BoundedText movesText{tally.moves};
+
+    // Calls `handler` on `object` as the client's compiler would: each
+    // argument as the handler's own parameter type, laid out in order and
+    // rounded up to whole 4-byte words, and the handler's member pointer,
+    // which for a virtual handler is the compiler's thunk into the object's
+    // own table slot.
+    template <class R, class... P>
+    void Call(EuroScopePlugIn::CPlugIn *object, R (EuroScopePlugIn::CPlugIn::*handler)(P...),
+              typename Exactly<P>::type... arguments) {
+        static_assert(sizeof handler == sizeof(void *), "a plain code pointer");
+        static_assert((0 + ... + ((sizeof(P) + 3) / 4)) <= 8, "room for the arguments");
+        const void *code;
+        __builtin_memcpy(&code, &handler, sizeof code);
+        uint32_t words[8] = {};
+        uint32_t count = 0;
+        ((__builtin_memcpy(&words[count], &arguments, sizeof arguments),
+          count += (sizeof arguments + 3) / 4),
+         ...);
+        int32_t moved;
+        uint32_t result = CallPoppingCheck(object, code, words, count, moved);
+        ++tally.called;
+        if constexpr (!__is_void(R)) {
+            if (sizeof(R) == 1) result &= 0xFF;  // a bool comes back in AL alone
+            if (result != 0) ++tally.answered;
+        }
+        if (moved != 0) Moved(moved);
+    }
+
+    void Moved(int32_t bytes) {
+        movesText.Append(movesText.length ? ", " : "");
+        movesText.Append(bytes < 0 ? '-' : '+');
+        uint32_t size = static_cast<uint32_t>(bytes);
+        movesText.AppendDecimal(bytes < 0 ? 0u - size : size);
+        movesText.Append(" in slot ");
+        movesText.AppendDecimal(tally.called);
+    }
+};
 
 }  // namespace
 
-#define ZDB_CHECKED_CALL(call)                  \
-    do {                                        \
-        uint32_t before = StackPointer();       \
-        call;                                   \
-        ++called;                               \
-        if (StackPointer() != before) ++moved;  \
-    } while (0)
-
 // Calls handlers 1 to 22 of the virtual table once each, with the client's
-// own argument types, and counts how many left the stack pointer moved.
-SlotTally CallEverySlot(Runner &r) {
+// own argument types, and reports every call that left the stack pointer
+// elsewhere, by how many bytes, and how many calls the client's own default
+// handlers took.
+void CallEverySlot(Runner &r, SlotTally &tally) {
     using namespace EuroScopePlugIn;
     CPlugIn *p = r.object;
     CFlightPlan plan = MakeFlightPlan(r.planValid ? &r.state->plan : nullptr);
@@ -92,40 +157,43 @@ SlotTally CallEverySlot(Runner &r) {
     POINT point = {1, 2};
     RECT area = {3, 4, 5, 6};
     uint32_t clientCallsBefore = r.state->clientCalls;
-    uint32_t called = 0, moved = 0, answered = 0;
-    ZDB_CHECKED_CALL(p->OnControllerPositionUpdate(CController()));
-    ZDB_CHECKED_CALL(p->OnControllerDisconnect(CController()));
-    ZDB_CHECKED_CALL(p->OnRadarTargetPositionUpdate(CRadarTarget()));
-    ZDB_CHECKED_CALL(p->OnFlightPlanDisconnect(plan));
-    ZDB_CHECKED_CALL(p->OnFlightPlanFlightPlanDataUpdate(plan));
-    ZDB_CHECKED_CALL(p->OnPlaneInformationUpdate("X1", "LH", "A320"));
-    ZDB_CHECKED_CALL(p->OnFlightPlanControllerAssignedDataUpdate(plan, 4));
-    ZDB_CHECKED_CALL(p->OnFlightPlanFlightStripPushed(plan, "A", "B"));
-    ZDB_CHECKED_CALL(answered += p->OnRadarScreenCreated("x", true, false, true, false) != nullptr);
-    ZDB_CHECKED_CALL(answered += p->OnCompileCommand(".zdb"));
-    ZDB_CHECKED_CALL(p->OnCompileFrequencyChat("A", 121.5, "m"));
-    ZDB_CHECKED_CALL(p->OnCompilePrivateChat("A", "B", "m"));
-    ZDB_CHECKED_CALL(p->OnGetTagItem(plan, CRadarTarget(), 1, 2, item, &color, &rgb, &size));
-    ZDB_CHECKED_CALL(p->OnRefreshFpListContent(CFlightPlanList()));
-    ZDB_CHECKED_CALL(p->OnNewMetarReceived("EDDF", "EDDF 071120Z"));
-    ZDB_CHECKED_CALL(p->OnFunctionCall(1, "x", point, area));
-    ZDB_CHECKED_CALL(p->OnAirportRunwayActivityChanged());
-    ZDB_CHECKED_CALL(p->OnTimer(1));
-    ZDB_CHECKED_CALL(p->OnVoiceTransmitStarted(true));
-    ZDB_CHECKED_CALL(p->OnVoiceTransmitEnded(true));
-    ZDB_CHECKED_CALL(p->OnVoiceReceiveStarted(CGrountToAirChannel()));
-    ZDB_CHECKED_CALL(p->OnVoiceReceiveEnded(CGrountToAirChannel()));
-    return {called, moved, answered, r.state->clientCalls - clientCallsBefore};
+    uint32_t defaultsBefore = r.state->defaultHandlerCalls;
+    SlotReport report{tally};
+    report.Call(p, &CPlugIn::OnControllerPositionUpdate, CController());
+    report.Call(p, &CPlugIn::OnControllerDisconnect, CController());
+    report.Call(p, &CPlugIn::OnRadarTargetPositionUpdate, CRadarTarget());
+    report.Call(p, &CPlugIn::OnFlightPlanDisconnect, plan);
+    report.Call(p, &CPlugIn::OnFlightPlanFlightPlanDataUpdate, plan);
+    report.Call(p, &CPlugIn::OnPlaneInformationUpdate, "X1", "LH", "A320");
+    report.Call(p, &CPlugIn::OnFlightPlanControllerAssignedDataUpdate, plan, 4);
+    report.Call(p, &CPlugIn::OnFlightPlanFlightStripPushed, plan, "A", "B");
+    report.Call(p, &CPlugIn::OnRadarScreenCreated, "x", true, false, true, false);
+    report.Call(p, &CPlugIn::OnCompileCommand, ".zdb");
+    report.Call(p, &CPlugIn::OnCompileFrequencyChat, "A", 121.5, "m");
+    report.Call(p, &CPlugIn::OnCompilePrivateChat, "A", "B", "m");
+    report.Call(p, &CPlugIn::OnGetTagItem, plan, CRadarTarget(), 1, 2, item, &color, &rgb, &size);
+    report.Call(p, &CPlugIn::OnRefreshFpListContent, CFlightPlanList());
+    report.Call(p, &CPlugIn::OnNewMetarReceived, "EDDF", "EDDF 071120Z");
+    report.Call(p, &CPlugIn::OnFunctionCall, 1, "x", point, area);
+    report.Call(p, &CPlugIn::OnAirportRunwayActivityChanged);
+    report.Call(p, &CPlugIn::OnTimer, 1);
+    report.Call(p, &CPlugIn::OnVoiceTransmitStarted, true);
+    report.Call(p, &CPlugIn::OnVoiceTransmitEnded, true);
+    report.Call(p, &CPlugIn::OnVoiceReceiveStarted, CGrountToAirChannel());
+    report.Call(p, &CPlugIn::OnVoiceReceiveEnded, CGrountToAirChannel());
+    tally.clientCalls = r.state->clientCalls - clientCallsBefore;
+    tally.clientDefaults = r.state->defaultHandlerCalls - defaultsBefore;
 }
-
-#undef ZDB_CHECKED_CALL
 
 bool StepEverySlot(Runner &r, const ScenarioLine &line) {
     if (!NeedObject(r, line)) return false;
-    SlotTally tally = CallEverySlot(r);
+    SlotTally tally;
+    CallEverySlot(r, tally);
     ConsoleLine out;
-    out << "every-slot: " << tally.called << " called, stack moved by " << tally.moved
-        << ", answered " << tally.answered << ", client calls " << tally.clientCalls;
+    out << "every-slot: " << tally.called << " called, stack moved by "
+        << (tally.moves[0] ? tally.moves : "0") << ", answered " << tally.answered
+        << ", client calls " << tally.clientCalls << ", client defaults "
+        << tally.clientDefaults;
     out.Print();
     return true;
 }

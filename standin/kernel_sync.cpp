@@ -5,6 +5,8 @@
 #include <chrono>
 #include <functional>
 #include <new>
+#include <set>
+#include <string>
 #include <thread>
 
 #include "standin/kernel_objects.h"
@@ -72,7 +74,38 @@ SleepLog &Sleeps() {
 
 std::atomic<int> moduleReferences{0};
 std::atomic<bool> moduleHandleExFails{false};
-std::atomic<int> liveCriticalSections{0};
+std::atomic<bool> createEventFails{false};
+std::atomic<bool> createThreadFails{false};
+
+// Every critical section by address: Windows keeps a record per lock
+// (its debug information), so deleting one twice or initialising one that
+// is still live corrupts that record even when the counts balance.
+struct LockRecord {
+    std::mutex mutex;
+    std::set<const CRITICAL_SECTION *> live;
+    std::vector<std::string> misuses;
+};
+
+LockRecord &Locks() {
+    static LockRecord &record = *new LockRecord;  // never destroyed; see kernel_objects.cpp
+    return record;
+}
+
+// False when the lock was already live (init) or not live (delete).
+bool Track(const CRITICAL_SECTION *lock, bool initialising) {
+    standin::detail::KernelAllocation kernel;  // Windows' own record of the lock
+    LockRecord &record = Locks();
+    std::lock_guard<std::mutex> hold(record.mutex);
+    bool wasLive = record.live.count(lock) != 0;
+    if (initialising) {
+        record.live.insert(lock);
+        if (wasLive) record.misuses.push_back("InitializeCriticalSection of a live lock");
+        return !wasLive;
+    }
+    record.live.erase(lock);
+    if (!wasLive) record.misuses.push_back("DeleteCriticalSection of a lock that is not live");
+    return wasLive;
+}
 
 // Stands for the plug-in's own image; every module handle names it.
 char moduleImage;
@@ -90,7 +123,7 @@ void WINAPI InitializeCriticalSection(CRITICAL_SECTION *lock) {
     pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
     pthread_mutex_init(new (lock->opaque) pthread_mutex_t, &attributes);
     pthread_mutexattr_destroy(&attributes);
-    ++liveCriticalSections;
+    Track(lock, true);
 }
 
 void WINAPI EnterCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_lock(MutexIn(lock)); }
@@ -98,13 +131,13 @@ void WINAPI EnterCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_lock(Mu
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_unlock(MutexIn(lock)); }
 
 void WINAPI DeleteCriticalSection(CRITICAL_SECTION *lock) {
-    pthread_mutex_destroy(MutexIn(lock));
-    --liveCriticalSections;
+    if (Track(lock, false)) pthread_mutex_destroy(MutexIn(lock));
 }
 
 // ---- events and threads ----
 
 HANDLE WINAPI CreateEventA(void *, BOOL manualReset, BOOL initialState, const char *) {
+    if (createEventFails) return nullptr;
     standin::detail::KernelAllocation kernel;
     return AddHandle(std::make_shared<EventObject>(manualReset != FALSE, initialState != FALSE));
 }
@@ -120,6 +153,7 @@ BOOL WINAPI SetEvent(HANDLE event) {
 HANDLE WINAPI CreateThread(void *, SIZE_T, LPTHREAD_START_ROUTINE routine, void *parameter,
                            DWORD creationFlags, DWORD *threadId) {
     if (!routine || creationFlags != 0) return nullptr;  // no suspended start
+    if (createThreadFails) return nullptr;
     standin::detail::KernelAllocation kernel;
     auto self = std::make_shared<ThreadObject>();
     auto *start = new ThreadStart{routine, parameter, self};
@@ -219,7 +253,21 @@ int ModuleReferences() { return moduleReferences.load(); }
 
 void FailModuleHandleEx(bool fail) { moduleHandleExFails = fail; }
 
-int LiveCriticalSections() { return liveCriticalSections.load(); }
+void FailCreateEvent(bool fail) { createEventFails = fail; }
+
+void FailCreateThread(bool fail) { createThreadFails = fail; }
+
+int LiveCriticalSections() {
+    LockRecord &record = Locks();
+    std::lock_guard<std::mutex> hold(record.mutex);
+    return static_cast<int>(record.live.size());
+}
+
+std::vector<std::string> CriticalSectionMisuses() {
+    LockRecord &record = Locks();
+    std::lock_guard<std::mutex> hold(record.mutex);
+    return record.misuses;
+}
 
 namespace detail {
 
@@ -233,7 +281,12 @@ void ResetSync() {
     }
     moduleReferences = 0;
     moduleHandleExFails = false;
-    liveCriticalSections = 0;
+    createEventFails = false;
+    createThreadFails = false;
+    LockRecord &locks = Locks();
+    std::lock_guard<std::mutex> hold(locks.mutex);
+    locks.live.clear();
+    locks.misuses.clear();
 }
 
 }  // namespace detail

@@ -40,10 +40,18 @@ int ModuleReferences();
 // Makes GetModuleHandleExA fail (FALSE, no handle, no reference), as it can
 // on Windows for an address it does not find in a module.
 void FailModuleHandleEx(bool fail);
+// Make CreateEventA and CreateThread fail (null handle, nothing created,
+// no thread run), as they can on Windows when the process runs out of
+// handles, memory or address space.
+void FailCreateEvent(bool fail);
+void FailCreateThread(bool fail);
 
-// Critical sections initialised and not yet deleted; a lock deleted twice,
-// or never initialised, takes it below zero.
+// Critical sections initialised and not yet deleted, counted by address.
 int LiveCriticalSections();
+// Each delete of a lock that was not live and each init of a lock that
+// still was, in order, since the last Reset. Such a delete leaves the
+// mutex alone, as there is none to destroy.
+std::vector<std::string> CriticalSectionMisuses();
 
 // Live handles of events, threads, files (CloseHandle not yet called).
 int OpenKernelHandles();

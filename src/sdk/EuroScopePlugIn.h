@@ -40,6 +40,16 @@ typedef unsigned long COLORREF;  // must stay unsigned long: it is part of a dec
 
 namespace EuroScopePlugIn {
 
+// The client's default handlers do nothing. The test client's own interface
+// DLL counts each call to its copies, so that a test can tell them from the
+// plug-in's handlers.
+#if defined(_WIN32) && defined(ZDB_SDK_EXPORTS)
+void ZdbDefaultHandlerCalled();
+#define ZDB_SDK_DEFAULT ZdbDefaultHandlerCalled();
+#else
+#define ZDB_SDK_DEFAULT
+#endif
+
 const int COMPATIBILITY_CODE = 16;
 const int CTR_DATA_TYPE_SCRATCH_PAD_STRING = 5;
 
@@ -118,31 +128,44 @@ public:
     ZDB_SDK_CALL CController ControllerMyself(void) const;
 
     // The slot order below is the client's; never reorder, insert or remove.
-    virtual void OnControllerPositionUpdate(CController) {}                      // 1
-    virtual void OnControllerDisconnect(CController) {}                          // 2
-    virtual void OnRadarTargetPositionUpdate(CRadarTarget) {}                    // 3
-    virtual void OnFlightPlanDisconnect(CFlightPlan) {}                          // 4
-    virtual void OnFlightPlanFlightPlanDataUpdate(CFlightPlan) {}                // 5
-    virtual void OnPlaneInformationUpdate(const char *, const char *, const char *) {}  // 6
-    virtual void OnFlightPlanControllerAssignedDataUpdate(CFlightPlan, int) {}   // 7
-    virtual void OnFlightPlanFlightStripPushed(CFlightPlan, const char *, const char *) {}  // 8
+    virtual void OnControllerPositionUpdate(CController) { ZDB_SDK_DEFAULT }       // 1
+    virtual void OnControllerDisconnect(CController) { ZDB_SDK_DEFAULT }           // 2
+    virtual void OnRadarTargetPositionUpdate(CRadarTarget) { ZDB_SDK_DEFAULT }     // 3
+    virtual void OnFlightPlanDisconnect(CFlightPlan) { ZDB_SDK_DEFAULT }           // 4
+    virtual void OnFlightPlanFlightPlanDataUpdate(CFlightPlan) { ZDB_SDK_DEFAULT } // 5
+    virtual void OnPlaneInformationUpdate(const char *, const char *, const char *) {  // 6
+        ZDB_SDK_DEFAULT
+    }
+    virtual void OnFlightPlanControllerAssignedDataUpdate(CFlightPlan, int) {  // 7
+        ZDB_SDK_DEFAULT
+    }
+    virtual void OnFlightPlanFlightStripPushed(CFlightPlan, const char *, const char *) {  // 8
+        ZDB_SDK_DEFAULT
+    }
     virtual CRadarScreen *OnRadarScreenCreated(const char *, bool, bool, bool, bool) {  // 9
+        ZDB_SDK_DEFAULT
         return nullptr;
     }
-    virtual bool OnCompileCommand(const char *) { return false; }                // 10
-    virtual void OnCompileFrequencyChat(const char *, double, const char *) {}   // 11
-    virtual void OnCompilePrivateChat(const char *, const char *, const char *) {}  // 12
+    virtual bool OnCompileCommand(const char *) { ZDB_SDK_DEFAULT return false; }  // 10
+    virtual void OnCompileFrequencyChat(const char *, double, const char *) {      // 11
+        ZDB_SDK_DEFAULT
+    }
+    virtual void OnCompilePrivateChat(const char *, const char *, const char *) {  // 12
+        ZDB_SDK_DEFAULT
+    }
     virtual void OnGetTagItem(CFlightPlan, CRadarTarget, int, int, char[16], int *, COLORREF *,
-                              double *) {}                                       // 13
-    virtual void OnRefreshFpListContent(CFlightPlanList) {}                      // 14
-    virtual void OnNewMetarReceived(const char *, const char *) {}               // 15
-    virtual void OnFunctionCall(int, const char *, POINT, RECT) {}               // 16
-    virtual void OnAirportRunwayActivityChanged(void) {}                         // 17
-    virtual void OnTimer(int) {}                                                 // 18
-    virtual void OnVoiceTransmitStarted(bool) {}                                 // 19
-    virtual void OnVoiceTransmitEnded(bool) {}                                   // 20
-    virtual void OnVoiceReceiveStarted(CGrountToAirChannel) {}                   // 21
-    virtual void OnVoiceReceiveEnded(CGrountToAirChannel) {}                     // 22
+                              double *) {  // 13
+        ZDB_SDK_DEFAULT
+    }
+    virtual void OnRefreshFpListContent(CFlightPlanList) { ZDB_SDK_DEFAULT }        // 14
+    virtual void OnNewMetarReceived(const char *, const char *) { ZDB_SDK_DEFAULT } // 15
+    virtual void OnFunctionCall(int, const char *, POINT, RECT) { ZDB_SDK_DEFAULT } // 16
+    virtual void OnAirportRunwayActivityChanged(void) { ZDB_SDK_DEFAULT }           // 17
+    virtual void OnTimer(int) { ZDB_SDK_DEFAULT }                                   // 18
+    virtual void OnVoiceTransmitStarted(bool) { ZDB_SDK_DEFAULT }                   // 19
+    virtual void OnVoiceTransmitEnded(bool) { ZDB_SDK_DEFAULT }                     // 20
+    virtual void OnVoiceReceiveStarted(CGrountToAirChannel) { ZDB_SDK_DEFAULT }     // 21
+    virtual void OnVoiceReceiveEnded(CGrountToAirChannel) { ZDB_SDK_DEFAULT }       // 22
 
 private:
     [[maybe_unused]] void *m_pPlugInData;

@@ -59,7 +59,12 @@ public:
     DWORD stopWaitMs;  // how long the shutdown waits for the worker
 
 private:
-    bool shutdownPending;  // set by Initialise, cleared by the one shutdown it allows
+    // Set by Initialise, cleared by the one shutdown it allows. The client
+    // and the exit function reach the destructor only through the virtual
+    // table, which after one run no longer leads here (the base destructor
+    // and the seal replace it); this flag keeps a direct call, should one
+    // ever be written, from deleting the locks twice.
+    bool shutdownPending;
     bool StartWorker();
     void Shutdown();
     void ReleaseLocksAndWakeEvent();

@@ -371,7 +371,7 @@ class BridgeTestCase:
         self.assertGreater(len(found), occurrence, f"no {message!r} #{occurrence}\n{run.describe()}")
         return found[occurrence]
 
-    def checked_bodies(self, run, receiver, path="/stands", host=None):
+    def checked_bodies(self, run, receiver, path="/stands", host=None, token=TOKEN):
         """Every request: method, path, headers; every body: valid JSON, a
         well-formed observedAt within the run, then the pairs with the
         placeholder in its place. `host` is the name the endpoint used for
@@ -382,7 +382,7 @@ class BridgeTestCase:
                 self.assertEqual(request.method, "POST")
                 self.assertEqual(request.path, path)
                 self.assertEqual(request.headers.get("Content-Type"), "application/json")
-                self.assertEqual(request.headers.get_all("Authorization"), [f"Bearer {TOKEN}"])
+                self.assertEqual(request.headers.get_all("Authorization"), [f"Bearer {token}"])
                 self.assertEqual(request.headers.get("User-Agent"), "ZELTAN-DOK-Bridge/0.1")
                 self.assertEqual(request.headers.get("Host"),
                                  f"{host or '127.0.0.1'}:{receiver.port}")

@@ -7,8 +7,8 @@ import re
 import unittest
 import unittest.mock
 
-from harness import (LOADED, QUEUE_FULL, UNLOADED, BridgeTestCase, body, event_line, ini_text,
-                     refused_port)
+from harness import (LOADED, QUEUE_FULL, TOKEN, UNLOADED, BridgeTestCase, body, event_line,
+                     ini_text, refused_port)
 from receiver import parse_json_object
 
 # Beyond a scenario's own sleeps a run may take the plug-in's longest
@@ -83,15 +83,23 @@ class Answers(DeliveryTestCase, unittest.TestCase):
         self.assertEqual(run.messages[-1], UNLOADED)
 
     def test_endpoint_path_is_used_as_given(self):
-        for path, sent in (("", "/"), ("/", "/"), ("/v1/stand-events", "/v1/stand-events"),
-                           ("/hook?src=es&x=1", "/hook?src=es&x=1")):
-            with self.subTest(path=path):
+        # The longest path and token the settings keep must also arrive whole.
+        longest_path = "/" + "p" * 1533 + "z"
+        longest_token = "t" * 254 + "z"
+        self.assertEqual((len(longest_path), len(longest_token)), (1535, 255))
+        for path, sent, token in (("", "/", TOKEN), ("/", "/", TOKEN),
+                                  ("/v1/stand-events", "/v1/stand-events", TOKEN),
+                                  ("/hook?src=es&x=1", "/hook?src=es&x=1", TOKEN),
+                                  (longest_path, longest_path, longest_token)):
+            with self.subTest(path=path[:20], token=len(token)):
                 receiver = self.start_receiver()
-                bench = self.bench(ini_text(receiver.url(path)), suffix=f"-{len(path)}")
+                bench = self.bench(ini_text(receiver.url(path), token=token),
+                                   suffix=f"-{len(path)}")
                 run = bench.run(["init", "controller EDDF_GND"] + scratch_steps("P1") +
                                 ["sleep 1500", "exit", "unload"])
                 self.assert_clean_run(run)
-                self.assertEqual(self.checked_bodies(run, receiver, path=sent), [assign("P1")])
+                self.assertEqual(self.checked_bodies(run, receiver, path=sent, token=token),
+                                 [assign("P1")], run.describe())
 
     def test_a_proxy_set_on_the_test_machine_diverts_nothing(self):
         # Under Wine the environment's proxy applies; the tests must reach

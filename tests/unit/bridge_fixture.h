@@ -34,16 +34,23 @@ protected:
         state->controllerCallsign = "eddf_gnd";
     }
 
-    // Every lock a load initialises, its unload deletes (a worker stuck past
-    // the unload's wait keeps its locks until the next load reuses its place,
-    // and the test that makes one ends with that reuse).
     void TearDown() override {
         EuroScopePlugInExit();
-        EXPECT_EQ(standin::LiveCriticalSections(), 0);
+        ExpectLocksTidy();
     }
 
-    // A clean stand-in and log between the rounds of one test.
+    // Every lock a load initialises, its unload deletes, each once (a worker
+    // stuck past the unload's wait keeps its locks until the next load
+    // reuses its place, and the test that makes one ends with that reuse).
+    void ExpectLocksTidy() {
+        EXPECT_EQ(standin::LiveCriticalSections(), 0) << "locks left live after the unload";
+        EXPECT_EQ(standin::CriticalSectionMisuses(), std::vector<std::string>{});
+    }
+
+    // A clean stand-in and log between the rounds of one test, each round
+    // unloaded first.
     void Restart() {
+        ExpectLocksTidy();
         standin::Reset();
         standin::SetRealSleep(false);
         standin::SetModulePath(modulePath);
