@@ -52,6 +52,7 @@ bool StepDestroy(Runner &r, const ScenarioLine &line);
 bool StepDelete(Runner &r, const ScenarioLine &line);
 bool StepUnload(Runner &r, const ScenarioLine &line);
 bool StepIsLoaded(Runner &r, const ScenarioLine &line);
+bool StepClientObject(Runner &r, const ScenarioLine &line);
 
 bool StepTimer(Runner &r, const ScenarioLine &line);
 bool StepFunctionCall(Runner &r, const ScenarioLine &line);

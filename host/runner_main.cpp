@@ -44,6 +44,7 @@ const StepKind kSteps[] = {
     {"paced-burst", 4, StepPacedBurst},
     {"timed-exit", 1, StepTimedExit},
     {"is-loaded", 1, StepIsLoaded},
+    {"client-object", 1, StepClientObject},
 };
 
 bool RunLine(Runner &r, const ScenarioLine &line) {

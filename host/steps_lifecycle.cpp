@@ -3,6 +3,7 @@
 #include "host/console.h"
 #include "host/handles.h"
 #include "host/runner.h"
+#include "platform/placement_new.h"
 
 namespace host {
 
@@ -98,6 +99,16 @@ bool StepTimedExit(Runner &r, const ScenarioLine &line) {
     ConsoleLine out;
     out << "timed-exit: ticks " << took << " frequency " << CounterFrequency();
     out.Print();
+    return true;
+}
+
+// A base object of the client's own, its table all the client's default
+// handlers: every-slot on it shows that a call reaching a default is counted,
+// so a count of 0 after a plug-in's exit means something.
+bool StepClientObject(Runner &r, const ScenarioLine &) {
+    alignas(EuroScopePlugIn::CPlugIn) static unsigned char storage[sizeof(EuroScopePlugIn::CPlugIn)];
+    r.object = new (storage) EuroScopePlugIn::CPlugIn(EuroScopePlugIn::COMPATIBILITY_CODE,
+                                                      "client", "0", "client", "client");
     return true;
 }
 

@@ -18,11 +18,14 @@ class LoadAndUnload(BridgeTestCase, unittest.TestCase):
     def test_without_settings_the_bridge_stays_disabled_and_unloads_cleanly(self):
         bench = self.bench()
         run = bench.run(["init", "timer 1", "timer 2", "function 7 (null)", "function 8 abc",
-                         "exit", "unload"])
+                         "exit", "unload", "client-object", "every-slot"])
         self.assert_clean_run(run)
         self.assertEqual(run.stdout, [
             INIT_LINE, "timer: 1", "timer: 2", "function: 7", "function: 8",
             "exit: base destructor runs 1, frees 0", "unload: freed",
+            # The client's own object reaches its defaults, which are counted.
+            "every-slot: 22 called, stack moved by 0, answered 0, client calls 0, "
+            "client defaults 22",
             "scenario done: 0 failed steps",
         ])
         self.assert_messages(run, [DISABLED, UNLOADED])
