@@ -68,16 +68,17 @@ class LoadAndUnload(BridgeTestCase, unittest.TestCase):
                     self.assert_clean_run(run, failed_steps=failed)
                     self.assert_messages(run, [first, UNLOADED])
 
-    def run_disabled_and_enabled(self, cases):
-        """Runs each (label, steps) without settings and with valid ones, each
-        in a subtest; yields (label, run, expected first log line)."""
+    def check_disabled_and_enabled(self, cases, check):
+        """Runs each (label, steps) without settings and with valid ones, and
+        calls check(label, run, expected first log line) inside the run's own
+        subtest, so that one failing run does not hide the others."""
         for label, steps in cases:
             for settings, first in ((None, DISABLED), (ini_text(QUIET_ENDPOINT), LOADED)):
                 with self.subTest(label, settings=bool(settings)):
                     bench = self.bench(settings, suffix=f"-{label}-{bool(settings)}")
                     run = bench.run(steps)
                     self.assert_clean_run(run)
-                    yield label, run, first
+                    check(label, run, first)
 
     def test_however_the_client_ends_the_object_it_ends_once_and_nothing_is_freed(self):
         # After the first ending, every call the client can still make on the
@@ -98,7 +99,7 @@ class LoadAndUnload(BridgeTestCase, unittest.TestCase):
         again = ["init", "every-slot", "exit", "unload"]
         steps = [(label, ["init"] + ending + after + again) for label, ending, _ in cases]
         endings = {label: lines for label, _, lines in cases}
-        for label, run, first in self.run_disabled_and_enabled(steps):
+        def check(label, run, first):
             reported = [line for line in run.stdout
                         if line.startswith(("exit:", "destroy:", "delete:", "every-slot:",
                                             "notify:"))]
@@ -113,6 +114,7 @@ class LoadAndUnload(BridgeTestCase, unittest.TestCase):
                 "exit: base destructor runs 2, frees 0",
             ], run.describe())
             self.assert_messages(run, [first, UNLOADED, first, UNLOADED])
+        self.check_disabled_and_enabled(steps, check)
 
     def test_two_life_cycles_in_one_process(self):
         cases = [
@@ -121,9 +123,10 @@ class LoadAndUnload(BridgeTestCase, unittest.TestCase):
             ("worker busy waiting", ["init", "sleep 300", "exit", "init", "sleep 300", "exit",
                                      "unload"]),
         ]
-        for label, run, first in self.run_disabled_and_enabled(cases):
+        def check(label, run, first):
             self.assertEqual(run.stdout.count(INIT_LINE), 2, run.describe())
             self.assert_messages(run, [first, UNLOADED, first, UNLOADED])
+        self.check_disabled_and_enabled(cases, check)
 
 
 class Settings(BridgeTestCase, unittest.TestCase):
