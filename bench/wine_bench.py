@@ -18,6 +18,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import statistics
 import subprocess
 import sys
@@ -138,13 +139,24 @@ class WineBench:
 
     # -- 1. capture handler -------------------------------------------------
 
-    def baseline_run(self, n, pause_ms):
+    def baseline_run(self, n, pause_ms, stalled=False):
         """The platform work of n captured events alone, on one thread of its
         own process, each event timed like the burst's calls: the log line's
         open, move to the end, write and close, then SetEvent. Paced, a
         second thread waits on the event as the idle worker does (and does
         nothing else when woken); in a burst the worker is busy delivering
-        or held, so nobody waits."""
+        or held, so nobody waits. `stalled`: the second thread, woken by the
+        first SetEvent, posts once to a loopback listener that never
+        accepts, and waits for the answer for the rest of the run, as the
+        worker's attempt against a stalled endpoint does."""
+        if stalled:
+            with socket.socket() as listener:
+                listener.bind(("127.0.0.1", 0))
+                listener.listen(4)  # the kernel completes the handshake; nobody answers
+                return self._baseline_process(n, pause_ms, [str(listener.getsockname()[1])])
+        return self._baseline_process(n, pause_ms, [])
+
+    def _baseline_process(self, n, pause_ms, port):
         self.runs += 1
         folder = os.path.join(os.environ["ZDB_E2E_WORK"], "baseline", str(self.runs))
         log_folder = os.path.join(folder, harness.PLUGIN_FOLDER)
@@ -154,7 +166,7 @@ class WineBench:
         log = os.path.join(log_folder, harness.PLUGIN_NAME[:-len(".dll")] + ".log")
         done = subprocess.run(["wine", exe, harness.wine_path(log), str(n),
                                str(captured_line_length(n)), str(pause_ms),
-                               "1" if pause_ms else "0"],
+                               "1" if pause_ms or port else "0", *port],
                               env=self.env, cwd=folder, timeout=RUN_BOUND,
                               stdin=subprocess.DEVNULL, capture_output=True)
         lines = done.stdout.decode("latin-1", "replace").splitlines()
@@ -196,6 +208,7 @@ class WineBench:
         healthy, stalled = "captured, endpoint answers 201", "captured, endpoint stalls"
         healthy_paced = f"captured {pause} ms apart, endpoint answers 201"
         baseline, baseline_paced = "baseline: platform work alone", f"baseline {pause} ms apart"
+        baseline_stalled = "baseline, a second thread in a stalled WinHTTP request"
         # (label, receiver action, destination, settings file, calls, pause);
         # the stalled receiver lets go after STALL_SECONDS so that each run's
         # exit waits seconds, not the full receive timeout; the burst is long
@@ -206,6 +219,7 @@ class WineBench:
             (healthy, 201, "EDDF", True, n, 0),
             (stalled, ("stall", STALL_SECONDS), "EDDF", True, n, 0),
             (baseline, None, None, None, n, 0),
+            (baseline_stalled, "stall", None, None, n, 0),
             (healthy_paced, 201, "EDDF", True, paced, pause),
             (baseline_paced, None, None, None, paced, pause),
         ]
@@ -218,7 +232,8 @@ class WineBench:
         for _ in range(reps):
             for label, action, destination, settings, count, pause_ms in cases:
                 if settings is None:
-                    figures[label].append(self.baseline_run(count, pause_ms))
+                    figures[label].append(self.baseline_run(count, pause_ms,
+                                                            stalled=action == "stall"))
                     continue
                 run = self.client_burst(action, destination, settings, count, pause_ms)
                 figures[label].append(self.burst_figures(run.stdout))
@@ -236,6 +251,8 @@ class WineBench:
                          "SetEvent")
             if label == baseline_paced:
                 note += "; SetEvent wakes a waiting thread"
+            if label == baseline_stalled:
+                note += "; its first SetEvent wakes a thread that posts and waits for the answer"
             self.table.row(label, medians[label], p99s[label], "us/call", note)
         self.table.row("never-freezes ratio: stalled / healthy",
                        medians[stalled] / medians[healthy], p99s[stalled] / p99s[healthy], "ratio",
@@ -243,7 +260,7 @@ class WineBench:
         self.capture_ratios.append((where, [
             (f"{pause} ms apart (worker idle)", healthy_paced, baseline_paced),
             ("burst (worker delivering)", healthy, baseline),
-            ("burst, endpoint stalls (worker held)", stalled, baseline),
+            ("burst, endpoint stalls (worker held)", stalled, baseline_stalled),
         ], medians, p99s))
 
     def capture_ratio_summary(self):
@@ -263,6 +280,20 @@ class WineBench:
         try:
             self.start_wine()
             self.capture(f"all on CPU {cpus[0]}")
+        finally:
+            os.sched_setaffinity(0, set(cpus))
+            self.start_wine()
+
+    def capture_across_cpus(self, cpus):
+        """The same cases with the Wine server alone on one CPU and the
+        client, its worker and the receiver on another, so that every round
+        trip to the server crosses CPUs: the placement free scheduling
+        settles on for some runs and not for others."""
+        os.sched_setaffinity(0, {cpus[0]})
+        try:
+            self.start_wine()
+            os.sched_setaffinity(0, {cpus[1]})
+            self.capture(f"Wine server on CPU {cpus[0]}, the rest on CPU {cpus[1]}")
         finally:
             os.sched_setaffinity(0, set(cpus))
             self.start_wine()
@@ -480,6 +511,7 @@ class WineBench:
             else:
                 self.capture("free scheduling")
                 self.capture_on_one_cpu(cpus)
+                self.capture_across_cpus(cpus)
             self.capture_ratio_summary()
             self.delivery()
             self.unload()
