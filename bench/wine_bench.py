@@ -164,15 +164,19 @@ class WineBench:
         os.makedirs(log_folder)
         exe = os.path.join(os.environ["ZDB_WIN_BUILD"], BASELINE_NAME)
         log = os.path.join(log_folder, harness.PLUGIN_NAME[:-len(".dll")] + ".log")
-        done = subprocess.run(["wine", exe, harness.wine_path(log), str(n),
-                               str(captured_line_length(n)), str(pause_ms),
-                               "1" if pause_ms or port else "0", *port],
-                              env=self.env, cwd=folder, timeout=RUN_BOUND,
-                              stdin=subprocess.DEVNULL, capture_output=True)
-        lines = done.stdout.decode("latin-1", "replace").splitlines()
+        # Output to files, as the client's: a pipe would be inherited by the
+        # prefix's services should this run start them, and held open until
+        # the Wine server ends, a minute later.
+        out = os.path.join(folder, "stdout.txt")
+        code = harness.run_to_files(["wine", exe, harness.wine_path(log), str(n),
+                                     str(captured_line_length(n)), str(pause_ms),
+                                     "1" if pause_ms or port else "0", *port],
+                                    folder, self.env, out, os.path.join(folder, "stderr.txt"),
+                                    RUN_BOUND)
+        lines = harness.stdout_lines(harness.read_bytes(out))
         written = os.path.getsize(log) if os.path.exists(log) else 0
-        if done.returncode != 0 or written != n * captured_line_length(n):
-            raise RuntimeError(f"capture baseline failed ({done.returncode}, {written} bytes "
+        if code != 0 or written != n * captured_line_length(n):
+            raise RuntimeError(f"capture baseline failed ({code}, {written} bytes "
                                f"logged): {lines}")
         return self.burst_figures(lines)
 
