@@ -302,6 +302,19 @@ class WineBench:
             os.sched_setaffinity(0, set(cpus))
             self.start_wine()
 
+    def wake_up_cost(self, cpus):
+        """A round trip to the Wine server is a pipe write that wakes the
+        server and a reply that wakes the client; the same between two plain
+        Linux processes shows what the machine charges for it, without Wine,
+        on one CPU and across two."""
+        self.table.section("a one-byte pipe round trip between two Linux processes, no Wine")
+        layouts = [(f"both on CPU {cpus[0]}", cpus[0], cpus[0])]
+        if len(cpus) > 1:
+            layouts.append((f"CPU {cpus[1]} to CPU {cpus[0]} and back", cpus[1], cpus[0]))
+        for label, client, server in layouts:
+            median, high = pipe_round_trip(client, server)
+            self.table.row(label, median, high, "us")
+
     # -- 2. delivery throughput ---------------------------------------------
 
     @staticmethod
@@ -516,6 +529,7 @@ class WineBench:
                 self.capture("free scheduling")
                 self.capture_on_one_cpu(cpus)
                 self.capture_across_cpus(cpus)
+            self.wake_up_cost(cpus)
             self.capture_ratio_summary()
             self.delivery()
             self.unload()
@@ -552,6 +566,35 @@ for (var i = 0; i < bodies.length; i++) {
 }
 WScript.Echo("baseline: sent " + bodies.length + " failed " + failed);
 """
+
+
+def pipe_round_trip(client_cpu, server_cpu, count=5000):
+    """p50 and p99 in us of a one-byte request and reply over two pipes
+    between this process, on client_cpu, and a child on server_cpu."""
+    request, reply = os.pipe(), os.pipe()
+    child = os.fork()
+    if child == 0:
+        try:
+            os.sched_setaffinity(0, {server_cpu})
+            for _ in range(count):
+                os.write(reply[1], os.read(request[0], 1))
+        finally:
+            os._exit(0)
+    mask = os.sched_getaffinity(0)
+    times = []
+    try:
+        os.sched_setaffinity(0, {client_cpu})
+        for _ in range(count):
+            began = time.perf_counter_ns()
+            os.write(request[1], b"x")
+            os.read(reply[0], 1)
+            times.append((time.perf_counter_ns() - began) / 1e3)
+    finally:
+        os.sched_setaffinity(0, mask)
+        os.waitpid(child, 0)
+        for fd in (*request, *reply):
+            os.close(fd)
+    return p50(times), p99(times)
 
 
 def captured_line_length(n):
