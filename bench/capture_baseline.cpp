@@ -35,6 +35,7 @@ struct Waiter {
     INTERNET_PORT port;  // 0: do nothing when woken
     uint32_t length;     // of the body, the log line's bytes
 };
+Waiter g_waiter;
 
 // One request as the worker makes it, timeouts included; its answer is
 // not looked at. Against a listener that never answers, this thread stays
@@ -112,11 +113,10 @@ int Run() {
         out.Print();
         return 1;
     }
-    static Waiter waiting;
-    waiting.wake = wake;
-    waiting.port = static_cast<INTERNET_PORT>(port);
-    waiting.length = length;
-    if (waiter && !CreateThread(nullptr, 0, WaitForever, &waiting, 0, nullptr)) {
+    g_waiter.wake = wake;
+    g_waiter.port = static_cast<INTERNET_PORT>(port);
+    g_waiter.length = length;
+    if (waiter && !CreateThread(nullptr, 0, WaitForever, &g_waiter, 0, nullptr)) {
         out << "CreateThread failed";
         out.Print();
         return 1;

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Figures of the real DLL under Wine, side by side in one run: the capture
-handler as the test client times it, delivery throughput on loopback
-against two baselines, the time the client waits at exit, and the DLL's
-size and static footprint. Prints one table; nothing here passes or fails
-on a figure.
+handler as the test client times it, what a wake-up across CPUs costs
+this machine, delivery throughput on loopback against two baselines, the
+time the client waits at exit, and the DLL's size and static footprint.
+Prints one table; nothing here passes or fails on a figure.
 
     python3 bench/wine_bench.py [--build DIR] [--burst N] [--paced N] [--pause-ms MS]
                                 [--events N] [--reps N] [--delivery-reps N] [--cpus LIST]
