@@ -4,7 +4,10 @@
 // with the same counter as the test client's burst step, printed in its
 // format, so wine_bench.py reads both alike.
 //
-//   ZeltanDokCaptureBaseline.exe <log file> <count> <line length> <pause ms>
+//   ZeltanDokCaptureBaseline.exe <log file> <count> <line length> <pause ms> <waiter 0|1> [port]
+//
+// With a port, the waiting thread is woken into what the worker's attempt
+// does: one WinHTTP POST to 127.0.0.1:<port>, then the wait for the answer.
 #include "host/command_line.h"
 #include "host/console.h"
 #include "host/host_win32.h"
@@ -27,10 +30,45 @@ bool ParseCount(const char *s, uint32_t low, uint32_t high, uint32_t &value) {
     return value >= low && value <= high;
 }
 
-// Waits on the event as the plug-in's idle worker does, and does nothing
-// else when woken.
-DWORD WINAPI WaitForever(void *event) {
-    for (;;) WaitForSingleObject(static_cast<HANDLE>(event), 1000);
+struct Waiter {
+    HANDLE wake;
+    INTERNET_PORT port;  // 0: do nothing when woken
+    uint32_t length;     // of the body, the log line's bytes
+};
+Waiter g_waiter;
+
+// One request as the worker makes it, timeouts included; its answer is
+// not looked at. Against a listener that never answers, this thread stays
+// in the wait for the headers for the rest of the run.
+void PostOnce(INTERNET_PORT port, uint32_t length) {
+    HINTERNET session = WinHttpOpen(u"ZeltanDokCaptureBaseline", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session) return;
+    WinHttpSetTimeouts(session, 5000, 5000, 5000, 10000);
+    HINTERNET connection = WinHttpConnect(session, u"127.0.0.1", port, 0);
+    HINTERNET request = connection ? WinHttpOpenRequest(connection, u"POST", u"/", nullptr,
+                                                        WINHTTP_NO_REFERER,
+                                                        WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
+                                   : nullptr;
+    if (request) {
+        DWORD headersTimeout = 10000;
+        WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersTimeout,
+                         sizeof headersTimeout);
+        if (WinHttpSendRequest(request, nullptr, 0, g_line, length, length, 0))
+            WinHttpReceiveResponse(request, nullptr);
+        WinHttpCloseHandle(request);
+    }
+    if (connection) WinHttpCloseHandle(connection);
+    WinHttpCloseHandle(session);
+}
+
+// Waits on the event as the plug-in's worker does; when woken, does nothing
+// (the idle worker) or makes one request (the worker's attempt).
+DWORD WINAPI WaitForever(void *parameter) {
+    const Waiter &waiter = *static_cast<const Waiter *>(parameter);
+    for (;;)
+        if (WaitForSingleObject(waiter.wake, 1000) == WAIT_OBJECT_0 && waiter.port)
+            PostOnce(waiter.port, waiter.length);
 }
 
 // One event's platform work, as the plug-in's log and queue do it.
@@ -47,19 +85,21 @@ void AppendAndWake(const char *path, uint32_t length, HANDLE wake) {
 }
 
 int Run() {
-    char *arguments[6];
-    uint32_t given = host::SplitCommandLine(GetCommandLineA(), arguments, 6);
+    char *arguments[7];
+    uint32_t given = host::SplitCommandLine(GetCommandLineA(), arguments, 7);
     uint32_t count = 0;
     uint32_t length = 0;
     uint32_t pauseMs = 0;
     uint32_t waiter = 0;
+    uint32_t port = 0;
     host::ConsoleLine out;
-    if (given != 6 || !ParseCount(arguments[2], 1, kCountCapacity, count) ||
+    if ((given != 6 && given != 7) || !ParseCount(arguments[2], 1, kCountCapacity, count) ||
         !ParseCount(arguments[3], 2, kLineCapacity, length) ||
         !ParseCount(arguments[4], 0, 60000, pauseMs) ||
-        !ParseCount(arguments[5], 0, 1, waiter)) {
+        !ParseCount(arguments[5], 0, 1, waiter) ||
+        (given == 7 && (!waiter || !ParseCount(arguments[6], 1, 65535, port)))) {
         out << "usage: ZeltanDokCaptureBaseline.exe <log file> <count 1..200000> "
-               "<line length 2..512> <pause ms 0..60000> <waiter 0|1>";
+               "<line length 2..512> <pause ms 0..60000> <waiter 0|1> [port, with waiter 1]";
         out.Print();
         return 2;
     }
@@ -73,7 +113,10 @@ int Run() {
         out.Print();
         return 1;
     }
-    if (waiter && !CreateThread(nullptr, 0, WaitForever, wake, 0, nullptr)) {
+    g_waiter.wake = wake;
+    g_waiter.port = static_cast<INTERNET_PORT>(port);
+    g_waiter.length = length;
+    if (waiter && !CreateThread(nullptr, 0, WaitForever, &g_waiter, 0, nullptr)) {
         out << "CreateThread failed";
         out.Print();
         return 1;

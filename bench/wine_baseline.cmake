@@ -7,4 +7,4 @@ target_include_directories(capture_baseline_objects PRIVATE src ${PROJECT_SOURCE
 target_compile_options(capture_baseline_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
 zdb_link(capture_baseline ZeltanDokCaptureBaseline.exe capture_baseline_objects
   /entry:mainCRTStartup /subsystem:console
-  ${ZDB_IMPLIB_kernel32} ${ZDB_IMPLIB_kernel32_host})
+  ${ZDB_IMPLIB_kernel32} ${ZDB_IMPLIB_kernel32_host} ${ZDB_IMPLIB_winhttp})

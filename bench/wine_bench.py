@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Figures of the real DLL under Wine, side by side in one run: the capture
-handler as the test client times it, delivery throughput on loopback
-against two baselines, the time the client waits at exit, and the DLL's
-size and static footprint. Prints one table; nothing here passes or fails
-on a figure.
+handler as the test client times it, what a wake-up across CPUs costs
+this machine, delivery throughput on loopback against two baselines, the
+time the client waits at exit, and the DLL's size and static footprint.
+Prints one table; nothing here passes or fails on a figure.
 
     python3 bench/wine_bench.py [--build DIR] [--burst N] [--paced N] [--pause-ms MS]
                                 [--events N] [--reps N] [--delivery-reps N] [--cpus LIST]
@@ -18,6 +18,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import statistics
 import subprocess
 import sys
@@ -138,13 +139,24 @@ class WineBench:
 
     # -- 1. capture handler -------------------------------------------------
 
-    def baseline_run(self, n, pause_ms):
+    def baseline_run(self, n, pause_ms, stalled=False):
         """The platform work of n captured events alone, on one thread of its
         own process, each event timed like the burst's calls: the log line's
         open, move to the end, write and close, then SetEvent. Paced, a
         second thread waits on the event as the idle worker does (and does
         nothing else when woken); in a burst the worker is busy delivering
-        or held, so nobody waits."""
+        or held, so nobody waits. `stalled`: the second thread, woken by the
+        first SetEvent, posts once to a loopback listener that never
+        accepts, and waits for the answer for the rest of the run, as the
+        worker's attempt against a stalled endpoint does."""
+        if stalled:
+            with socket.socket() as listener:
+                listener.bind(("127.0.0.1", 0))
+                listener.listen(4)  # the kernel completes the handshake; nobody answers
+                return self._baseline_process(n, pause_ms, [str(listener.getsockname()[1])])
+        return self._baseline_process(n, pause_ms, [])
+
+    def _baseline_process(self, n, pause_ms, port):
         self.runs += 1
         folder = os.path.join(os.environ["ZDB_E2E_WORK"], "baseline", str(self.runs))
         log_folder = os.path.join(folder, harness.PLUGIN_FOLDER)
@@ -152,15 +164,19 @@ class WineBench:
         os.makedirs(log_folder)
         exe = os.path.join(os.environ["ZDB_WIN_BUILD"], BASELINE_NAME)
         log = os.path.join(log_folder, harness.PLUGIN_NAME[:-len(".dll")] + ".log")
-        done = subprocess.run(["wine", exe, harness.wine_path(log), str(n),
-                               str(captured_line_length(n)), str(pause_ms),
-                               "1" if pause_ms else "0"],
-                              env=self.env, cwd=folder, timeout=RUN_BOUND,
-                              stdin=subprocess.DEVNULL, capture_output=True)
-        lines = done.stdout.decode("latin-1", "replace").splitlines()
+        # Output to files, as the client's: a pipe would be inherited by the
+        # prefix's services should this run start them, and held open until
+        # the Wine server ends, a minute later.
+        out = os.path.join(folder, "stdout.txt")
+        code = harness.run_to_files(["wine", exe, harness.wine_path(log), str(n),
+                                     str(captured_line_length(n)), str(pause_ms),
+                                     "1" if pause_ms or port else "0", *port],
+                                    folder, self.env, out, os.path.join(folder, "stderr.txt"),
+                                    RUN_BOUND)
+        lines = harness.stdout_lines(harness.read_bytes(out))
         written = os.path.getsize(log) if os.path.exists(log) else 0
-        if done.returncode != 0 or written != n * captured_line_length(n):
-            raise RuntimeError(f"capture baseline failed ({done.returncode}, {written} bytes "
+        if code != 0 or written != n * captured_line_length(n):
+            raise RuntimeError(f"capture baseline failed ({code}, {written} bytes "
                                f"logged): {lines}")
         return self.burst_figures(lines)
 
@@ -196,6 +212,7 @@ class WineBench:
         healthy, stalled = "captured, endpoint answers 201", "captured, endpoint stalls"
         healthy_paced = f"captured {pause} ms apart, endpoint answers 201"
         baseline, baseline_paced = "baseline: platform work alone", f"baseline {pause} ms apart"
+        baseline_stalled = "baseline, a second thread in a stalled WinHTTP request"
         # (label, receiver action, destination, settings file, calls, pause);
         # the stalled receiver lets go after STALL_SECONDS so that each run's
         # exit waits seconds, not the full receive timeout; the burst is long
@@ -206,6 +223,7 @@ class WineBench:
             (healthy, 201, "EDDF", True, n, 0),
             (stalled, ("stall", STALL_SECONDS), "EDDF", True, n, 0),
             (baseline, None, None, None, n, 0),
+            (baseline_stalled, "stall", None, None, n, 0),
             (healthy_paced, 201, "EDDF", True, paced, pause),
             (baseline_paced, None, None, None, paced, pause),
         ]
@@ -218,7 +236,8 @@ class WineBench:
         for _ in range(reps):
             for label, action, destination, settings, count, pause_ms in cases:
                 if settings is None:
-                    figures[label].append(self.baseline_run(count, pause_ms))
+                    figures[label].append(self.baseline_run(count, pause_ms,
+                                                            stalled=action == "stall"))
                     continue
                 run = self.client_burst(action, destination, settings, count, pause_ms)
                 figures[label].append(self.burst_figures(run.stdout))
@@ -236,6 +255,8 @@ class WineBench:
                          "SetEvent")
             if label == baseline_paced:
                 note += "; SetEvent wakes a waiting thread"
+            if label == baseline_stalled:
+                note += "; its first SetEvent wakes a thread that posts and waits for the answer"
             self.table.row(label, medians[label], p99s[label], "us/call", note)
         self.table.row("never-freezes ratio: stalled / healthy",
                        medians[stalled] / medians[healthy], p99s[stalled] / p99s[healthy], "ratio",
@@ -243,7 +264,7 @@ class WineBench:
         self.capture_ratios.append((where, [
             (f"{pause} ms apart (worker idle)", healthy_paced, baseline_paced),
             ("burst (worker delivering)", healthy, baseline),
-            ("burst, endpoint stalls (worker held)", stalled, baseline),
+            ("burst, endpoint stalls (worker held)", stalled, baseline_stalled),
         ], medians, p99s))
 
     def capture_ratio_summary(self):
@@ -266,6 +287,33 @@ class WineBench:
         finally:
             os.sched_setaffinity(0, set(cpus))
             self.start_wine()
+
+    def capture_across_cpus(self, cpus):
+        """The same cases with the Wine server alone on one CPU and the
+        client, its worker and the receiver on another, so that every round
+        trip to the server crosses CPUs: the placement free scheduling
+        settles on for some runs and not for others."""
+        os.sched_setaffinity(0, {cpus[0]})
+        try:
+            self.start_wine()
+            os.sched_setaffinity(0, {cpus[1]})
+            self.capture(f"Wine server on CPU {cpus[0]}, the rest on CPU {cpus[1]}")
+        finally:
+            os.sched_setaffinity(0, set(cpus))
+            self.start_wine()
+
+    def wake_up_cost(self, cpus):
+        """A round trip to the Wine server is a pipe write that wakes the
+        server and a reply that wakes the client; the same between two plain
+        Linux processes shows what the machine charges for it, without Wine,
+        on one CPU and across two."""
+        self.table.section("a one-byte pipe round trip between two Linux processes, no Wine")
+        layouts = [(f"both on CPU {cpus[0]}", cpus[0], cpus[0])]
+        if len(cpus) > 1:
+            layouts.append((f"CPU {cpus[1]} to CPU {cpus[0]} and back", cpus[1], cpus[0]))
+        for label, client, server in layouts:
+            median, high = pipe_round_trip(client, server)
+            self.table.row(label, median, high, "us")
 
     # -- 2. delivery throughput ---------------------------------------------
 
@@ -480,6 +528,8 @@ class WineBench:
             else:
                 self.capture("free scheduling")
                 self.capture_on_one_cpu(cpus)
+                self.capture_across_cpus(cpus)
+            self.wake_up_cost(cpus)
             self.capture_ratio_summary()
             self.delivery()
             self.unload()
@@ -516,6 +566,35 @@ for (var i = 0; i < bodies.length; i++) {
 }
 WScript.Echo("baseline: sent " + bodies.length + " failed " + failed);
 """
+
+
+def pipe_round_trip(client_cpu, server_cpu, count=5000):
+    """p50 and p99 in us of a one-byte request and reply over two pipes
+    between this process, on client_cpu, and a child on server_cpu."""
+    request, reply = os.pipe(), os.pipe()
+    child = os.fork()
+    if child == 0:
+        try:
+            os.sched_setaffinity(0, {server_cpu})
+            for _ in range(count):
+                os.write(reply[1], os.read(request[0], 1))
+        finally:
+            os._exit(0)
+    mask = os.sched_getaffinity(0)
+    times = []
+    try:
+        os.sched_setaffinity(0, {client_cpu})
+        for _ in range(count):
+            began = time.perf_counter_ns()
+            os.write(request[1], b"x")
+            os.read(reply[0], 1)
+            times.append((time.perf_counter_ns() - began) / 1e3)
+    finally:
+        os.sched_setaffinity(0, mask)
+        os.waitpid(child, 0)
+        for fd in (*request, *reply):
+            os.close(fd)
+    return p50(times), p99(times)
 
 
 def captured_line_length(n):
