@@ -107,6 +107,26 @@ bool Track(const CRITICAL_SECTION *lock, bool initialising) {
     return wasLive;
 }
 
+// A word past the mutex says whether the lock is live, for Enter and Leave.
+// It is read relaxed: taking the record's mutex there would order every
+// thread that takes any lock and hide real races from ThreadSanitizer.
+const uint32_t kLiveMark = 0x4c495645u;  // "LIVE"
+const size_t kMarkOffset = sizeof(CRITICAL_SECTION) - sizeof(uint32_t);
+static_assert(sizeof(pthread_mutex_t) <= kMarkOffset, "the mark lies past the mutex");
+
+uint32_t *MarkIn(CRITICAL_SECTION *lock) {
+    return reinterpret_cast<uint32_t *>(lock->opaque + kMarkOffset);
+}
+
+bool UsableLock(CRITICAL_SECTION *lock, const char *misuse) {
+    if (__atomic_load_n(MarkIn(lock), __ATOMIC_RELAXED) == kLiveMark) return true;
+    standin::detail::KernelAllocation kernel;
+    LockRecord &record = Locks();
+    std::lock_guard<std::mutex> hold(record.mutex);
+    record.misuses.push_back(misuse);
+    return false;
+}
+
 // Stands for the plug-in's own image; every module handle names it.
 char moduleImage;
 
@@ -124,14 +144,25 @@ void WINAPI InitializeCriticalSection(CRITICAL_SECTION *lock) {
     pthread_mutex_init(new (lock->opaque) pthread_mutex_t, &attributes);
     pthread_mutexattr_destroy(&attributes);
     Track(lock, true);
+    __atomic_store_n(MarkIn(lock), kLiveMark, __ATOMIC_RELAXED);
 }
 
-void WINAPI EnterCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_lock(MutexIn(lock)); }
+// On Windows a lock that is not live holds stale debug information, or
+// none: entering it corrupts memory or blocks for ever.
+void WINAPI EnterCriticalSection(CRITICAL_SECTION *lock) {
+    if (UsableLock(lock, "EnterCriticalSection of a lock that is not live"))
+        pthread_mutex_lock(MutexIn(lock));
+}
 
-void WINAPI LeaveCriticalSection(CRITICAL_SECTION *lock) { pthread_mutex_unlock(MutexIn(lock)); }
+void WINAPI LeaveCriticalSection(CRITICAL_SECTION *lock) {
+    if (UsableLock(lock, "LeaveCriticalSection of a lock that is not live"))
+        pthread_mutex_unlock(MutexIn(lock));
+}
 
 void WINAPI DeleteCriticalSection(CRITICAL_SECTION *lock) {
-    if (Track(lock, false)) pthread_mutex_destroy(MutexIn(lock));
+    if (!Track(lock, false)) return;
+    __atomic_store_n(MarkIn(lock), 0u, __ATOMIC_RELAXED);
+    pthread_mutex_destroy(MutexIn(lock));
 }
 
 // ---- events and threads ----
