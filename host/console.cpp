@@ -37,6 +37,9 @@ ConsoleLine &ConsoleLine::Escaped(const char *s) {
 }
 
 void ConsoleLine::Print() {
+    // A full line gives up its last characters to the line break, or the
+    // next line would run on from it.
+    if (text_.length > sizeof buffer_ - 3) text_.length = sizeof buffer_ - 3;
     text_.Append('\r');
     text_.Append('\n');
     DWORD written = 0;

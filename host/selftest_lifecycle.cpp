@@ -112,11 +112,18 @@ void CheckUnload(SelfTest &t) {
     Row(t.table, "destructor after exit does nothing", "base destructor 1, frees 0",
         Endings(afterDestructor, *r.state), r.state->destroyed == 1 && r.state->freed == 0);
 
+    // The lookup by path must find the module while it is loaded, or its
+    // failing afterwards would prove nothing.
+    bool found = GetModuleHandleA(t.files.plugin) == r.plugin;
     bool freed = FreeLibrary(r.plugin) != 0;
     // The worker thread has ended by now; a reference it held is gone.
     bool mapped = GetModuleHandleA(t.files.plugin) != nullptr;
     Row(t.table, "FreeLibrary unmaps the module", "unmapped",
-        !freed ? "FreeLibrary failed" : mapped ? "still mapped" : "unmapped", freed && !mapped);
+        !found   ? "not found by its path while loaded"
+        : !freed ? "FreeLibrary failed"
+        : mapped ? "still mapped"
+                 : "unmapped",
+        found && freed && !mapped);
     r.plugin = nullptr;
     r.object = nullptr;
 }
