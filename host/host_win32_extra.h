@@ -99,6 +99,10 @@ ZDB_WINAPI_IMPORT NTSTATUS WINAPI BCryptGenRandom(BCRYPT_ALG_HANDLE algorithm, B
                                                   DWORD bufferLength, DWORD flags);
 
 // kernel32
+// Milliseconds since Windows started, wrapping after 49.7 days. The
+// self-test's waits count in these: the performance counter's rate is the
+// hardware's, and 32 bits of it can wrap within one run.
+ZDB_WINAPI_IMPORT DWORD WINAPI GetTickCount(void);
 ZDB_WINAPI_IMPORT DWORD WINAPI GetTempPathA(DWORD size, char *buffer);
 ZDB_WINAPI_IMPORT BOOL WINAPI CreateDirectoryA(const char *pathName, void *security);
 ZDB_WINAPI_IMPORT BOOL WINAPI RemoveDirectoryA(const char *pathName);

@@ -21,7 +21,7 @@ struct SelfTest {
     SelfTestFolder files;
     Receiver receiver;
     Runner runner;
-    uint32_t startTicks;
+    uint32_t startMs;  // GetTickCount() at the start
     uint32_t originDay;  // the UTC day the run began, as a day number
     char log[kSelfTestLog];
     uint32_t logLength;

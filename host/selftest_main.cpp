@@ -27,7 +27,7 @@ bool StartEverything(SelfTest &t, const char *pluginPath) {
 
 int RunSelfTest(const char *pluginPath) {
     SelfTest &t = g_test;
-    t.startTicks = CounterNow();
+    t.startMs = GetTickCount();
     SYSTEMTIME now = {};
     GetSystemTime(&now);
     t.originDay = static_cast<uint32_t>(DayNumber(now.wYear, now.wMonth, now.wDay));

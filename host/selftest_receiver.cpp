@@ -1,6 +1,5 @@
 #include "host/selftest_receiver.h"
 
-#include "host/timing.h"
 #include "text/text.h"
 
 namespace host {
@@ -16,15 +15,12 @@ const uint32_t kRequestMilliseconds = 3000;
 char g_data[kRequestCapacity];
 ReceivedRequest g_current;
 
-uint32_t MillisecondsSince(uint32_t ticks) {
-    uint32_t perMillisecond = CounterFrequency() / 1000;
-    return (CounterNow() - ticks) / (perMillisecond ? perMillisecond : 1);
-}
+uint32_t MillisecondsSince(uint32_t start) { return GetTickCount() - start; }
 
 // Reads until the bytes make a whole request or a refused one, the peer
 // stops, or the request's time is up; g_current says which.
 void ReadRequest(SOCKET connection) {
-    uint32_t accepted = CounterNow();
+    uint32_t accepted = GetTickCount();
     uint32_t have = 0;
     while (JudgeRequest(g_data, have, g_current) == RequestVerdict::Incomplete) {
         if (have == kRequestCapacity) {
@@ -73,7 +69,7 @@ void Serve(Receiver &receiver, SOCKET connection) {
     setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeout),
                sizeof timeout);
     ReadRequest(connection);
-    g_current.arrivedTicks = CounterNow();
+    g_current.arrivedMs = GetTickCount();
     uint32_t status = 400;
     EnterCriticalSection(&receiver.lock);
     if (g_current.problem) {
@@ -163,7 +159,7 @@ uint32_t RequestsReceived(Receiver &receiver) {
 }
 
 bool WaitForRequests(Receiver &receiver, uint32_t count, uint32_t milliseconds) {
-    uint32_t start = CounterNow();
+    uint32_t start = GetTickCount();
     while (RequestsReceived(receiver) < count) {
         if (MillisecondsSince(start) >= milliseconds) return false;
         Sleep(10);

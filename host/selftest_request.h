@@ -20,7 +20,7 @@ struct ReceivedRequest {
     char userAgent[128];
     char body[kRequestBodyCapacity + 1];
     uint32_t bodyLength;
-    uint32_t arrivedTicks;  // CounterNow() once the request was read
+    uint32_t arrivedMs;  // GetTickCount() once the request was read
     const char *problem;    // null for a request read whole and well formed
 };
 
