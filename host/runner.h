@@ -16,6 +16,10 @@ namespace host {
 typedef void (*InitFunction)(EuroScopePlugIn::CPlugIn **);
 typedef void (*ExitFunction)(void);
 
+// The two exports by the decorated names the radar client looks up.
+const char kInitName[] = "?EuroScopePlugInInit@@YAXPAPAVCPlugIn@EuroScopePlugIn@@@Z";
+const char kExitName[] = "?EuroScopePlugInExit@@YAXXZ";
+
 struct Runner {
     const char *pluginPath;
     HMODULE plugin;
@@ -35,6 +39,10 @@ struct SlotTally {
     uint32_t clientDefaults = 0;  // calls that reached the client's own default handlers
     char moves[256] = {};         // each call that moved the stack: "+4 in slot 18, ..."
 };
+// Sets the scratch pad and notifies the plug-in; returns how many calls the
+// plug-in made back into the client for it.
+uint32_t NotifyPlugIn(Runner &r, int dataType, const char *scratchPad);
+
 // Calls each of the 22 handlers of the live object once.
 void CallEverySlot(Runner &r, SlotTally &tally);
 
@@ -44,6 +52,9 @@ bool ParseNumber(const char *s, uint32_t &value);
 // Prints the line's error; returns false.
 bool Fail(const ScenarioLine &line, const char *why);
 bool NeedObject(Runner &r, const ScenarioLine &line);
+
+// Looks both exports up in the loaded r.plugin; false when either is missing.
+bool FindExports(Runner &r);
 
 bool StepInit(Runner &r, const ScenarioLine &line);
 bool StepExit(Runner &r, const ScenarioLine &line);

@@ -3,7 +3,6 @@
 // drop, and a retry after a 503. The expected bodies are written out here
 // by hand; '#' stands for any digit of observedAt, whose value is checked
 // against the clock around each notification.
-#include "host/handles.h"
 #include "host/selftest.h"
 
 namespace host {
@@ -73,11 +72,8 @@ uint32_t Notify(SelfTest &t, const char *destination, int dataType, const char *
     state.controllerCallsign = "EDDF_GND";
     state.plan.callsign = "DLH4TK";
     state.plan.destination = destination;
-    state.plan.scratchPad = scratchPad;
-    uint32_t before = state.clientCalls;
-    t.runner.object->OnFlightPlanControllerAssignedDataUpdate(MakeFlightPlan(&state.plan),
-                                                              dataType);
-    return state.clientCalls - before;
+    t.runner.planValid = true;
+    return NotifyPlugIn(t.runner, dataType, scratchPad);
 }
 
 void NotifyTimed(SelfTest &t, const char *scratchPad, Window &window) {

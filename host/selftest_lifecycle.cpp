@@ -7,9 +7,6 @@ namespace host {
 
 namespace {
 
-const char kInitName[] = "?EuroScopePlugInInit@@YAXPAPAVCPlugIn@EuroScopePlugIn@@@Z";
-const char kExitName[] = "?EuroScopePlugInExit@@YAXXZ";
-
 // Every line the run must leave, in order: the four stand messages
 // delivered, nothing of the filtered ones, the retried event, the unload.
 const char *const kLogLines[] = {
@@ -66,8 +63,7 @@ bool CheckLoad(SelfTest &t) {
     if (!Row(t.table, "load: LoadLibrary", "the copy loads", r.plugin ? "loaded" : error.text,
              r.plugin != nullptr))
         return false;
-    r.init = reinterpret_cast<InitFunction>(GetProcAddress(r.plugin, kInitName));
-    r.exit = reinterpret_cast<ExitFunction>(GetProcAddress(r.plugin, kExitName));
+    FindExports(r);
     SeenText found;
     found << (r.init ? "init found" : "init MISSING") << ", " << (r.exit ? "exit found" : "exit MISSING");
     SeenText names;

@@ -6,13 +6,6 @@
 
 namespace host {
 
-namespace {
-
-const uint32_t kFillCapacity = 1u << 20;
-char g_fill[kFillCapacity + 1];
-
-// Sets the scratch pad and notifies the plug-in; returns how many calls the
-// plug-in made back into the client for it.
 uint32_t NotifyPlugIn(Runner &r, int dataType, const char *scratchPad) {
     r.state->plan.scratchPad = scratchPad;
     uint32_t callsBefore = r.state->clientCalls;
@@ -20,6 +13,11 @@ uint32_t NotifyPlugIn(Runner &r, int dataType, const char *scratchPad) {
         MakeFlightPlan(r.planValid ? &r.state->plan : nullptr), dataType);
     return r.state->clientCalls - callsBefore;
 }
+
+namespace {
+
+const uint32_t kFillCapacity = 1u << 20;
+char g_fill[kFillCapacity + 1];
 
 bool Notify(Runner &r, const ScenarioLine &line, int dataType, const char *scratchPad) {
     if (!NeedObject(r, line)) return false;

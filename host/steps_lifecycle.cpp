@@ -7,20 +7,17 @@
 
 namespace host {
 
-namespace {
-
-const char kInitName[] = "?EuroScopePlugInInit@@YAXPAPAVCPlugIn@EuroScopePlugIn@@@Z";
-const char kExitName[] = "?EuroScopePlugInExit@@YAXXZ";
-
-}  // namespace
+bool FindExports(Runner &r) {
+    r.init = reinterpret_cast<InitFunction>(GetProcAddress(r.plugin, kInitName));
+    r.exit = reinterpret_cast<ExitFunction>(GetProcAddress(r.plugin, kExitName));
+    return r.init && r.exit;
+}
 
 bool StepInit(Runner &r, const ScenarioLine &line) {
     if (!r.plugin) {
         r.plugin = LoadLibraryA(r.pluginPath);
         if (!r.plugin) return Fail(line, "LoadLibrary failed");
-        r.init = reinterpret_cast<InitFunction>(GetProcAddress(r.plugin, kInitName));
-        r.exit = reinterpret_cast<ExitFunction>(GetProcAddress(r.plugin, kExitName));
-        if (!r.init || !r.exit) return Fail(line, "the plug-in lacks an export");
+        if (!FindExports(r)) return Fail(line, "the plug-in lacks an export");
     }
     r.object = nullptr;
     r.init(&r.object);
