@@ -47,6 +47,9 @@ uint32_t NotifyPlugIn(Runner &r, int dataType, const char *scratchPad);
 void CallEverySlot(Runner &r, SlotTally &tally);
 
 bool SameText(const char *a, const char *b);
+// The whole file, NUL-terminated, while another program may be writing it;
+// false when it cannot be opened or read, or holds capacity - 1 bytes or more.
+bool ReadWholeFile(const char *path, char *buffer, uint32_t capacity, uint32_t &length);
 // Decimal digits only; false for anything else.
 bool ParseNumber(const char *s, uint32_t &value);
 // Prints the line's error; returns false.

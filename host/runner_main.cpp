@@ -57,30 +57,6 @@ bool RunLine(Runner &r, const ScenarioLine &line) {
     return Fail(line, "unknown step");
 }
 
-// Reads the whole file into g_scenario; false when it cannot or is too big.
-bool ReadScenario(const char *path, uint32_t &length) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    length = 0;
-    bool ok = true;
-    for (;;) {
-        DWORD got = 0;
-        if (length == kScenarioCapacity) {
-            ok = false;  // more than we hold
-            break;
-        }
-        if (!ReadFile(file, g_scenario + length, kScenarioCapacity - length, &got, nullptr)) {
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        length += got;
-    }
-    CloseHandle(file);
-    return ok;
-}
-
 int Run() {
     char *arguments[4];
     uint32_t count = SplitCommandLine(GetCommandLineA(), arguments, 4);
@@ -97,7 +73,7 @@ int Run() {
         return 2;
     }
     uint32_t length = 0;
-    if (!ReadScenario(arguments[2], length)) {
+    if (!ReadWholeFile(arguments[2], g_scenario, sizeof g_scenario, length)) {
         ConsoleLine out;
         out << "cannot read scenario " << arguments[2];
         out.Print();

@@ -1,4 +1,5 @@
 #include "host/console.h"
+#include "host/host_win32_extra.h"
 #include "host/runner.h"
 
 namespace host {
@@ -28,6 +29,28 @@ bool Fail(const ScenarioLine &line, const char *why) {
 
 bool NeedObject(Runner &r, const ScenarioLine &line) {
     return r.object ? true : Fail(line, "no plug-in object (run init first)");
+}
+
+bool ReadWholeFile(const char *path, char *buffer, uint32_t capacity, uint32_t &length) {
+    length = 0;
+    buffer[0] = '\0';
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    for (;;) {
+        DWORD got = 0;
+        if (length + 1 == capacity || !ReadFile(file, buffer + length, capacity - 1 - length, &got,
+                                                nullptr)) {
+            ok = false;
+            break;
+        }
+        if (got == 0) break;
+        length += got;
+    }
+    CloseHandle(file);
+    buffer[length] = '\0';
+    return ok;
 }
 
 }  // namespace host

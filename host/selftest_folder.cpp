@@ -95,26 +95,4 @@ bool RemoveSelfTestFolder(const SelfTestFolder &folder) {
     return RemoveDirectoryA(folder.folder) != 0;
 }
 
-bool ReadWholeFile(const char *path, char *buffer, uint32_t capacity, uint32_t &length) {
-    length = 0;
-    buffer[0] = '\0';
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool ok = true;
-    for (;;) {
-        DWORD got = 0;
-        if (length + 1 == capacity || !ReadFile(file, buffer + length, capacity - 1 - length, &got,
-                                                nullptr)) {
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        length += got;
-    }
-    CloseHandle(file);
-    buffer[length] = '\0';
-    return ok;
-}
-
 }  // namespace host

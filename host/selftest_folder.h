@@ -24,8 +24,5 @@ const char *MakeSelfTestFolder(SelfTestFolder &folder, const char *pluginPath,
                                unsigned short port);
 // Deletes the three files and the folder; false when anything stays.
 bool RemoveSelfTestFolder(const SelfTestFolder &folder);
-// The whole file, NUL-terminated, while another program may be writing it;
-// false when it cannot be opened, read, or is longer than capacity - 1.
-bool ReadWholeFile(const char *path, char *buffer, uint32_t capacity, uint32_t &length);
 
 }  // namespace host
