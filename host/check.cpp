@@ -5,6 +5,7 @@
 #include "host/host_win32_extra.h"
 #include "shell/endpoint.h"
 #include "shell/settings.h"
+#include "shell/sibling_path.h"
 #include "text/text.h"
 
 namespace host {
@@ -83,13 +84,7 @@ void SayAirports(const char *airports) {
 // The log's name as the plug-in derives it: the settings file's name with
 // .log in place of its extension.
 bool LogPathBeside(const char *settingsPath, char (&logPath)[260]) {
-    uint32_t length = text::Length(settingsPath);
-    uint32_t cut = length;
-    for (uint32_t i = length; i > 0 && settingsPath[i - 1] != '\\'; --i)
-        if (settingsPath[i - 1] == '.') {
-            cut = i - 1;
-            break;
-        }
+    uint32_t cut = PathStemLength(settingsPath, text::Length(settingsPath));
     text::BoundedText path(logPath);
     for (uint32_t i = 0; i < cut; ++i) path.Append(settingsPath[i]);
     path.Append(".log");

@@ -1,4 +1,5 @@
 #include "shell/bridge_plugin.h"
+#include "shell/sibling_path.h"
 #include "text/text.h"
 
 void MakeSiblingPath(char (&field)[kPathCapacity], const char *suffix) {
@@ -10,17 +11,6 @@ void MakeSiblingPath(char (&field)[kPathCapacity], const char *suffix) {
         return;
     }
 
-    // Only '\' separates components, so only a '.' of the final component
-    // starts the extension; a name without one keeps its whole name.
-    DWORD cut = length;
-    for (DWORD i = length; i > 0; --i) {
-        char c = field[i - 1];
-        if (c == '\\') break;
-        if (c == '.') {
-            cut = i - 1;
-            break;
-        }
-    }
-    text::BoundedText path(field, kPathCapacity, cut);
+    text::BoundedText path(field, kPathCapacity, PathStemLength(field, length));
     path.Append(suffix);
 }
