@@ -132,11 +132,7 @@ int Run() {
     uint32_t total = host::CounterNow() - started;
     CloseHandle(wake);
 
-    host::SortTicks(g_ticks, count);
-    out << "burst: count " << count << " frequency " << host::CounterFrequency() << " total " << total
-        << " p50 " << g_ticks[count / 2] << " p99 " << g_ticks[count - 1 - count / 100] << " max "
-        << g_ticks[count - 1];
-    out.Print();
+    host::PrintBurst(g_ticks, count, total);
     return 0;
 }
 

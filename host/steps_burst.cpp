@@ -34,12 +34,7 @@ bool TimedBurst(Runner &r, const ScenarioLine &line, uint32_t pauseMs) {
         g_burstTicks[i] = CounterNow() - before;
     }
     uint32_t total = CounterNow() - started;
-    SortTicks(g_burstTicks, count);
-    ConsoleLine out;
-    out << "burst: count " << count << " frequency " << CounterFrequency() << " total " << total
-        << " p50 " << g_burstTicks[count / 2] << " p99 " << g_burstTicks[count - 1 - count / 100]
-        << " max " << g_burstTicks[count - 1];
-    out.Print();
+    PrintBurst(g_burstTicks, count, total);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "host/timing.h"
 
+#include "host/console.h"
 #include "host/host_win32.h"
 
 namespace host {
@@ -25,6 +26,15 @@ void SortTicks(uint32_t *ticks, uint32_t count) {
                 ticks[j] = ticks[j - gap];
                 ticks[j - gap] = t;
             }
+}
+
+void PrintBurst(uint32_t *ticks, uint32_t count, uint32_t total) {
+    SortTicks(ticks, count);
+    ConsoleLine out;
+    out << "burst: count " << count << " frequency " << CounterFrequency() << " total " << total
+        << " p50 " << ticks[count / 2] << " p99 " << ticks[count - 1 - count / 100] << " max "
+        << ticks[count - 1];
+    out.Print();
 }
 
 }  // namespace host
