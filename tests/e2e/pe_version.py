@@ -9,14 +9,12 @@ import struct
 import sys
 from dataclasses import dataclass, field
 
+from pe_image import PEFormatError, PeImage, unpack
+
 RT_VERSION = 16
 DATA_DIRECTORY_RESOURCE = 2
 FIXED_SIGNATURE = 0xFEEF04BD
 SUBDIRECTORY = 0x80000000
-
-
-class PEFormatError(ValueError):
-    pass
 
 
 @dataclass
@@ -40,65 +38,16 @@ class VersionInfo:
         return None
 
 
-def _unpack(fmt, data, offset):
-    size = struct.calcsize(fmt)
-    if offset < 0 or offset + size > len(data):
-        raise PEFormatError(f"truncated: {size} bytes wanted at {offset:#x}, file has {len(data)}")
-    return struct.unpack_from(fmt, data, offset)
-
-
 def _align4(offset):
     return (offset + 3) & ~3
 
 
-class _Image:
-    def __init__(self, data):
-        self.data = data
-        if data[:2] != b"MZ":
-            raise PEFormatError("no MZ signature")
-        (pe_offset,) = _unpack("<I", data, 0x3C)
-        if data[pe_offset:pe_offset + 4] != b"PE\0\0":
-            raise PEFormatError(f"no PE signature at {pe_offset:#x}")
-        coff = pe_offset + 4
-        _, sections, _, _, _, optional_size, _ = _unpack("<HHIIIHH", data, coff)
-        optional = coff + 20
-        (magic,) = _unpack("<H", data, optional)
-        if magic == 0x10B:
-            directories = optional + 96
-        elif magic == 0x20B:
-            directories = optional + 112
-        else:
-            raise PEFormatError(f"unknown optional header magic {magic:#x}")
-        (directory_count,) = _unpack("<I", data, directories - 4)
-        if directory_count <= DATA_DIRECTORY_RESOURCE:
-            raise PEFormatError("no resource data directory")
-        self.resource_rva, self.resource_size = _unpack(
-            "<II", data, directories + 8 * DATA_DIRECTORY_RESOURCE)
-        self.sections = []
-        table = optional + optional_size
-        for index in range(sections):
-            name, virtual_size, rva, raw_size, raw_offset = _unpack(
-                "<8sIIII", data, table + 40 * index)
-            self.sections.append((name.rstrip(b"\0"), rva, max(virtual_size, raw_size),
-                                  raw_size, raw_offset))
-
-    def offset(self, rva, length):
-        """File offset of `length` bytes at `rva`; they must lie in one
-        section's raw data (not in zero-filled virtual space)."""
-        for name, start, span, raw_size, raw_offset in self.sections:
-            if start <= rva < start + span:
-                if rva + length > start + raw_size:
-                    raise PEFormatError(f"rva {rva:#x}+{length} runs past section {name!r} data")
-                return raw_offset + rva - start
-        raise PEFormatError(f"rva {rva:#x} lies in no section")
-
-
 def _directory_entries(data, base, offset):
     """[(id or name offset, is_named, target offset, is_subdirectory)]."""
-    _, _, _, _, named, numbered = _unpack("<IIHHHH", data, base + offset)
+    _, _, _, _, named, numbered = unpack("<IIHHHH", data, base + offset)
     entries = []
     for index in range(named + numbered):
-        name, target = _unpack("<II", data, base + offset + 16 + 8 * index)
+        name, target = unpack("<II", data, base + offset + 16 + 8 * index)
         entries.append((name & 0x7FFFFFFF, bool(name & 0x80000000), target & 0x7FFFFFFF,
                         bool(target & SUBDIRECTORY)))
     return entries
@@ -106,10 +55,13 @@ def _directory_entries(data, base, offset):
 
 def _version_resource(image):
     """(rva, size, language) of the first RT_VERSION resource."""
-    if image.resource_rva == 0:
+    resources = image.directory(DATA_DIRECTORY_RESOURCE)
+    if resources is None:
+        raise PEFormatError("no resource data directory")
+    if resources[0] == 0:
         raise PEFormatError("no resources")
     data = image.data
-    base = image.offset(image.resource_rva, 16)
+    base = image.offset(resources[0], 16)
     for type_id, named, target, nested in _directory_entries(data, base, 0):
         if named or type_id != RT_VERSION:
             continue
@@ -121,7 +73,7 @@ def _version_resource(image):
             for language, _, leaf, leaf_nested in _directory_entries(data, base, name_target):
                 if leaf_nested:
                     raise PEFormatError("version language entry is a directory")
-                rva, size, _, _ = _unpack("<IIII", data, base + leaf)
+                rva, size, _, _ = unpack("<IIII", data, base + leaf)
                 return rva, size, language
     raise PEFormatError("no RT_VERSION resource")
 
@@ -148,7 +100,7 @@ class _Block:
 def _block(data, offset, end):
     """One VS_VERSIONINFO-style node: length, value length, type, key,
     value, children, each start on a 4-byte boundary."""
-    length, value_length, value_type = _unpack("<HHH", data, offset)
+    length, value_length, value_type = unpack("<HHH", data, offset)
     block_end = offset + length
     if length < 6 or block_end > end:
         raise PEFormatError(f"block at {offset:#x} of length {length} overruns its parent")
@@ -175,7 +127,7 @@ def read_version_info(path_or_bytes):
     if not isinstance(data, (bytes, bytearray)):
         with open(path_or_bytes, "rb") as handle:
             data = handle.read()
-    image = _Image(data)
+    image = PeImage(data)
     rva, size, language = _version_resource(image)
     start = image.offset(rva, size)
     root, _ = _block(data, start, start + size)

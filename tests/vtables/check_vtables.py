@@ -15,10 +15,14 @@ function (a thunk or a tail call).
 usage: check_vtables.py --dll DLL --map MAP --objdump LLVM_OBJDUMP
 """
 import argparse
+import os
 import re
 import struct
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from pe_image import PeImage  # noqa: E402
 
 # Every argument takes at least one 4-byte stack slot; a class passed by
 # value takes its size (host-sdk.md's layouts).
@@ -93,26 +97,16 @@ ZEROING = {"xor eax, eax", "xor al, al", "mov al, 0", "mov eax, 0", "sub eax, ea
 RETURNS_THIS = {"mov eax, ecx"}
 
 
-class Pe:
+class Pe(PeImage):
+    """The image with its exports and the words the loader rebases."""
+
     def __init__(self, path):
         with open(path, "rb") as f:
-            self.data = f.read()
-        pe = struct.unpack_from("<I", self.data, 0x3C)[0]
-        if self.data[pe:pe + 4] != b"PE\0\0":
-            sys.exit(f"{path}: not a PE file")
-        _, count, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", self.data, pe + 4)
-        optional = pe + 24
-        if struct.unpack_from("<H", self.data, optional)[0] != 0x10B:
+            super().__init__(f.read())
+        if self.magic != 0x10B:
             sys.exit(f"{path}: not a 32-bit image")
-        self.base = struct.unpack_from("<I", self.data, optional + 28)[0]
-        reloc_rva, reloc_size = struct.unpack_from("<II", self.data, optional + 96 + 5 * 8)
-        self.sections = []
-        for i in range(count):
-            name, vsize, rva, raw_size, raw, _, _, _, _, flags = struct.unpack_from(
-                "<8sIIIIIIHHI", self.data, optional + optional_size + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode(), rva, vsize, raw, raw_size, flags))
-        self.relocated = self._relocations(reloc_rva, reloc_size)
-        self.exports = self._exports(*struct.unpack_from("<II", self.data, optional + 96))
+        self.relocated = self._relocations(*(self.directory(5) or (0, 0)))
+        self.exports = self._exports(*(self.directory(0) or (0, 0)))
 
     def _exports(self, rva, size):
         """{name: RVA} of the export table."""
@@ -143,25 +137,6 @@ class Pe:
                     found.add(page + (entry & 0xFFF))
             at += block
         return found
-
-    def section(self, name):
-        for s in self.sections:
-            if s[0] == name:
-                return s
-        return None
-
-    def offset(self, rva):
-        for _, start, vsize, raw, raw_size, _ in self.sections:
-            if start <= rva < start + min(vsize, raw_size):
-                return raw + rva - start
-        raise ValueError(f"RVA {rva:#x} is in no section's file data")
-
-    def word(self, rva):
-        return struct.unpack_from("<I", self.data, self.offset(rva))[0]
-
-    def executable(self, rva):
-        return any(start <= rva < start + vsize and flags & 0x20000000
-                   for _, start, vsize, _, _, flags in self.sections)
 
 
 class LinkMap:
@@ -229,7 +204,7 @@ def returns(objdump, dll, pe, link, start, seen=None):
         return []
     seen.add(start)
     text = pe.section(".text")
-    stop = link.next_symbol(start) or text[1] + text[2]
+    stop = link.next_symbol(start) or text.rva + text.virtual_size
     code = disassemble(objdump, dll, pe, start, stop)
     found = []
     for i, (rva, mnemonic, operands) in enumerate(code):
@@ -311,7 +286,7 @@ def main():
     pe, link = Pe(args.dll), LinkMap(args.map)
     # A map left from another link would name the wrong addresses.
     text = pe.section(".text")
-    if (text is None or link.lengths.get(".text") != text[2] or link.base != pe.base
+    if (text is None or link.lengths.get(".text") != text.virtual_size or link.base != pe.base
             or not pe.exports
             or any(link.address_of(n) != rva for n, rva in pe.exports.items())):
         sys.exit(f"{args.map} does not describe {args.dll}: link them again")
