@@ -20,7 +20,7 @@ list(TRANSFORM ZDB_PRODUCT_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
 # The client's interface as the test client implements it (both builds),
 # and the self-test's request reader, which the native tests feed bytes.
 set(ZDB_HOST_SDK_SOURCES ${PROJECT_SOURCE_DIR}/host/sdk_impl.cpp
-  ${PROJECT_SOURCE_DIR}/host/selftest_request.cpp)
+  ${PROJECT_SOURCE_DIR}/host/selftest/request.cpp)
 
 set(ZDB_WARNINGS -Wall -Wextra -Werror)
 

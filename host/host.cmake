@@ -18,9 +18,9 @@ add_library(host_runner_objects OBJECT
   host/runner_main.cpp host/runner_support.cpp host/steps_lifecycle.cpp host/steps_client.cpp
   host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp host/command_line.cpp
   host/timing.cpp
-  host/selftest_main.cpp host/selftest_support.cpp host/selftest_lifecycle.cpp
-  host/selftest_delivery.cpp host/selftest_receiver.cpp host/selftest_request.cpp
-  host/selftest_folder.cpp host/selftest_report.cpp
+  host/selftest/main.cpp host/selftest/support.cpp host/selftest/lifecycle.cpp
+  host/selftest/delivery.cpp host/selftest/receiver.cpp host/selftest/request.cpp
+  host/selftest/folder.cpp host/selftest/report.cpp
   src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
   src/delivery/json_writer.cpp
   src/platform/runtime.cpp)

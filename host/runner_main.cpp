@@ -9,7 +9,7 @@
 #include "host/command_line.h"
 #include "host/console.h"
 #include "host/runner.h"
-#include "host/selftest.h"
+#include "host/selftest/selftest.h"
 
 namespace host {
 namespace {

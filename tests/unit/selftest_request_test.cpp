@@ -1,7 +1,7 @@
 // The self-test's receiver reads each request by its Content-Length from a
 // fixed buffer: anything else must come back refused with its reason, so
 // that it fails a check instead of passing one or holding the run.
-#include "host/selftest_request.h"
+#include "host/selftest/request.h"
 
 #include <gtest/gtest.h>
 

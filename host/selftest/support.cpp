@@ -1,6 +1,6 @@
 // What the self-test's checks share: the run's time budget, the UTC clock
 // as milliseconds of the run's first day, and the plug-in's log.
-#include "host/selftest.h"
+#include "host/selftest/selftest.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "host/selftest_report.h"
+#include "host/selftest/report.h"
 
 #include "host/console.h"
 #include "host/host_ntdll.h"

@@ -1,4 +1,4 @@
-#include "host/selftest_receiver.h"
+#include "host/selftest/receiver.h"
 
 #include "text/text.h"
 

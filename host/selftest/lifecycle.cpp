@@ -1,7 +1,7 @@
 // The plug-in's life as the radar client sees it: load, the two exports,
 // the object and its identity, the handler slots, exit, the destructor
 // after exit, unload, and the log it leaves.
-#include "host/selftest.h"
+#include "host/selftest/selftest.h"
 
 namespace host {
 

@@ -8,7 +8,7 @@
 #include <stdint.h>
 
 #include "host/host_win32_extra.h"
-#include "host/selftest_request.h"
+#include "host/selftest/request.h"
 #include "platform/atomic_flag.h"
 
 namespace host {

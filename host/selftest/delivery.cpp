@@ -3,7 +3,7 @@
 // drop, and a retry after a 503. The expected bodies are written out here
 // by hand; '#' stands for any digit of observedAt, whose value is checked
 // against the clock around each notification.
-#include "host/selftest.h"
+#include "host/selftest/selftest.h"
 
 namespace host {
 

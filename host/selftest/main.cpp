@@ -1,4 +1,4 @@
-#include "host/selftest.h"
+#include "host/selftest/selftest.h"
 
 #include "host/console.h"
 

@@ -1,4 +1,4 @@
-#include "host/selftest_request.h"
+#include "host/selftest/request.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "host/selftest_folder.h"
+#include "host/selftest/folder.h"
 
 #include "host/host_win32_extra.h"
 #include "text/text.h"

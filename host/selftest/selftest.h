@@ -7,9 +7,9 @@
 #include <stdint.h>
 
 #include "host/runner.h"
-#include "host/selftest_folder.h"
-#include "host/selftest_receiver.h"
-#include "host/selftest_report.h"
+#include "host/selftest/folder.h"
+#include "host/selftest/receiver.h"
+#include "host/selftest/report.h"
 #include "text/text.h"
 
 namespace host {
