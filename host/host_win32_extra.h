@@ -1,7 +1,9 @@
 // The test client's Windows declarations beyond host_win32.h. The
 // self-test needs Winsock for its receiver on 127.0.0.1, BCrypt for the
-// plug-in's SHA-256 and a random token, and kernel32 file calls for its own
-// folder; the settings check needs the file calls and Windows' error texts.
+// plug-in's SHA-256 and a random token, kernel32 file calls for its own
+// folder, the temp folder's path in UTF-16 to judge it, and the error mode,
+// exception filter and process end of its watchdog; the settings check
+// needs the file calls and Windows' error texts.
 #pragma once
 
 #include "host/host_win32.h"
@@ -58,6 +60,103 @@ struct TIMEVAL {
 #define ERROR_ALREADY_EXISTS 183L
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define SEM_FAILCRITICALERRORS 0x0001
+#define SEM_NOGPFAULTERRORBOX 0x0002
+#define SEM_NOOPENFILEERRORBOX 0x8000
+#define MEM_IMAGE 0x1000000
+#define CP_ACP 0
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+#define EXCEPTION_MAXIMUM_PARAMETERS 15
+#define SIZE_OF_80387_REGISTERS 80
+#define MAXIMUM_SUPPORTED_EXTENSION 512
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    char cFileName[260];
+    char cAlternateFileName[14];
+};
+
+struct MEMORY_BASIC_INFORMATION {
+    void *BaseAddress;
+    void *AllocationBase;
+    DWORD AllocationProtect;
+    SIZE_T RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+};
+
+struct EXCEPTION_RECORD {
+    DWORD ExceptionCode;
+    DWORD ExceptionFlags;
+    EXCEPTION_RECORD *ExceptionRecord;
+    void *ExceptionAddress;
+    DWORD NumberParameters;
+    uintptr_t ExceptionInformation[EXCEPTION_MAXIMUM_PARAMETERS];
+};
+
+// The 32-bit processor context; the watchdog reads none of it, but the
+// exception filter's argument points to one.
+struct FLOATING_SAVE_AREA {
+    DWORD ControlWord;
+    DWORD StatusWord;
+    DWORD TagWord;
+    DWORD ErrorOffset;
+    DWORD ErrorSelector;
+    DWORD DataOffset;
+    DWORD DataSelector;
+    BYTE RegisterArea[SIZE_OF_80387_REGISTERS];
+    DWORD Cr0NpxState;
+};
+
+struct CONTEXT {
+    DWORD ContextFlags;
+    DWORD Dr0;
+    DWORD Dr1;
+    DWORD Dr2;
+    DWORD Dr3;
+    DWORD Dr6;
+    DWORD Dr7;
+    FLOATING_SAVE_AREA FloatSave;
+    DWORD SegGs;
+    DWORD SegFs;
+    DWORD SegEs;
+    DWORD SegDs;
+    DWORD Edi;
+    DWORD Esi;
+    DWORD Ebx;
+    DWORD Edx;
+    DWORD Ecx;
+    DWORD Eax;
+    DWORD Ebp;
+    DWORD Eip;
+    DWORD SegCs;
+    DWORD EFlags;
+    DWORD Esp;
+    DWORD SegSs;
+    BYTE ExtendedRegisters[MAXIMUM_SUPPORTED_EXTENSION];
+};
+
+struct EXCEPTION_POINTERS {
+    EXCEPTION_RECORD *ExceptionRecord;
+    CONTEXT *ContextRecord;
+};
+
+typedef LONG(WINAPI *LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS *exception);
 
 extern "C" {
 
@@ -109,6 +208,24 @@ ZDB_WINAPI_IMPORT BOOL WINAPI RemoveDirectoryA(const char *pathName);
 ZDB_WINAPI_IMPORT BOOL WINAPI CopyFileA(const char *existingName, const char *newName,
                                         BOOL failIfExists);
 ZDB_WINAPI_IMPORT BOOL WINAPI DeleteFileA(const char *fileName);
+ZDB_WINAPI_IMPORT DWORD WINAPI GetTempPathW(DWORD size, WCHAR *buffer);
+ZDB_WINAPI_IMPORT int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR *source,
+                                                 int sourceLength, char *target,
+                                                 int targetCapacity, const char *defaultChar,
+                                                 BOOL *usedDefaultChar);
+ZDB_WINAPI_IMPORT DWORD WINAPI GetFileAttributesA(const char *fileName);
+ZDB_WINAPI_IMPORT BOOL WINAPI SetFileAttributesA(const char *fileName, DWORD attributes);
+ZDB_WINAPI_IMPORT HANDLE WINAPI FindFirstFileA(const char *fileName, WIN32_FIND_DATAA *found);
+ZDB_WINAPI_IMPORT BOOL WINAPI FindNextFileA(HANDLE search, WIN32_FIND_DATAA *found);
+ZDB_WINAPI_IMPORT BOOL WINAPI FindClose(HANDLE search);
+ZDB_WINAPI_IMPORT UINT WINAPI SetErrorMode(UINT mode);
+ZDB_WINAPI_IMPORT LPTOP_LEVEL_EXCEPTION_FILTER WINAPI
+SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
+ZDB_WINAPI_IMPORT SIZE_T WINAPI VirtualQuery(const void *address, MEMORY_BASIC_INFORMATION *info,
+                                             SIZE_T length);
+ZDB_WINAPI_IMPORT DWORD WINAPI GetCurrentThreadId(void);
+ZDB_WINAPI_IMPORT HANDLE WINAPI GetCurrentProcess(void);
+ZDB_WINAPI_IMPORT BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode);
 ZDB_WINAPI_IMPORT DWORD WINAPI FormatMessageA(DWORD flags, const void *source, DWORD messageId,
                                               DWORD languageId, char *buffer, DWORD size,
                                               void *arguments);

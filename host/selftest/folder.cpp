@@ -1,11 +1,19 @@
 #include "host/selftest/folder.h"
 
+#include "diag/log_file.h"
 #include "host/host_win32_extra.h"
+#include "host/runner.h"
 #include "text/text.h"
 
 namespace host {
 
 namespace {
+
+const char kFolderPrefix[] = "ZeltanDokSelfTest-";  // then 8 hex digits
+const char kPlugInName[] = "ZeltanDokBridge.dll";
+// How long the clean-up keeps trying, and its pause between tries.
+const uint32_t kRemoveMilliseconds = 5000;
+const uint32_t kRemovePauseMilliseconds = 100;
 
 const char kTokenAlphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
@@ -23,17 +31,13 @@ bool Join(char (&field)[kSelfTestPath], const char *folder, const char *name) {
 }
 
 // <temp>\ZeltanDokSelfTest-<8 random hex digits>, made fresh.
-const char *MakeFolder(char (&folder)[kSelfTestPath]) {
-    char temp[kSelfTestPath];
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp - 32) return "no usable temp folder";
+const char *MakeFolder(const char *temp, char (&folder)[kSelfTestPath]) {
     for (uint32_t attempt = 0; attempt < 4; ++attempt) {
         BYTE random[4];
         if (!RandomBytes(random, sizeof random)) return "no random numbers from BCrypt";
         text::BoundedText path(folder);
         path.Append(temp);
-        if (path.length && folder[path.length - 1] != '\\') path.Append('\\');
-        path.Append("ZeltanDokSelfTest-");
+        path.Append(kFolderPrefix);
         static const char kHex[] = "0123456789abcdef";
         for (BYTE b : random) {
             path.Append(kHex[b >> 4]);
@@ -43,6 +47,35 @@ const char *MakeFolder(char (&folder)[kSelfTestPath]) {
     }
     folder[0] = '\0';
     return "cannot create a folder in the temp folder";
+}
+
+bool SameWide(const WCHAR *a, const WCHAR *b, int length) {
+    for (int i = 0; i < length; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// Deletes what the folder holds; the names of what stays go into `left`.
+void RemoveFiles(const char *folder, text::BoundedText &left) {
+    char pattern[kSelfTestPath];
+    if (!Join(pattern, folder, "*")) return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const char *name = found.cFileName;
+        if (SameText(name, ".") || SameText(name, "..")) continue;
+        char path[kSelfTestPath];
+        bool gone = Join(path, folder, name);
+        if (gone && (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+            SetFileAttributesA(path, found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+        gone = gone && DeleteFileA(path);
+        if (!gone) {
+            if (left.length) left.Append(", ");
+            left.Append(name);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
 }
 
 bool WriteWholeFile(const char *path, const char *data, uint32_t length) {
@@ -75,24 +108,73 @@ const char *WriteSettings(SelfTestFolder &folder, unsigned short port) {
 
 }  // namespace
 
-const char *MakeSelfTestFolder(SelfTestFolder &folder, const char *pluginPath,
-                               unsigned short port) {
-    const char *problem = MakeFolder(folder.folder);
+const char *ChooseTempFolder(SelfTestFolder &folder, const char *&advice) {
+    advice = "set TMP and TEMP to a short folder of plain letters and digits, for example "
+             "mkdir C:\\Temp, set TMP=C:\\Temp and set TEMP=C:\\Temp in this command "
+             "prompt, then run the self-test again";
+    WCHAR wide[kSelfTestPath];
+    DWORD length = GetTempPathW(kSelfTestPath, wide);
+    if (length == 0) return "Windows names no temp folder";
+    if (length >= kSelfTestPath) return "the temp folder's path is too long for the plug-in";
+    BOOL lossy = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length),
+                                    folder.temp, kSelfTestPath - 1, nullptr, &lossy);
+    WCHAR back[kSelfTestPath];
+    int returned = bytes > 0 ? MultiByteToWideChar(CP_ACP, 0, folder.temp, bytes, back,
+                                                   kSelfTestPath)
+                             : 0;
+    folder.temp[bytes > 0 ? bytes : 0] = '\0';
+    if (bytes <= 0) return "the temp folder's path is too long for the plug-in";
+    // The plug-in reads its own path through GetModuleFileNameA: a letter
+    // the code page lacks arrives as '?', and no file of that name exists.
+    if (lossy || returned != static_cast<int>(length) || !SameWide(wide, back, returned))
+        return "the temp folder's path has a letter outside this computer's ANSI code page, "
+               "so the plug-in could not find its settings or log there";
+    text::BoundedText temp(folder.temp, kSelfTestPath, static_cast<uint32_t>(bytes));
+    if (folder.temp[bytes - 1] != '\\') temp.Append('\\');
+    // The copy's path must fit the plug-in's buffers whole, or the plug-in
+    // would derive its settings' and log's names from a cut one.
+    uint32_t copyPath = temp.length + sizeof kFolderPrefix - 1 + 8 + 1 + sizeof kPlugInName - 1;
+    if (copyPath >= kPathCapacity) return "the temp folder's path is too long for the plug-in";
+    advice = nullptr;
+    return nullptr;
+}
+
+const char *MakeSelfTestFolder(SelfTestFolder &folder, unsigned short port) {
+    const char *problem = MakeFolder(folder.temp, folder.folder);
     if (problem) return problem;
-    if (!Join(folder.plugin, folder.folder, "ZeltanDokBridge.dll") ||
+    if (!Join(folder.plugin, folder.folder, kPlugInName) ||
         !Join(folder.settings, folder.folder, "ZeltanDokBridge.ini") ||
         !Join(folder.log, folder.folder, "ZeltanDokBridge.log"))
         return "the temp folder's path is too long";
-    if (!CopyFileA(pluginPath, folder.plugin, TRUE)) return "cannot copy the plug-in";
     return WriteSettings(folder, port);
 }
 
-bool RemoveSelfTestFolder(const SelfTestFolder &folder) {
+const char *CopyPlugIn(const SelfTestFolder &folder, const char *pluginPath) {
+    if (!CopyFileA(pluginPath, folder.plugin, TRUE)) return "cannot copy the plug-in";
+    DWORD attributes = GetFileAttributesA(folder.plugin);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        ((attributes & FILE_ATTRIBUTE_READONLY) &&
+         !SetFileAttributesA(folder.plugin, attributes & ~FILE_ATTRIBUTE_READONLY)))
+        return "cannot make the copy writable";
+    return nullptr;
+}
+
+bool RemoveSelfTestFolder(const SelfTestFolder &folder, char (&left)[512]) {
+    left[0] = '\0';
     if (!folder.folder[0]) return true;
-    const char *files[] = {folder.plugin, folder.settings, folder.log};
-    for (const char *file : files)
-        if (file[0]) DeleteFileA(file);
-    return RemoveDirectoryA(folder.folder) != 0;
+    uint32_t start = GetTickCount();
+    for (;;) {
+        text::BoundedText stays(left);
+        RemoveFiles(folder.folder, stays);
+        if (RemoveDirectoryA(folder.folder)) return true;
+        if (GetTickCount() - start >= kRemoveMilliseconds) {
+            if (stays.length) stays.Append(" in ");
+            stays.Append(folder.folder);
+            return false;
+        }
+        Sleep(kRemovePauseMilliseconds);
+    }
 }
 
 }  // namespace host

@@ -3,6 +3,8 @@
 // after exit, unload, and the log it leaves.
 #include "host/selftest/selftest.h"
 
+#include "host/selftest/guard.h"
+
 namespace host {
 
 namespace {
@@ -26,17 +28,25 @@ const char *const kLogLines[] = {
 };
 const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
-const char *Endings(SeenText &seen, const HostState &state) {
+// What the client's base class saw, and how long the call took.
+const char *Endings(SeenText &seen, const HostState &state, uint32_t milliseconds) {
     seen << "base destructor " << state.destroyed << ", frees " << state.freed;
-    return seen.text;
+    return Took(seen, ",", milliseconds);
 }
 
 bool Same(const char *a, const char *b) { return a && b && SameText(a, b); }
 
-bool CheckIdentity(SelfTest &t) {
+const char kInitRow[] = "init: object handed over";
+const char kSlotsRow[] = "handler slots keep the stack";
+const char kExitRow[] = "exit: base destructor once, nothing freed";
+const char kDestructorRow[] = "destructor after exit does nothing";
+const char kUnloadRow[] = "FreeLibrary unmaps the module";
+
+bool CheckIdentity(SelfTest &t, uint32_t initMs) {
     const HostState &state = *t.runner.state;
-    Row(t.table, "init: object handed over", "an object", t.runner.object ? "an object" : "none",
-        t.runner.object != nullptr);
+    SeenText expected, seen;
+    Row(t.table, kInitRow, Within(expected, "an object", kInitBudget),
+        Took(seen, t.runner.object ? "an object" : "none", initMs), t.runner.object != nullptr);
     SeenText code;
     code << static_cast<uint32_t>(state.compatibilityCode);
     Row(t.table, "init: compatibility code", "16", code.text, state.compatibilityCode == 16);
@@ -51,16 +61,38 @@ bool CheckIdentity(SelfTest &t) {
     return t.runner.object != nullptr;
 }
 
+
+// Exit and unload after a failed init; their rows would only repeat it.
+void Abandon(Runner &r) {
+    if (r.object) {
+        BeginPlugInCall(kExitRow, kExitBudget);
+        r.exit();
+        EndPlugInCall();
+    }
+    BeginPlugInCall(kUnloadRow, kUnloadBudget);
+    FreeLibrary(r.plugin);
+    EndPlugInCall();
+}
+
 }  // namespace
 
 bool CheckLoad(SelfTest &t) {
     Runner &r = t.runner;
     r.pluginPath = t.files.plugin;
     r.state = ZdbHostState();
+    // The plug-in's DllMain runs inside LoadLibrary.
+    const char kLoadRow[] = "load: LoadLibrary";
+    BeginPlugInCall(kLoadRow, kLoadBudget);
     r.plugin = LoadLibraryA(t.files.plugin);
-    SeenText error;
-    if (!r.plugin) error << "LoadLibrary failed, Windows error " << GetLastError();
-    if (!Row(t.table, "load: LoadLibrary", "the copy loads", r.plugin ? "loaded" : error.text,
+    DWORD error = GetLastError();
+    uint32_t took = EndPlugInCall();
+    t.loadedMs = GetTickCount();
+    SeenText expected, seen;
+    if (r.plugin)
+        Took(seen, "loaded", took);
+    else
+        seen << "LoadLibrary failed, Windows error " << error;
+    if (!Row(t.table, kLoadRow, Within(expected, "the copy loads", kLoadBudget), seen.text,
              r.plugin != nullptr))
         return false;
     FindExports(r);
@@ -69,32 +101,38 @@ bool CheckLoad(SelfTest &t) {
     SeenText names;
     names << kInitName << " and " << kExitName;
     if (!Row(t.table, "load: exports by decorated name", names.text, found.text, r.init && r.exit)) {
-        FreeLibrary(r.plugin);
+        Abandon(r);
         return false;
     }
+    BeginPlugInCall(kInitRow, kInitBudget);
     r.init(&r.object);
-    if (CheckIdentity(t)) return true;
-    r.exit();
-    FreeLibrary(r.plugin);
+    uint32_t initMs = EndPlugInCall();
+    if (CheckIdentity(t, initMs)) return true;
+    Abandon(r);
     return false;
 }
 
 void CheckHandlerSlots(SelfTest &t) {
     t.runner.planValid = false;
     SlotTally tally;
+    BeginPlugInCall(kSlotsRow, kSlotsBudget);
     CallEverySlot(t.runner, tally);
-    SeenText seen;
+    uint32_t took = EndPlugInCall();
+    SeenText expected, seen;
     seen << tally.called << " called, stack moved by " << (tally.moves[0] ? tally.moves : "0");
-    Row(t.table, "handler slots keep the stack", "22 called, stack moved by 0", seen.text,
-        tally.called == 22 && !tally.moves[0]);
+    Row(t.table, kSlotsRow, Within(expected, "22 called, stack moved by 0,", kSlotsBudget),
+        Took(seen, ",", took), tally.called == 22 && !tally.moves[0]);
 }
 
 void CheckUnload(SelfTest &t) {
     Runner &r = t.runner;
+    BeginPlugInCall(kExitRow, kExitBudget);
     r.exit();
-    SeenText afterExit;
-    Row(t.table, "exit: base destructor once, nothing freed", "base destructor 1, frees 0",
-        Endings(afterExit, *r.state), r.state->destroyed == 1 && r.state->freed == 0);
+    uint32_t took = EndPlugInCall();
+    SeenText expected, afterExit;
+    Row(t.table, kExitRow, Within(expected, "base destructor 1, frees 0,", kExitBudget),
+        Endings(afterExit, *r.state, took),
+        r.state->destroyed == 1 && r.state->freed == 0);
     uint32_t lines = ReadLog(t);
     char last[256];
     bool logged = lines > 0 && LogMessage(t, lines - 1, last);
@@ -102,23 +140,30 @@ void CheckUnload(SelfTest &t) {
         logged && Same(last, "Bridge unloaded"));
 
     // A client that also ends the object itself, with and without a free.
+    BeginPlugInCall(kDestructorRow, kDestructorBudget);
     r.object->~CPlugIn();
     delete r.object;
-    SeenText afterDestructor;
-    Row(t.table, "destructor after exit does nothing", "base destructor 1, frees 0",
-        Endings(afterDestructor, *r.state), r.state->destroyed == 1 && r.state->freed == 0);
+    took = EndPlugInCall();
+    SeenText expectedAgain, afterDestructor;
+    Row(t.table, kDestructorRow,
+        Within(expectedAgain, "base destructor 1, frees 0,", kDestructorBudget),
+        Endings(afterDestructor, *r.state, took),
+        r.state->destroyed == 1 && r.state->freed == 0);
 
     // The lookup by path must find the module while it is loaded, or its
     // failing afterwards would prove nothing.
     bool found = GetModuleHandleA(t.files.plugin) == r.plugin;
+    BeginPlugInCall(kUnloadRow, kUnloadBudget);
     bool freed = FreeLibrary(r.plugin) != 0;
+    took = EndPlugInCall();
     // The worker thread has ended by now; a reference it held is gone.
     bool mapped = GetModuleHandleA(t.files.plugin) != nullptr;
-    Row(t.table, "FreeLibrary unmaps the module", "unmapped",
+    SeenText expectedUnmapped, unmapped;
+    Row(t.table, kUnloadRow, Within(expectedUnmapped, "unmapped", kUnloadBudget),
         !found   ? "not found by its path while loaded"
         : !freed ? "FreeLibrary failed"
         : mapped ? "still mapped"
-                 : "unmapped",
+                 : Took(unmapped, "unmapped", took),
         found && freed && !mapped);
     r.plugin = nullptr;
     r.object = nullptr;

@@ -1,6 +1,6 @@
 #include "host/selftest/selftest.h"
 
-#include "host/console.h"
+#include "host/selftest/guard.h"
 
 namespace host {
 
@@ -8,19 +8,51 @@ namespace {
 
 SelfTest g_test;  // the receiver's records alone are some 50 KB
 
-bool StartEverything(SelfTest &t, const char *pluginPath) {
-    const char *why = "";
-    bool listening = StartReceiver(t.receiver, why);
+const int kPassed = 0;
+const int kFailed = 1;
+const int kCannotRun = 2;
+
+// Ends a run the input or this computer kept from judging the plug-in:
+// whatever it made is removed again, or named.
+int CannotRun(SelfTest &t, const char *why, const char *advice) {
+    StopReceiver(t.receiver);
+    char left[512];
+    bool removed = RemoveSelfTestFolder(t.files, left);
+    PrintCannotRun(why, advice, RunMilliseconds(t), removed ? nullptr : left);
+    return kCannotRun;
+}
+
+// The receiver, the folder with its settings, and the plug-in's copy;
+// false when this computer does not let the self-test make them.
+bool PrepareEverything(SelfTest &t, const char *pluginPath, SeenText &why) {
+    const char *problem = "";
+    bool listening = StartReceiver(t.receiver, problem);
     SeenText address;
     address << "127.0.0.1:" << t.receiver.port;
-    if (!Row(t.table, "receiver", "listening on 127.0.0.1", listening ? address.text : why,
-             listening))
+    if (!Row(t.table, "receiver", "listening on 127.0.0.1", listening ? address.text : problem,
+             listening)) {
+        why << problem;
         return false;
-    const char *problem = MakeSelfTestFolder(t.files, pluginPath, t.receiver.port);
-    SeenText failed;
-    if (problem) failed << problem << " (Windows error " << GetLastError() << ")";
-    return Row(t.table, "self-test folder", "a fresh folder with the plug-in and settings",
-               problem ? failed.text : t.files.folder, !problem);
+    }
+    problem = MakeSelfTestFolder(t.files, t.receiver.port);
+    if (problem) why << problem << " (Windows error " << GetLastError() << ")";
+    if (!Row(t.table, "self-test folder", "a fresh folder with settings",
+             problem ? why.text : t.files.folder, !problem))
+        return false;
+    uint32_t begun = GetTickCount();
+    problem = CopyPlugIn(t.files, pluginPath);
+    if (problem) why << problem << " (Windows error " << GetLastError() << ")";
+    SeenText copied;
+    return Row(t.table, "copy of the plug-in", "a writable copy",
+               problem ? why.text : Took(copied, "copied", GetTickCount() - begun), !problem);
+}
+
+void CheckPlugIn(SelfTest &t) {
+    if (!CheckLoad(t)) return;
+    CheckHandlerSlots(t);
+    CheckDelivery(t);
+    CheckUnload(t);
+    CheckLogLines(t);
 }
 
 }  // namespace
@@ -31,24 +63,42 @@ int RunSelfTest(const char *pluginPath) {
     SYSTEMTIME now = {};
     GetSystemTime(&now);
     t.originDay = static_cast<uint32_t>(DayNumber(now.wYear, now.wMonth, now.wDay));
-    PrintSelfTestHeader(pluginPath);
-    PrintTableHead();
-    if (StartEverything(t, pluginPath) && CheckLoad(t)) {
-        CheckHandlerSlots(t);
-        CheckDelivery(t);
-        CheckUnload(t);
-        CheckLogLines(t);
+    StartReport(t.table);
+    bool guarded = StartGuard(t.table, t.files.folder, t.startMs);
+
+    // The input and the temp folder are judged before anything is made.
+    if (!PrintSelfTestHeader(pluginPath))
+        return CannotRun(t, "the plug-in file cannot be read",
+                         "give the path of ZeltanDokBridge.dll, for example "
+                         "ZeltanDokTestClient.exe selftest ..\\ZeltanDokBridge.dll");
+    if (!guarded)
+        return CannotRun(t, "no watchdog thread", "close other programs and try again");
+    const char *advice = nullptr;
+    const char *problem = ChooseTempFolder(t.files, advice);
+    if (problem) {
+        SeenText why;
+        why << problem << ": " << t.files.temp;
+        return CannotRun(t, why.text, advice);
     }
+    PrintTableHead();
+    SeenText why;
+    if (!PrepareEverything(t, pluginPath, why))
+        return CannotRun(t, why.text, "see the row above; the plug-in was not tried");
+
+    CheckPlugIn(t);
     StopReceiver(t.receiver);
     bool passed = t.table.failed == 0;
     if (passed) {
-        bool removed = RemoveSelfTestFolder(t.files);
-        passed = Row(t.table, "self-test folder removed", "removed",
-                     removed ? "removed" : t.files.folder, removed);
+        char left[512];
+        bool removed = RemoveSelfTestFolder(t.files, left);
+        SeenText seen;
+        seen << "could not remove " << left;
+        passed = Row(t.table, "self-test folder removed", "every file and the folder removed",
+                     removed ? "removed" : seen.text, removed);
     }
     PrintVerdict(t.table, RunMilliseconds(t),
                  !passed && t.files.folder[0] ? t.files.folder : nullptr);
-    return passed ? 0 : 1;
+    return passed ? kPassed : kFailed;
 }
 
 }  // namespace host

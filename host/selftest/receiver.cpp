@@ -18,27 +18,29 @@ ReceivedRequest g_current;
 uint32_t MillisecondsSince(uint32_t start) { return GetTickCount() - start; }
 
 // Reads until the bytes make a whole request or a refused one, the peer
-// stops, or the request's time is up; g_current says which.
-void ReadRequest(SOCKET connection) {
+// stops, or the request's time is up; g_current says which. Returns the
+// bytes read.
+uint32_t ReadRequest(SOCKET connection) {
     uint32_t accepted = GetTickCount();
     uint32_t have = 0;
     while (JudgeRequest(g_data, have, g_current) == RequestVerdict::Incomplete) {
         if (have == kRequestCapacity) {
             g_current.problem = "a request larger than the receiver holds";
-            return;
+            return have;
         }
         if (MillisecondsSince(accepted) > kRequestMilliseconds) {
             g_current.problem = "a request not finished in 3 s";
-            return;
+            return have;
         }
         int got = recv(connection, g_data + have, static_cast<int>(kRequestCapacity - have), 0);
         if (got > 0) {
             have += static_cast<uint32_t>(got);
         } else if (got == 0 || WSAGetLastError() != WSAETIMEDOUT) {
             g_current.problem = "a connection ended before the request did";
-            return;
+            return have;
         }
     }
+    return have;
 }
 
 const char *Reason(uint32_t status) {
@@ -68,11 +70,16 @@ void Serve(Receiver &receiver, SOCKET connection) {
                sizeof timeout);
     setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeout),
                sizeof timeout);
-    ReadRequest(connection);
+    uint32_t have = ReadRequest(connection);
     g_current.arrivedMs = GetTickCount();
     uint32_t status = 400;
     EnterCriticalSection(&receiver.lock);
-    if (g_current.problem) {
+    // WinHTTP sends its request as soon as it is connected: a connection
+    // that sends nothing is another program's (a port scanner, a probe).
+    bool other = have == 0;
+    if (other) {
+        ++receiver.others;
+    } else if (g_current.problem) {
         if (receiver.refused++ == 0) receiver.firstProblem = g_current.problem;
     } else if (receiver.count < kReceiverRequests) {
         status = receiver.statuses[receiver.count] ? receiver.statuses[receiver.count] : 201;
@@ -81,7 +88,7 @@ void Serve(Receiver &receiver, SOCKET connection) {
         ++receiver.extra;
     }
     LeaveCriticalSection(&receiver.lock);
-    Answer(connection, status);
+    if (!other) Answer(connection, status);
 }
 
 DWORD WINAPI ReceiverThread(void *parameter) {
@@ -105,6 +112,7 @@ DWORD WINAPI ReceiverThread(void *parameter) {
 }  // namespace
 
 bool StartReceiver(Receiver &receiver, const char *&why) {
+    receiver.started = true;
     InitializeCriticalSection(&receiver.lock);
     receiver.listener = INVALID_SOCKET;
     WSADATA data;
@@ -137,6 +145,8 @@ bool StartReceiver(Receiver &receiver, const char *&why) {
 }
 
 void StopReceiver(Receiver &receiver) {
+    if (!receiver.started) return;
+    receiver.started = false;
     receiver.stopping.Set(true);
     if (receiver.thread) {
         // A connection in progress ends within its own bounds: the request's

@@ -19,6 +19,7 @@ struct Receiver {
     SOCKET listener;
     unsigned short port;
     HANDLE thread;
+    bool started;  // StartReceiver ran: there is something to stop
     bool winsock;  // WSAStartup succeeded
     CRITICAL_SECTION lock;
     AtomicFlag stopping;
@@ -26,6 +27,7 @@ struct Receiver {
     uint32_t count;           // well-formed requests recorded
     uint32_t extra;           // well-formed requests beyond kReceiverRequests
     uint32_t refused;         // requests not read whole, answered 400
+    uint32_t others;          // connections that sent nothing: not the plug-in's
     const char *firstProblem; // why the first of those was refused
     // The answer to each well-formed request; 0 means 201. Refused ones
     // take no turn, so a stray connection does not shift the script.
@@ -36,7 +38,8 @@ struct Receiver {
 // Listens on 127.0.0.1 on a free port and starts the thread; false, with
 // `why` set, when Winsock or the socket refuse.
 bool StartReceiver(Receiver &receiver, const char *&why);
-// Ends the thread (bounded) and closes everything StartReceiver opened.
+// Ends the thread (bounded) and closes everything StartReceiver opened;
+// nothing when it never ran.
 void StopReceiver(Receiver &receiver);
 // Well-formed requests received so far.
 uint32_t RequestsReceived(Receiver &receiver);

@@ -39,19 +39,21 @@ bool HashFile(HANDLE file, char (&hex)[65]) {
     return ok;
 }
 
-void AppendFile(ConsoleLine &out, const char *path) {
+bool AppendFile(ConsoleLine &out, const char *path) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         out << "cannot be read (Windows error " << GetLastError() << ")";
-        return;
+        return false;
     }
     DWORD high = 0;
     DWORD size = GetFileSize(file, &high);
     char hex[65];
     out << size << " bytes, SHA-256 ";
-    out << (HashFile(file, hex) ? hex : "not available");
+    bool hashed = HashFile(file, hex);
+    out << (hashed ? hex : "not available");
     CloseHandle(file);
+    return hashed;
 }
 
 typedef const char *(*WineVersionFunction)(void);
@@ -77,17 +79,32 @@ void AppendName(char *names, uint32_t capacity, const char *name) {
     list.Append(name);
 }
 
+void AppendKept(ConsoleLine &out, const char *keptFolder) {
+    if (!keptFolder) return;
+    out << "; folder kept: ";
+    out.Escaped(keptFolder);
+}
+
+void AppendTime(ConsoleLine &out, uint32_t milliseconds) {
+    out << " (" << milliseconds / 1000 << '.' << (milliseconds % 1000) / 100 << " s)";
+}
+
 }  // namespace
 
-void PrintSelfTestHeader(const char *pluginPath) {
+void StartReport(CheckTable &table) {
+    InitializeCriticalSection(&table.lock);
+}
+
+bool PrintSelfTestHeader(const char *pluginPath) {
     ConsoleLine out;
     out << "self-test of ";
     out.Escaped(pluginPath);
     out << ": ";
-    AppendFile(out, pluginPath);
+    bool readable = AppendFile(out, pluginPath);
     out << "; ";
     AppendSystem(out);
     out.Print();
+    return readable;
 }
 
 void PrintTableHead() {
@@ -97,6 +114,7 @@ void PrintTableHead() {
 }
 
 bool Row(CheckTable &table, const char *check, const char *expected, const char *seen, bool ok) {
+    EnterCriticalSection(&table.lock);
     ++table.checks;
     if (!ok) {
         ++table.failed;
@@ -109,10 +127,12 @@ bool Row(CheckTable &table, const char *check, const char *expected, const char 
     out.Escaped(seen);
     out << (ok ? " | ok" : " | FAILED");
     out.Print();
+    LeaveCriticalSection(&table.lock);
     return ok;
 }
 
-void PrintVerdict(const CheckTable &table, uint32_t milliseconds, const char *keptFolder) {
+void PrintVerdict(CheckTable &table, uint32_t milliseconds, const char *keptFolder) {
+    EnterCriticalSection(&table.lock);
     ConsoleLine out;
     bool passed = table.failed == 0 && table.checks > 0;
     if (passed)
@@ -120,12 +140,28 @@ void PrintVerdict(const CheckTable &table, uint32_t milliseconds, const char *ke
     else
         out << "verdict: FAIL, " << table.failed << " of " << table.checks
             << " checks failed: " << table.failedNames;
-    out << " (" << milliseconds / 1000 << '.' << (milliseconds % 1000) / 100 << " s)";
-    if (keptFolder) {
-        out << "; folder kept: ";
-        out.Escaped(keptFolder);
-    }
+    AppendTime(out, milliseconds);
+    AppendKept(out, keptFolder);
     out.Print();
+    LeaveCriticalSection(&table.lock);
+}
+
+void PrintCannotRun(const char *why, const char *advice, uint32_t milliseconds,
+                    const char *keptFolder) {
+    ConsoleLine out;
+    out << "verdict: CANNOT RUN, ";
+    out.Escaped(why);
+    out << "; " << advice;
+    AppendTime(out, milliseconds);
+    AppendKept(out, keptFolder);
+    out.Print();
+}
+
+void AppendSeconds(text::BoundedText &out, uint32_t milliseconds) {
+    out.AppendDecimal(milliseconds / 1000);
+    out.Append('.');
+    out.AppendDecimal(milliseconds % 1000 / 100);
+    out.Append(" s");
 }
 
 }  // namespace host

@@ -4,20 +4,34 @@
 
 #include <stdint.h>
 
+#include "platform/win32.h"
+#include "text/text.h"
+
 namespace host {
 
 struct CheckTable {
+    // Held for each row and the verdict: the watchdog may print them while
+    // another thread is printing a row.
+    CRITICAL_SECTION lock;
     uint32_t checks;
     uint32_t failed;
     char failedNames[512];  // the first failing checks' names, for the verdict
 };
 
-// "self-test of <path>: <size> bytes, SHA-256 <hex>; Windows <version> build <n>"
-void PrintSelfTestHeader(const char *pluginPath);
+void StartReport(CheckTable &table);
+// "self-test of <path>: <size> bytes, SHA-256 <hex>; Windows <version> build <n>";
+// false when the file cannot be read (the line says so instead of its size).
+bool PrintSelfTestHeader(const char *pluginPath);
 void PrintTableHead();
 // One row: check | expected | seen | ok (or FAILED). Returns `ok`.
 bool Row(CheckTable &table, const char *check, const char *expected, const char *seen, bool ok);
 // "verdict: ..." with the run's time; names the folder kept on failure.
-void PrintVerdict(const CheckTable &table, uint32_t milliseconds, const char *keptFolder);
+void PrintVerdict(CheckTable &table, uint32_t milliseconds, const char *keptFolder);
+// "verdict: CANNOT RUN, <why>; <what to do>": the input or this computer
+// keeps the self-test from judging the plug-in.
+void PrintCannotRun(const char *why, const char *advice, uint32_t milliseconds,
+                    const char *keptFolder);
+// "1.2 s"
+void AppendSeconds(text::BoundedText &out, uint32_t milliseconds);
 
 }  // namespace host

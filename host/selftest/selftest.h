@@ -22,12 +22,15 @@ struct SelfTest {
     Receiver receiver;
     Runner runner;
     uint32_t startMs;  // GetTickCount() at the start
+    uint32_t loadedMs;  // GetTickCount() once LoadLibrary returned
     uint32_t originDay;  // the UTC day the run began, as a day number
     char log[kSelfTestLog];
     uint32_t logLength;
 };
 
-// The process exit status: 0 when every check passed, 1 otherwise.
+// The process exit status: 0 when every check passed; 1 when the plug-in
+// failed one; 2 when the input or this computer keeps the self-test from
+// judging the plug-in (a file that cannot be read, an unusable temp folder).
 int RunSelfTest(const char *pluginPath);
 
 // The checks, in the order they run; each prints its rows.
@@ -46,10 +49,16 @@ struct SeenText {
     SeenText &operator<<(const char *s) { return out.Append(s ? s : "(null)"), *this; }
     SeenText &operator<<(uint32_t n) { return out.AppendDecimal(n), *this; }
 };
+// "<what> within <n> s": the expected text of a row whose call has a budget.
+const char *Within(SeenText &text, const char *what, uint32_t budgetMilliseconds);
+// "<what> in <seconds> s", appended.
+const char *Took(SeenText &text, const char *what, uint32_t milliseconds);
 // Days since 1970-01-01 of a Gregorian date.
 int32_t DayNumber(int32_t year, int32_t month, int32_t day);
 uint32_t RunMilliseconds(const SelfTest &t);
-// `wanted`, cut so that the whole run stays within its budget.
+// `wanted`, cut so that the waits for the plug-in's requests end within
+// their budget, counted from the load: copying and loading may take a virus
+// scanner's time.
 uint32_t WaitBudget(const SelfTest &t, uint32_t wanted);
 // Milliseconds since midnight UTC of the run's first day, now.
 int32_t ClockNow(const SelfTest &t);

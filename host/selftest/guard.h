@@ -1,0 +1,43 @@
+// Every call into the plug-in runs as a named step with a time budget, so
+// that a run always ends with a verdict. A watchdog thread ends the run
+// when a step overruns; an exception that nothing handles, on any thread,
+// ends it the same way. Either way the watchdog prints the step's row,
+// failed, and the verdict, and ends the process with status 1 at once.
+//
+// The stuck or crashed thread prints nothing itself: it may be in the
+// middle of a line, hold the loader's lock (LoadLibrary and FreeLibrary run
+// DllMain under it) or have no stack left. The process is ended with
+// TerminateProcess, not ExitProcess, because ExitProcess would call the
+// plug-in's DllMain again under that lock.
+//
+//     BeginPlugInCall("exit", kExitBudget);
+//     r.exit();
+//     uint32_t took = EndPlugInCall();
+#pragma once
+
+#include <stdint.h>
+
+#include "host/selftest/report.h"
+
+namespace host {
+
+// Budgets of the calls into the plug-in, in milliseconds.
+const uint32_t kLoadBudget = 20000;     // LoadLibrary: DllMain, and a scanner reading the copy
+const uint32_t kInitBudget = 5000;
+const uint32_t kHandlerBudget = 1000;   // each notification
+const uint32_t kSlotsBudget = 5000;     // the 22 handler slots, called in one go
+const uint32_t kExitBudget = 5000;      // the worker is idle by then: it ends within 1 s
+const uint32_t kDestructorBudget = 1000;
+const uint32_t kUnloadBudget = 5000;    // FreeLibrary: DllMain again
+
+// Switches crash dialogs off, installs the exception filter and starts the
+// watchdog. `keptFolder` is named in the verdict when the run ends early
+// (the plug-in is still loaded from it then); it may still be empty now.
+// False when the watchdog thread does not start.
+bool StartGuard(CheckTable &table, const char *keptFolder, uint32_t runStartMs);
+// `step` (copied) names the row the watchdog prints if the call overruns.
+void BeginPlugInCall(const char *step, uint32_t budgetMilliseconds);
+// The call's milliseconds.
+uint32_t EndPlugInCall();
+
+}  // namespace host
