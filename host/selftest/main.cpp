@@ -1,5 +1,6 @@
 #include "host/selftest/selftest.h"
 
+#include "host/host_win32_extra.h"
 #include "host/selftest/guard.h"
 
 namespace host {
@@ -98,7 +99,12 @@ int RunSelfTest(const char *pluginPath) {
     }
     PrintVerdict(t.table, RunMilliseconds(t),
                  !passed && t.files.folder[0] ? t.files.folder : nullptr);
-    return passed ? kPassed : kFailed;
+    int status = passed ? kPassed : kFailed;
+    // ExitProcess would call a plug-in still mapped once more, in its
+    // DllMain, after ending the watchdog: nothing would bound that call.
+    if (t.files.plugin[0] && GetModuleHandleA(t.files.plugin))
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    return status;
 }
 
 }  // namespace host

@@ -73,6 +73,27 @@ class PeImage:
     def word(self, rva):
         return unpack("<I", self.data, self.offset(rva, 4))[0]
 
+    def text(self, rva):
+        """The NUL-terminated bytes at `rva`."""
+        start = self.offset(rva)
+        end = self.data.find(b"\0", start)
+        if end < 0:
+            raise PEFormatError(f"text at rva {rva:#x} runs to the end of the file")
+        return self.data[start:end]
+
+    def export(self, name):
+        """RVA of the export named `name` (bytes), from the export directory."""
+        directory = self.directory(0)
+        if not directory or not directory[0]:
+            raise PEFormatError("no export directory")
+        _, _, _, _, _, _, _, count, functions, names, ordinals = unpack(
+            "<IIHHIIIIIII", self.data, self.offset(directory[0], 40))
+        for index in range(count):
+            if self.text(self.word(names + 4 * index)) == name:
+                (ordinal,) = unpack("<H", self.data, self.offset(ordinals + 2 * index, 2))
+                return self.word(functions + 4 * ordinal)
+        raise PEFormatError(f"no export named {name!r}")
+
     def executable(self, rva):
         return any(s.rva <= rva < s.rva + s.virtual_size and s.flags & IMAGE_SCN_MEM_EXECUTE
                    for s in self.sections)

@@ -1,26 +1,38 @@
 """`ZeltanDokTestClient.exe selftest`, the proof a controller runs on their
 own Windows, run here under Wine: the real DLL passes every check and leaves
 no folder behind; a copy with one byte changed fails, names the check that
-caught it, and names the folder it kept."""
+caught it, and names the folder it kept. A copy that hangs or crashes still
+gets a verdict; input or a temp folder the self-test cannot use exits 2;
+nothing is left in the temp folder that the output does not name."""
 
+import concurrent.futures
 import hashlib
 import os
 import re
 import shutil
+import socket
+import stat
+import threading
 import time
 import unittest
 
 import harness
 from harness import CLIENT_NAME, BridgeTestCase, read_bytes, stdout_lines
+from pe_image import PeImage
 
-HEADER = re.compile(r"self-test of .+: (\d+) bytes, SHA-256 ([0-9a-f]{64}); "
+HEADER = re.compile(r"self-test of .+: (?:(\d+) bytes, SHA-256 ([0-9a-f]{64})|"
+                    r"cannot be read \(Windows error \d+\)); "
                     r"Windows \d+\.\d+ build \d+( \(Wine [^)]+\))?")
 ROW = re.compile(r"(.+?) \| (.*) \| (.*) \| (ok|FAILED)")
 KEPT = re.compile(r"; folder kept: (.+)$")
-# Set-up, load and init, the slots, four bodies and their clock, four
-# filters, the retry, six request rows, unload and the log: 32 rows, and on
-# a pass one more for the folder's removal. Fewer means a check went missing.
-LEAST_ROWS = 32
+# Set-up and the copy, load and init, the slots, four bodies and their
+# clock, four filters, the retry, the handlers' times, six request rows,
+# unload and the log: 34 rows, and on a pass one more for the folder's
+# removal. Fewer means a check went missing.
+LEAST_ROWS = 34
+RECEIVER_PORT = re.compile(rb"\r\nreceiver \| [^|\r\n]* \| 127\.0\.0\.1:(\d+) \| ok\r\n")
+INIT_EXPORT = b"?EuroScopePlugInInit@@YAXPAPAVCPlugIn@EuroScopePlugIn@@@Z"
+EXIT_EXPORT = b"?EuroScopePlugInExit@@YAXXZ"
 
 # (what is changed, the text as stored in the DLL, which byte, the check
 #  that must fail). The JSON keys are written by the compiler as immediates;
@@ -32,25 +44,75 @@ CHANGED_BYTES = [
 ]
 
 
+def patched(original, export, code):
+    """The DLL with `code` written over the first bytes of `export`."""
+    image = PeImage(original)
+    at = image.offset(image.export(export), len(code))
+    return original[:at] + code + original[at + len(code):]
+
+
+def connect_once(out_path, payload, done, errors):
+    """Connects to the receiver once its row names the port, sends
+    `payload` (maybe nothing) and closes, as another program on this
+    computer might."""
+    deadline = time.monotonic() + 30
+    while not done.is_set() and time.monotonic() < deadline:
+        found = RECEIVER_PORT.search(read_bytes(out_path)) if os.path.exists(out_path) else None
+        if found:
+            try:
+                with socket.create_connection(("127.0.0.1", int(found.group(1))), 5) as sock:
+                    sock.sendall(payload)
+            except OSError as error:
+                errors.append(f"connecting to the receiver: {error}")
+            return
+        time.sleep(0.01)
+    errors.append("the receiver row never named a port")
+
+
 class SelfTest(BridgeTestCase, unittest.TestCase):
 
-    def run_selftest(self, bench, plugin, name):
+    def run_selftest(self, bench, plugin, name, temp=None, connect=None, full=True):
+        """Runs the self-test on `plugin`. With `temp` (a folder of the
+        bench) the client sees it as TEMP and TMP: Wine sets both from its
+        registry for a program started from Linux, so cmd sets them for the
+        client. With `connect`, another program connects to the receiver
+        during the run and sends those bytes."""
         out_path = os.path.join(bench.folder, f"{name}.stdout")
         err_path = os.path.join(bench.folder, f"{name}.stderr")
-        command = ["wine", os.path.join(bench.folder, CLIENT_NAME), "selftest",
-                   harness.wine_path(plugin)]
+        client = harness.wine_path(os.path.join(bench.folder, CLIENT_NAME))
+        command = ["wine", client, "selftest", harness.wine_path(plugin)]
+        env = harness.wine_env()
+        if temp is not None:
+            folder = harness.wine_path(temp)
+            command = ["wine", "cmd", "/c", f"set TEMP={folder}&& set TMP={folder}&& "
+                       f"{client} selftest {harness.wine_path(plugin)}"]
+            # The Linux side of the command line is UTF-8 whatever the machine's
+            # locale; Wine's ANSI code page stays 1252 with it.
+            env = dict(env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        errors, done, helper = [], threading.Event(), None
+        if connect is not None:
+            helper = threading.Thread(target=connect_once, args=(out_path, connect, done, errors))
+            helper.start()
         begin = time.monotonic()
-        status = harness.run_to_files(command, bench.folder, harness.wine_env(), out_path,
-                                      err_path, timeout=60)
+        try:
+            status = harness.run_to_files(command, bench.folder, env, out_path, err_path,
+                                          timeout=60)
+        finally:
+            done.set()
+            if helper:
+                helper.join()
         elapsed = time.monotonic() - begin
         lines = stdout_lines(read_bytes(out_path))
         report = "\n".join(lines) + "\n" + read_bytes(err_path).decode("latin-1")[-2000:]
+        self.assertEqual(errors, [], report)
         self.assertTrue(lines and HEADER.fullmatch(lines[0]), report)
-        self.assertEqual(lines[1], "check | expected | seen | ok", report)
-        rows = [ROW.fullmatch(line) for line in lines[2:-1]]
-        self.assertNotIn(None, rows, report)
-        self.assertGreaterEqual(len(rows), LEAST_ROWS, report)
         self.assertTrue(lines[-1].startswith("verdict: "), report)
+        rows = [ROW.fullmatch(line) for line in lines[2:-1]]
+        if len(lines) > 2:
+            self.assertEqual(lines[1], "check | expected | seen | ok", report)
+            self.assertNotIn(None, rows, report)
+        if full:
+            self.assertGreaterEqual(len(rows), LEAST_ROWS, report)
         return status, lines, rows, elapsed, report
 
     def prefix_path(self, windows_path):
@@ -93,6 +155,96 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                 kept_folder = self.prefix_path(kept.group(1))
                 self.assertTrue(os.path.isdir(kept_folder), report)
                 shutil.rmtree(kept_folder)
+
+    def test_every_run_ends_with_a_verdict_and_leaves_only_what_it_names(self):
+        bench = self.bench()
+        original = read_bytes(bench.plugin)
+        init_rva = PeImage(original).export(INIT_EXPORT)
+        copies = {
+            "exit loops": patched(original, EXIT_EXPORT, b"\xeb\xfe"),
+            "init traps": patched(original, INIT_EXPORT, b"\xcc"),
+            "read-only": original,
+        }
+        for label, data in copies.items():
+            path = os.path.join(bench.folder, label.replace(" ", "-") + ".dll")
+            with open(path, "wb") as handle:
+                handle.write(data)
+        os.chmod(os.path.join(bench.folder, "read-only.dll"), stat.S_IRUSR | stat.S_IRGRP)
+        # 230 characters as Windows names it: within what Windows takes for a
+        # temp folder, too long for the copy's path in the plug-in's buffers.
+        deep = os.path.join(bench.folder, "long")
+        deep = os.path.join(deep, "p" * (230 - len(harness.wine_path(deep)) - 1))
+        self.assertEqual(len(harness.wine_path(deep)), 230, "the bench's path is too long")
+
+        # (case, plug-in file, temp folder, bytes another program sends,
+        #  exit status, the row that must fail or None, its "seen" text).
+        # Status 2 prints no table: the verdict says why and what to do.
+        plain = bench.plugin
+        cases = [
+            ("exit loops", "exit-loops.dll", "t1", None, 1,
+             "exit: base destructor once, nothing freed", r"still running after 5\.\d s"),
+            ("init traps", "init-traps.dll", "t2", None, 1, "init: object handed over",
+             rf"exception 0x80000003 at ZeltanDokBridge\.dll\+{init_rva:#x}, in this call"),
+            ("read-only", "read-only.dll", "t3", None, 0, None, None),
+            ("silent connection", plain, "t4", b"", 0, None, None),
+            ("malformed request", plain, "t5", b"GET / HTTP/1.1\r\n\r\n", 1,
+             "requests read whole by Content-Length",
+             r"6 read whole, 1 refused, the first for no Content-Length; other connections: 0"),
+            ("missing file", "nothing.dll", "t6", None, 2, None,
+             r"CANNOT RUN, the plug-in file cannot be read; "),
+            ("temp outside the code page", plain, "\u0422\u0435\u043c\u043f", None, 2, None,
+             r"CANNOT RUN, the temp folder's path has a letter outside this computer's ANSI "
+             r"code page, .*: Z:\\.*\\\?\?\?\?\\; set TMP and TEMP to a short folder"),
+            ("temp too long", plain, deep, None, 2, None,
+             r"CANNOT RUN, the temp folder's path is too long for the plug-in: .*; set TMP"),
+        ]
+
+        def run(case):
+            label, plugin, temp, connect, *_ = case
+            temp = os.path.join(bench.folder, temp)
+            os.makedirs(temp, exist_ok=True)
+            try:
+                return self.run_selftest(bench, os.path.join(bench.folder, plugin),
+                                         label.replace(" ", "-"), temp=temp, connect=connect,
+                                         full=False), temp
+            except Exception as error:  # reported under the case's own name
+                return error, temp
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=4) as pool:
+            results = list(pool.map(run, cases))
+        for case, (result, temp) in zip(cases, results):
+            label, _, _, _, expected_status, check, seen = case
+            with self.subTest(case=label):
+                if isinstance(result, Exception):
+                    raise result
+                status, lines, rows, elapsed, report = result
+                failed = [r.group(0) for r in rows if r.group(4) == "FAILED"]
+                print(f"\n{label}: exit {status}, {elapsed:.1f} s wall\n  " +
+                      "\n  ".join(failed + lines[-1:]), flush=True)
+                self.assertEqual(status, expected_status, report)
+                kept = KEPT.search(lines[-1])
+                left = sorted(os.listdir(temp))
+                if expected_status == 0:
+                    self.assertRegex(lines[-1], r"^verdict: PASS, ", report)
+                    self.assertGreaterEqual(len(rows), LEAST_ROWS + 1, report)
+                if expected_status == 1:
+                    self.assertEqual([r.group(1) for r in rows if r.group(4) == "FAILED"],
+                                     [check], report)
+                    [row] = [r for r in rows if r.group(1) == check]
+                    self.assertRegex(row.group(3), "^" + seen + "$", report)
+                    self.assertIn(f"checks failed: {check} (", lines[-1], report)
+                    self.assertIsNotNone(kept, report)
+                    self.assertEqual(["\\".join([harness.wine_path(temp), name])
+                                      for name in left], [kept.group(1)], report)
+                else:
+                    self.assertIsNone(kept, report)
+                    self.assertEqual(left, [], f"left in the temp folder: {left}\n{report}")
+                if expected_status == 2:
+                    self.assertEqual(len(lines), 2, report)
+                    self.assertRegex(lines[-1], "^verdict: " + seen, report)
+                if label == "silent connection":
+                    [row] = [r for r in rows if r.group(1).startswith("requests read whole")]
+                    self.assertTrue(row.group(3).endswith("; other connections: 1"), report)
 
 
 if __name__ == "__main__":
