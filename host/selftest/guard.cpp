@@ -40,17 +40,6 @@ uint32_t Read32(const BYTE *at) {
     return value;
 }
 
-void AppendHex(text::BoundedText &out, uintptr_t value) {
-    static const char kHex[] = "0123456789abcdef";
-    out.Append("0x");
-    bool started = false;
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        uint32_t digit = (value >> shift) & 15;
-        started = started || digit || shift == 0;
-        if (started) out.Append(kHex[digit]);
-    }
-}
-
 // The name an image gives itself in its export directory, read in place:
 // asking the loader would need the loader's lock, which the crashed thread
 // may hold. Null for an image without one.

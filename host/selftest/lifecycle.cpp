@@ -92,6 +92,12 @@ bool CheckLoad(SelfTest &t) {
         Took(seen, "loaded", took);
     else
         seen << "LoadLibrary failed, Windows error " << error;
+    // An exception in DllMain comes back as LoadLibrary's error: its code.
+    if (!r.plugin && error >= 0x80000000u) {
+        seen << " (";
+        AppendHex(seen.out, error);
+        seen << ")";
+    }
     if (!Row(t.table, kLoadRow, Within(expected, "the copy loads", kLoadBudget), seen.text,
              r.plugin != nullptr))
         return false;

@@ -157,6 +157,16 @@ void PrintCannotRun(const char *why, const char *advice, uint32_t milliseconds,
     out.Print();
 }
 
+void AppendHex(text::BoundedText &out, uint32_t value) {
+    out.Append("0x");
+    bool started = false;
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        uint32_t digit = (value >> shift) & 15;
+        started = started || digit || shift == 0;
+        if (started) out.Append(kHex[digit]);
+    }
+}
+
 void AppendSeconds(text::BoundedText &out, uint32_t milliseconds) {
     out.AppendDecimal(milliseconds / 1000);
     out.Append('.');

@@ -33,5 +33,7 @@ void PrintCannotRun(const char *why, const char *advice, uint32_t milliseconds,
                     const char *keptFolder);
 // "1.2 s"
 void AppendSeconds(text::BoundedText &out, uint32_t milliseconds);
+// "0x1b00": exception codes and addresses as Windows tools show them.
+void AppendHex(text::BoundedText &out, uint32_t value);
 
 }  // namespace host

@@ -33,6 +33,7 @@ class PeImage:
         _, sections, _, _, _, optional_size, _ = unpack("<HHIIIHH", data, coff)
         optional = coff + 20
         (self.magic,) = unpack("<H", data, optional)
+        (self.entry,) = unpack("<I", data, optional + 16)
         if self.magic == 0x10B:
             (self.base,) = unpack("<I", data, optional + 28)
             self._directories = optional + 96

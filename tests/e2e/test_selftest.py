@@ -45,9 +45,10 @@ CHANGED_BYTES = [
 
 
 def patched(original, export, code):
-    """The DLL with `code` written over the first bytes of `export`."""
+    """The DLL with `code` written over the first bytes of `export`, or of
+    its entry point (DllMain) for None."""
     image = PeImage(original)
-    at = image.offset(image.export(export), len(code))
+    at = image.offset(image.entry if export is None else image.export(export), len(code))
     return original[:at] + code + original[at + len(code):]
 
 
@@ -163,6 +164,7 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
         copies = {
             "exit loops": patched(original, EXIT_EXPORT, b"\xeb\xfe"),
             "init traps": patched(original, INIT_EXPORT, b"\xcc"),
+            "DllMain traps": patched(original, None, b"\xcc"),
             "read-only": original,
         }
         for label, data in copies.items():
@@ -185,6 +187,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
              "exit: base destructor once, nothing freed", r"still running after 5\.\d s"),
             ("init traps", "init-traps.dll", "t2", None, 1, "init: object handed over",
              rf"exception 0x80000003 at ZeltanDokBridge\.dll\+{init_rva:#x}, in this call"),
+            # Wine's loader catches it: LoadLibrary fails with its code.
+            ("DllMain traps", "DllMain-traps.dll", "t7", None, 1, "load: LoadLibrary",
+             r"LoadLibrary failed, Windows error 2147483651 \(0x80000003\)"),
             ("read-only", "read-only.dll", "t3", None, 0, None, None),
             ("silent connection", plain, "t4", b"", 0, None, None),
             ("malformed request", plain, "t5", b"GET / HTTP/1.1\r\n\r\n", 1,
