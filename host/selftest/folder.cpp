@@ -116,9 +116,11 @@ const char *ChooseTempFolder(SelfTestFolder &folder, const char *&advice) {
     DWORD length = GetTempPathW(kSelfTestPath, wide);
     if (length == 0) return "Windows names no temp folder";
     if (length >= kSelfTestPath) return "the temp folder's path is too long for the plug-in";
-    BOOL lossy = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length),
-                                    folder.temp, kSelfTestPath - 1, nullptr, &lossy);
+    // Plain flags: with UTF-8 as the code page (a Windows 10 option) any
+    // other flag fails the call. The way back shows a '?' or a best-fit
+    // letter all the same.
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), folder.temp,
+                                    kSelfTestPath - 1, nullptr, nullptr);
     WCHAR back[kSelfTestPath];
     int returned = bytes > 0 ? MultiByteToWideChar(CP_ACP, 0, folder.temp, bytes, back,
                                                    kSelfTestPath)
@@ -127,7 +129,7 @@ const char *ChooseTempFolder(SelfTestFolder &folder, const char *&advice) {
     if (bytes <= 0) return "the temp folder's path is too long for the plug-in";
     // The plug-in reads its own path through GetModuleFileNameA: a letter
     // the code page lacks arrives as '?', and no file of that name exists.
-    if (lossy || returned != static_cast<int>(length) || !SameWide(wide, back, returned))
+    if (returned != static_cast<int>(length) || !SameWide(wide, back, returned))
         return "the temp folder's path has a letter outside this computer's ANSI code page, "
                "so the plug-in could not find its settings or log there";
     text::BoundedText temp(folder.temp, kSelfTestPath, static_cast<uint32_t>(bytes));

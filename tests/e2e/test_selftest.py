@@ -31,6 +31,7 @@ KEPT = re.compile(r"; folder kept: (.+)$")
 # removal. Fewer means a check went missing.
 LEAST_ROWS = 34
 RECEIVER_PORT = re.compile(rb"\r\nreceiver \| [^|\r\n]* \| 127\.0\.0\.1:(\d+) \| ok\r\n")
+FOLDER_ROW = re.compile(rb"\r\nself-test folder \| [^|\r\n]* \| Z:([^|\r\n]*) \| ok\r\n")
 INIT_EXPORT = b"?EuroScopePlugInInit@@YAXPAPAVCPlugIn@EuroScopePlugIn@@@Z"
 EXIT_EXPORT = b"?EuroScopePlugInExit@@YAXXZ"
 
@@ -52,32 +53,56 @@ def patched(original, export, code):
     return original[:at] + code + original[at + len(code):]
 
 
-def connect_once(out_path, payload, done, errors):
-    """Connects to the receiver once its row names the port, sends
-    `payload` (maybe nothing) and closes, as another program on this
-    computer might."""
+def printed(out_path, pattern, done):
+    """The first match of `pattern` in the run's output once it is printed,
+    or None when the run ends first."""
     deadline = time.monotonic() + 30
     while not done.is_set() and time.monotonic() < deadline:
-        found = RECEIVER_PORT.search(read_bytes(out_path)) if os.path.exists(out_path) else None
+        found = pattern.search(read_bytes(out_path)) if os.path.exists(out_path) else None
         if found:
-            try:
-                with socket.create_connection(("127.0.0.1", int(found.group(1))), 5) as sock:
-                    sock.sendall(payload)
-            except OSError as error:
-                errors.append(f"connecting to the receiver: {error}")
-            return
+            return found
         time.sleep(0.01)
-    errors.append("the receiver row never named a port")
+    return None
+
+
+def connecting(payload):
+    """Another program on this computer: it connects to the receiver, sends
+    `payload` (maybe nothing) and closes. Returns what went wrong, or None."""
+    def act(out_path, done):
+        found = printed(out_path, RECEIVER_PORT, done)
+        if not found:
+            return "the receiver row never named a port"
+        try:
+            with socket.create_connection(("127.0.0.1", int(found.group(1))), 5) as sock:
+                sock.sendall(payload)
+        except OSError as error:
+            return f"connecting to the receiver: {error}"
+        return None
+    return act
+
+
+def adding_a_file(out_path, done):
+    """Another plug-in copy, or whatever a scanner leaves, put into the
+    self-test folder while the run goes on: read-only, under a name the
+    self-test does not know."""
+    found = printed(out_path, FOLDER_ROW, done)
+    if not found:
+        return "the folder row never named a folder on Z:"
+    path = os.path.join(found.group(1).decode("latin-1").replace("\\", "/"), "extra copy.dll")
+    with open(path, "wb") as handle:
+        handle.write(b"MZ")
+    os.chmod(path, stat.S_IRUSR)
+    return None
 
 
 class SelfTest(BridgeTestCase, unittest.TestCase):
 
-    def run_selftest(self, bench, plugin, name, temp=None, connect=None, full=True):
+    def run_selftest(self, bench, plugin, name, temp=None, meanwhile=None, full=True):
         """Runs the self-test on `plugin`. With `temp` (a folder of the
         bench) the client sees it as TEMP and TMP: Wine sets both from its
         registry for a program started from Linux, so cmd sets them for the
-        client. With `connect`, another program connects to the receiver
-        during the run and sends those bytes."""
+        client. `meanwhile(out_path, done)` acts during the run, as another
+        program would, and returns what went wrong or None."""
         out_path = os.path.join(bench.folder, f"{name}.stdout")
         err_path = os.path.join(bench.folder, f"{name}.stderr")
         client = harness.wine_path(os.path.join(bench.folder, CLIENT_NAME))
@@ -91,8 +116,13 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             # locale; Wine's ANSI code page stays 1252 with it.
             env = dict(env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         errors, done, helper = [], threading.Event(), None
-        if connect is not None:
-            helper = threading.Thread(target=connect_once, args=(out_path, connect, done, errors))
+        if meanwhile is not None:
+            def act():
+                try:
+                    errors.append(meanwhile(out_path, done))
+                except Exception as error:  # reported with the run
+                    errors.append(repr(error))
+            helper = threading.Thread(target=act)
             helper.start()
         begin = time.monotonic()
         try:
@@ -105,7 +135,7 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
         elapsed = time.monotonic() - begin
         lines = stdout_lines(read_bytes(out_path))
         report = "\n".join(lines) + "\n" + read_bytes(err_path).decode("latin-1")[-2000:]
-        self.assertEqual(errors, [], report)
+        self.assertEqual([error for error in errors if error], [], report)
         self.assertTrue(lines and HEADER.fullmatch(lines[0]), report)
         self.assertTrue(lines[-1].startswith("verdict: "), report)
         rows = [ROW.fullmatch(line) for line in lines[2:-1]]
@@ -178,8 +208,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
         deep = os.path.join(deep, "p" * (230 - len(harness.wine_path(deep)) - 1))
         self.assertEqual(len(harness.wine_path(deep)), 230, "the bench's path is too long")
 
-        # (case, plug-in file, temp folder, bytes another program sends,
-        #  exit status, the row that must fail or None, its "seen" text).
+        # (case, plug-in file, temp folder, what another program does
+        #  meanwhile, exit status, the row that must fail or None, its "seen"
+        #  text).
         # Status 2 prints no table: the verdict says why and what to do.
         plain = bench.plugin
         cases = [
@@ -191,8 +222,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             ("DllMain traps", "DllMain-traps.dll", "t7", None, 1, "load: LoadLibrary",
              r"LoadLibrary failed, Windows error 2147483651 \(0x80000003\)"),
             ("read-only", "read-only.dll", "t3", None, 0, None, None),
-            ("silent connection", plain, "t4", b"", 0, None, None),
-            ("malformed request", plain, "t5", b"GET / HTTP/1.1\r\n\r\n", 1,
+            ("a file added to the folder", plain, "t8", adding_a_file, 0, None, None),
+            ("silent connection", plain, "t4", connecting(b""), 0, None, None),
+            ("malformed request", plain, "t5", connecting(b"GET / HTTP/1.1\r\n\r\n"), 1,
              "requests read whole by Content-Length",
              r"6 read whole, 1 refused, the first for no Content-Length; other connections: 0"),
             ("missing file", "nothing.dll", "t6", None, 2, None,
@@ -205,13 +237,13 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
         ]
 
         def run(case):
-            label, plugin, temp, connect, *_ = case
+            label, plugin, temp, meanwhile, *_ = case
             temp = os.path.join(bench.folder, temp)
             os.makedirs(temp, exist_ok=True)
             try:
                 return self.run_selftest(bench, os.path.join(bench.folder, plugin),
-                                         label.replace(" ", "-"), temp=temp, connect=connect,
-                                         full=False), temp
+                                         label.replace(" ", "-"), temp=temp,
+                                         meanwhile=meanwhile, full=False), temp
             except Exception as error:  # reported under the case's own name
                 return error, temp
 
