@@ -70,8 +70,8 @@ int RunSelfTest(const char *pluginPath) {
     // The input and the temp folder are judged before anything is made.
     if (!PrintSelfTestHeader(pluginPath))
         return CannotRun(t, "the plug-in file cannot be read",
-                         "give the path of ZeltanDokBridge.dll, for example "
-                         "ZeltanDokTestClient.exe selftest ..\\ZeltanDokBridge.dll");
+                         "give the path of ZeltanDokBridge.dll, at most 259 characters, for "
+                         "example ZeltanDokTestClient.exe selftest ..\\ZeltanDokBridge.dll");
     if (!guarded)
         return CannotRun(t, "no watchdog thread", "close other programs and try again");
     const char *advice = nullptr;
