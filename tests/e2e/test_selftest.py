@@ -202,11 +202,14 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             with open(path, "wb") as handle:
                 handle.write(data)
         os.chmod(os.path.join(bench.folder, "read-only.dll"), stat.S_IRUSR | stat.S_IRGRP)
-        # 230 characters as Windows names it: within what Windows takes for a
-        # temp folder, too long for the copy's path in the plug-in's buffers.
-        deep = os.path.join(bench.folder, "long")
-        deep = os.path.join(deep, "p" * (230 - len(harness.wine_path(deep)) - 1))
-        self.assertEqual(len(harness.wine_path(deep)), 230, "the bench's path is too long")
+        def temp_of(length):
+            """A temp folder whose path, as Windows names it, has `length`
+            characters: with the self-test's folder and the copy's name, 212
+            make the longest path the plug-in's buffers hold whole."""
+            parent = os.path.join(bench.folder, f"long{length}")
+            path = os.path.join(parent, "p" * (length - len(harness.wine_path(parent)) - 1))
+            self.assertEqual(len(harness.wine_path(path)), length, "the bench's path is too long")
+            return path
 
         # (case, plug-in file, temp folder, what another program does
         #  meanwhile, exit status, the row that must fail or None, its "seen"
@@ -232,7 +235,8 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             ("temp outside the code page", plain, "\u0422\u0435\u043c\u043f", None, 2, None,
              r"CANNOT RUN, the temp folder's path has a letter outside this computer's ANSI "
              r"code page, .*: Z:\\.*\\\?\?\?\?\\; set TMP and TEMP to a short folder"),
-            ("temp too long", plain, deep, None, 2, None,
+            ("temp of 212 characters", plain, temp_of(212), None, 0, None, None),
+            ("temp of 213 characters", plain, temp_of(213), None, 2, None,
              r"CANNOT RUN, the temp folder's path is too long for the plug-in: .*; set TMP"),
         ]
 
