@@ -28,6 +28,19 @@ uint32_t WrittenPathLength(const char *endpoint) {
     return text::Length(p);
 }
 
+// A blank and a control byte have no visible form of their own.
+void AppendByteName(ConsoleLine &out, unsigned char c) {
+    char shown[2] = {static_cast<char>(c), '\0'};
+    if (c == ' ') {
+        out << "a space";
+    } else if (c < 32 || c == 127) {
+        out << "the control byte ";
+        out.Escaped(shown);
+    } else {
+        out << '"' << shown << '"';
+    }
+}
+
 void SayCut(const char *what, uint32_t writtenLength, uint32_t keptLength, const char *outcome) {
     ConsoleLine out;
     out << "refused: " << what << " has ";
@@ -79,14 +92,11 @@ bool SayHostFindable(const EndpointAddress &accepted) {
     const char *p = accepted.host;
     while (*p && !NeverInHostName(static_cast<unsigned char>(*p))) ++p;
     if (*p == '\0') return true;
-    unsigned char c = static_cast<unsigned char>(*p);
-    char shown[2] = {*p, '\0'};
     ConsoleLine out;
     out << "refused: the host \"";
     out.Escaped(accepted.host);
-    out << "\" holds " << (c == ' ' ? "a space" : c < 32 || c == 127 ? "the control byte " : "\"");
-    if (c != ' ') out.Escaped(shown);
-    if (c > 32 && c != 127) out << '"';
+    out << "\" holds ";
+    AppendByteName(out, static_cast<unsigned char>(*p));
     out << ", which no host name has: the plug-in would load, and every attempt would fail "
            "without an HTTP status";
     out.Print();
