@@ -1,6 +1,7 @@
 #include "host/check.h"
 
 #include "capture/stand_message.h"
+#include "host/check_limits.h"
 #include "host/console.h"
 #include "host/host_win32_extra.h"
 #include "shell/endpoint.h"
@@ -127,6 +128,7 @@ bool SayLogWritable(const char *settingsPath) {
 }
 
 BridgeSettings g_settings;
+WrittenSettings g_written;
 EndpointAddress g_address;
 
 }  // namespace
@@ -150,8 +152,11 @@ int CheckSettings(const char *path) {
         Say("warning: the file begins with a UTF-8 byte-order mark and a [section] on its first "
             "line; Windows does not see that section and reads its keys as empty (Wine does "
             "see it): save the file as ANSI or as UTF-8 without BOM, or put a comment line first");
+    // The verdict comes from the plug-in's own read; the written values,
+    // read with more room, show what that read would cut.
     LoadBridgeSettings(fullPath, g_settings);
-    Say("  endpoint: ", g_settings.endpoint);
+    ReadWrittenSettings(fullPath, g_written);
+    Say("  endpoint: ", g_written.endpoint);
     EndpointVerdict verdict = JudgeEndpointAddress(g_settings.endpoint, g_address);
     bool ok = verdict == EndpointVerdict::Accepted;
     if (ok) {
@@ -165,12 +170,15 @@ int CheckSettings(const char *path) {
     } else {
         Say("refused: ", Explain(verdict));
     }
+    bool asWritten = SayEndpointKeptWhole(g_written, g_settings, ok ? &g_address : nullptr);
+    if (ok) asWritten = SayHostFindable(g_address) && asWritten;
 
     uint32_t tokenLength = text::Length(g_settings.token);
     {
         ConsoleLine out;
-        out << "  token: " << tokenLength << " characters (at least " << kMinimumTokenLength
-            << " needed; the token itself is never shown)";
+        out << "  token: ";
+        AppendWrittenLength(out, text::Length(g_written.token));
+        out << " (at least " << kMinimumTokenLength << " needed; the token itself is never shown)";
         out.Print();
     }
     if (tokenLength < kMinimumTokenLength) {
@@ -178,16 +186,26 @@ int CheckSettings(const char *path) {
                              : "refused: the token is shorter than 32 characters");
         ok = false;
     }
+    asWritten = SayTokenKeptWhole(g_written, g_settings) && asWritten;
     SayAirports(g_settings.airports);
+    WarnAirportsCut(g_written, g_settings);
     bool logWritable = SayLogWritable(fullPath);
-    if (ok && !logWritable) {
+    if (!ok) {
+        Say("verdict: delivery would not start; the log would say "
+            "\"Bridge disabled: Endpoint/Token missing or invalid\"");
+        return 1;
+    }
+    if (!asWritten) {
+        Say("verdict: delivery would start, but not as written: every event would fail or go "
+            "elsewhere");
+        return 1;
+    }
+    if (!logWritable) {
         Say("verdict: delivery would start, but without a log");
         return 1;
     }
-    Say(ok ? "verdict: delivery would start"
-           : "verdict: delivery would not start; the log would say "
-             "\"Bridge disabled: Endpoint/Token missing or invalid\"");
-    return ok ? 0 : 1;
+    Say("verdict: delivery would start");
+    return 0;
 }
 
 }  // namespace host

@@ -16,7 +16,8 @@ zdb_import_library(kernel32_host_extra ${PROJECT_SOURCE_DIR}/host/kernel32_host_
 
 add_library(host_runner_objects OBJECT
   host/runner_main.cpp host/runner_support.cpp host/steps_lifecycle.cpp host/steps_client.cpp
-  host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp host/command_line.cpp
+  host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp host/check_limits.cpp
+  host/command_line.cpp
   host/timing.cpp
   host/selftest/main.cpp host/selftest/support.cpp host/selftest/lifecycle.cpp
   host/selftest/delivery.cpp host/selftest/receiver.cpp host/selftest/request.cpp

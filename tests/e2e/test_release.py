@@ -376,6 +376,58 @@ HOST_255 = _host(250) + ":8443"
 HOST_256 = _host(251) + ":8443"
 
 
+# The check reads each value with room for 4095 characters, past every
+# field of the plug-in, and prints lines of at most 1021 characters.
+CHECK_ROOM = 4095
+CONSOLE_LINE = 1021
+AS_WRITTEN = ("verdict: delivery would start, but not as written: every event would fail or go "
+              "elsewhere")
+
+
+def _escaped(text):
+    return "".join(c if 32 <= ord(c) <= 126 else f"\\x{ord(c):02X}" for c in text)
+
+
+def _length(length):
+    if length < CHECK_ROOM:
+        return f"{length} characters"
+    return f"{CHECK_ROOM} or more characters"
+
+
+def _cut(what, length, kept, outcome):
+    return (f"refused: {what} has {_length(length)}; the plug-in keeps only its first "
+            f"{kept}{outcome}")
+
+
+def _token_cut(length):
+    return _cut("the token", length, 255,
+                " and sends those, so the endpoint would refuse every request")
+
+
+def _endpoint_cut(length):
+    return _cut("the Endpoint", length, 2047,
+                ", so events would go to a different endpoint than the one written")
+
+
+def _path_cut(length):
+    return _cut("the Endpoint's path", length, 1535,
+                ", so events would go to a different path than the one written")
+
+
+def _no_host_name(host, byte):
+    return (f"refused: the host \"{host}\" holds {byte}, which no host name has: the plug-in "
+            "would load, and every attempt would fail without an HTTP status")
+
+
+# Refusals of what the plug-in accepts and then cannot use as written: it
+# would still show the parsed address.
+ADDRESS_STILL_SHOWN = (NO_TOKEN, SHORT_TOKEN, "refused: the token has ",
+                       "refused: the Endpoint has ", "refused: the Endpoint's path has ",
+                       "refused: the host \"")
+AIRPORTS_76 = "EDDF, EDDM, EDDH, EDDB, EDDK, EDDL, EDDS, EDDN, EDDP, EDDV, EDDC, EDDR, EDDW"
+AIRPORTS_63 = "EDDF, EDDM, EDDH, EDDB, EDDK, EDDL, EDDS, EDDN, EDDP, EDDV,EDDC"
+
+
 def _accepted(host, port, secure, path, codes):
     kind = "(TLS)" if secure else "(plain HTTP, this machine only)"
     return [f"  host: {host}  port: {port} {kind}  path: {path}", f" -> codes: {codes}",
@@ -437,6 +489,49 @@ CHECK_CASES = [
       "verdict: delivery would start"]),
     ("empty Airports falls back to EDDF and EDDM", "https://stands.example.org/x", 40,
      ["Airports ="], 0, ["  airports: EDDF,EDDM -> codes: EDDF EDDM"]),
+    # The plug-in cuts each value to its field and takes any host text; it
+    # loads, and then every event fails or goes elsewhere. Only the check can
+    # say so before it happens.
+    ("token of 255 characters, kept whole", "https://stands.example.org/x", 255, [], 0,
+     ["  token: 255 characters"] + _accepted("stands.example.org", 443, True, "/x", "EDDF EDDM")),
+    ("token of 256 characters", "https://stands.example.org/x", 256, [], 1,
+     [_token_cut(256), AS_WRITTEN]),
+    ("token longer than the check's room", "https://stands.example.org/x", 5000, [], 1,
+     [f"  token: {CHECK_ROOM} or more characters", _token_cut(5000), AS_WRITTEN]),
+    ("endpoint of 2100 characters", "https://stands.example.org/" + "p" * 2073, 40, [], 1,
+     [_endpoint_cut(2100), AS_WRITTEN]),
+    ("endpoint of 2100 characters and a wrong scheme", "ftp://stands.example.org/" + "p" * 2075,
+     40, [], 1, [SCHEME, _endpoint_cut(2100)]),
+    ("path of 1535 characters, kept whole", "https://stands.example.org/" + "p" * 1534, 40, [], 0,
+     ["verdict: delivery would start"]),
+    ("path of 1536 characters", "https://stands.example.org/" + "p" * 1535, 40, [], 1,
+     [_path_cut(1536), AS_WRITTEN]),
+    ("user name before the host", "https://user@stands.example.org/x", 40, [], 1,
+     [_no_host_name("user@stands.example.org", '"@"'), AS_WRITTEN]),
+    ("user name and password before the host", "https://user:pw@stands.example.org/x", 40, [],
+     1, [PORT]),
+    ("fragment after the host", "https://stands.example.org#top", 40, [], 1,
+     [_no_host_name("stands.example.org#top", '"#"'), AS_WRITTEN]),
+    ("query after the host", "https://stands.example.org?a=1", 40, [], 1,
+     [_no_host_name("stands.example.org?a=1", '"?"'), AS_WRITTEN]),
+    ("backslash in the host", "https://stands.example.org\\v1/x", 40, [], 1,
+     [_no_host_name("stands.example.org\\v1", '"\\"'), AS_WRITTEN]),
+    ("space inside the host", "https://stands example.org/x", 40, [], 1,
+     [_no_host_name("stands example.org", "a space"), AS_WRITTEN]),
+    ("space before the port", "https://stands.example.org :8443/x", 40, [], 1,
+     [_no_host_name("stands.example.org ", "a space"), AS_WRITTEN]),
+    ("control byte in the host", "https://stands\x01.example.org/x", 40, [], 1,
+     [_no_host_name("stands\\x01.example.org", "the control byte \\x01"), AS_WRITTEN]),
+    ("Airports of 63 characters, kept whole", "https://stands.example.org/x", 40,
+     [f"Airports = {AIRPORTS_63}"], 0,
+     [" -> codes: EDDF EDDM EDDH EDDB EDDK EDDL EDDS EDDN EDDP EDDV EDDC",
+      "verdict: delivery would start"]),
+    ("Airports of 76 characters: the last codes lost, one cut short",
+     "https://stands.example.org/x", 40, [f"Airports = {AIRPORTS_76}"], 0,
+     [" -> codes: EDDF EDDM EDDH EDDB EDDK EDDL EDDS EDDN EDDP EDDV EDD",
+      "warning: the Airports value has 76 characters; the plug-in keeps only its first 63: "
+      "EDDC EDDR EDDW would never match, and EDD, a code cut short, would be listed",
+      "verdict: delivery would start"]),
 ]
 
 
@@ -499,15 +594,21 @@ class SettingsCheck(unittest.TestCase):
                 if extra is None:
                     self.assertEqual(len(lines), 2, report)
                     continue
-                self.assertEqual(lines[-1], "verdict: delivery would start" if want_status == 0
-                                 else REFUSED, report)
-                self.assertIn(f"  endpoint: {(endpoint or '').strip()}", lines, report)
-                self.assertIn(f"  token: {len(token or '')} characters (at least 32 needed; "
+                verdicts = [p for p in phrases if p.startswith("verdict: ")]
+                self.assertEqual(lines[-1:], verdicts[:1] or [
+                    "verdict: delivery would start" if want_status == 0 else REFUSED], report)
+                shown = f"  endpoint: {_escaped((endpoint or '').strip())}"
+                self.assertIn(shown[:CONSOLE_LINE], lines, report)
+                self.assertIn(f"  token: {_length(len(token or ''))} (at least 32 needed; "
                               f"the token itself is never shown)", lines, report)
+                for line in lines:
+                    if line.startswith("warning: "):
+                        self.assertIn(line, phrases, report)
                 refusals = [line for line in lines if line.startswith("refused: ")]
                 self.assertEqual(bool(refusals), want_status != 0, report)
-                # The parsed address is shown exactly when the endpoint passed.
-                endpoint_refused = any(r not in (NO_TOKEN, SHORT_TOKEN) for r in refusals)
+                # The parsed address is shown exactly when the plug-in would
+                # accept the endpoint.
+                endpoint_refused = any(not r.startswith(ADDRESS_STILL_SHOWN) for r in refusals)
                 self.assertEqual(any(line.startswith("  host: ") for line in lines),
                                  not endpoint_refused, report)
                 if token:
