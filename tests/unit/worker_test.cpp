@@ -317,24 +317,40 @@ TEST_F(Worker, UnloadDropsQueuedEventsSilently) {
 
 // A worker stuck in a network call longer than the unload may wait: the
 // unload goes on, leaves the stuck worker its locks and wake event, and a new
-// load gets a fresh object and worker instead of sharing them.
+// load gets a fresh object and worker instead of sharing them. With two such
+// workers, a third load starts none and says why.
 TEST_F(Worker, AWorkerThatOutlivesTheUnloadNeverSharesWithTheNextLoad) {
-    Gate gate;
-    standin::QueueHttpScript(HeldAt(HttpStep::Receive, gate, 201));
+    Gate first, second;
+    standin::QueueHttpScript(HeldAt(HttpStep::Receive, first, 201));
+    standin::QueueHttpScript(HeldAt(HttpStep::Receive, second, 201));
     CBridgePlugIn *old = Start();
     old->stopWaitMs = 100;
     Push(MakeEvent("assign", "OLD", "EDDF", "A1"));
-    gate.WaitUntilEntered();
+    first.WaitUntilEntered();
     EuroScopePlugInExit();  // gives up waiting after 100 ms
     EXPECT_EQ(standin::ModuleReferences(), 1) << "the stuck worker keeps the module";
 
     CBridgePlugIn *fresh = Start();
     EXPECT_NE(fresh, old);
     bridge = fresh;
+    fresh->stopWaitMs = 100;
     Push(MakeEvent("assign", "NEW", "EDDF", "A2"));
-    ASSERT_TRUE(WaitForLog("Delivered assign NEW"));
+    second.WaitUntilEntered();
+    EuroScopePlugInExit();
+    CBridgePlugIn *third = Init();
+    EXPECT_FALSE(third->enabled);
+    EXPECT_EQ(Log().back(), "Bridge disabled: two earlier loads still sending");
+    EuroScopePlugInExit();
 
-    gate.Open();
+    second.Open();
+    ASSERT_TRUE(WaitForLog("Delivered assign NEW"));
+    for (int i = 0; i < 500 && standin::ModuleReferences() != 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Start(), fresh) << "its worker gone, the place is free again";
+    Push(MakeEvent("assign", "LATE", "EDDF", "A3"));
+    ASSERT_TRUE(WaitForLog("Delivered assign LATE"));
+
+    first.Open();
     ASSERT_TRUE(WaitForLog("Delivered assign OLD"));
     for (int i = 0; i < 500 && standin::ModuleReferences() != 1; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
