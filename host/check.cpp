@@ -28,6 +28,8 @@ const char *Explain(EndpointVerdict verdict) {
     case EndpointVerdict::AuthorityTooLong:
         return "the host and port are 256 characters or longer";
     case EndpointVerdict::BadPort: return "the port must be a number from 1 to 65535";
+    case EndpointVerdict::PortTooLong:
+        return "the port has more than 7 characters: drop its leading zeros";
     case EndpointVerdict::EmptyHost: return "the host name is empty";
     }
     return "refused";

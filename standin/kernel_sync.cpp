@@ -72,6 +72,9 @@ SleepLog &Sleeps() {
     return log;
 }
 
+// Read relaxed, like the lock's mark below, so that it orders no threads.
+std::atomic<void (*)(CRITICAL_SECTION *)> enterLockHook{nullptr};
+
 std::atomic<int> moduleReferences{0};
 std::atomic<bool> moduleHandleExFails{false};
 std::atomic<bool> createEventFails{false};
@@ -150,8 +153,9 @@ void WINAPI InitializeCriticalSection(CRITICAL_SECTION *lock) {
 // On Windows a lock that is not live holds stale debug information, or
 // none: entering it corrupts memory or blocks for ever.
 void WINAPI EnterCriticalSection(CRITICAL_SECTION *lock) {
-    if (UsableLock(lock, "EnterCriticalSection of a lock that is not live"))
-        pthread_mutex_lock(MutexIn(lock));
+    if (!UsableLock(lock, "EnterCriticalSection of a lock that is not live")) return;
+    pthread_mutex_lock(MutexIn(lock));
+    if (auto hook = enterLockHook.load(std::memory_order_relaxed)) hook(lock);
 }
 
 void WINAPI LeaveCriticalSection(CRITICAL_SECTION *lock) {
@@ -280,6 +284,10 @@ void SetSleepHook(std::function<void(DWORD)> hook) {
     log.hook = std::move(hook);
 }
 
+void SetEnterLockHook(void (*hook)(CRITICAL_SECTION *)) {
+    enterLockHook.store(hook, std::memory_order_relaxed);
+}
+
 int ModuleReferences() { return moduleReferences.load(); }
 
 void FailModuleHandleEx(bool fail) { moduleHandleExFails = fail; }
@@ -310,6 +318,7 @@ void ResetSync() {
         log.real = true;
         log.hook = nullptr;
     }
+    enterLockHook.store(nullptr, std::memory_order_relaxed);
     moduleReferences = 0;
     moduleHandleExFails = false;
     createEventFails = false;

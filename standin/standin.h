@@ -46,6 +46,10 @@ void FailModuleHandleEx(bool fail);
 void FailCreateEvent(bool fail);
 void FailCreateThread(bool fail);
 
+// Runs inside every EnterCriticalSection, on the entering thread, once it
+// holds the lock: a test's way to act at one exact point of another thread.
+void SetEnterLockHook(void (*hook)(CRITICAL_SECTION *));
+
 // Critical sections initialised and not yet deleted, counted by address.
 int LiveCriticalSections();
 // Each delete of a lock that was not live and each init of a lock that

@@ -9,7 +9,13 @@
 namespace {
 
 const char kLoadedMessage[] = "Bridge loaded; event worker started";
-const char kDisabledMessage[] = "Bridge disabled: Endpoint/Token missing or invalid";
+const char kSettingsRefusedMessage[] = "Bridge disabled: Endpoint/Token missing or invalid";
+// Settings that are fine, but Windows would not give what the worker needs,
+// or two earlier loads still have workers inside an attempt: the line must
+// not send the controller to mend the settings.
+const char kEarlierWorkersMessage[] = "Bridge disabled: two earlier loads still sending";
+const char kNoWakeEventMessage[] = "Bridge disabled: could not create the wake event";
+const char kNoWorkerMessage[] = "Bridge disabled: could not start the worker thread";
 const char kUnloadedMessage[] = "Bridge unloaded";
 
 }  // namespace
@@ -49,17 +55,23 @@ void CBridgePlugIn::Initialise(bool mayStartWorker) {
     MakeSiblingPath(core.log.logPath, ".log");
     LoadBridgeSettings(settingsPath, core.settings);
 
-    if (ParseEndpointAddress(core.settings.endpoint, core.endpointAddress) &&
-        text::Length(core.settings.token) >= kMinimumTokenLength && mayStartWorker) {
-        enabled = StartWorker();
-    }
-    Log(enabled ? kLoadedMessage : kDisabledMessage);
+    const char *outcome = StartDelivery(mayStartWorker);
+    enabled = outcome == kLoadedMessage;
+    Log(outcome);
+}
+
+// The load's one outcome line; only the first names a running worker.
+const char *CBridgePlugIn::StartDelivery(bool mayStartWorker) {
+    if (!ParseEndpointAddress(core.settings.endpoint, core.endpointAddress) ||
+        text::Length(core.settings.token) < kMinimumTokenLength)
+        return kSettingsRefusedMessage;
+    if (!mayStartWorker) return kEarlierWorkersMessage;
+    core.queue.wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!core.queue.wakeEvent) return kNoWakeEventMessage;
+    return StartWorker() ? kLoadedMessage : kNoWorkerMessage;
 }
 
 bool CBridgePlugIn::StartWorker() {
-    core.queue.wakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!core.queue.wakeEvent) return false;
-
     // The worker holds its own reference to this module, so that a client
     // that frees the module while the worker is still inside a network call
     // cannot unmap the code it runs. Taken here, before the thread exists;

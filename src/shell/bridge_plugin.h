@@ -65,6 +65,7 @@ private:
     // and the seal replace it); this flag keeps a direct call, should one
     // ever be written, from deleting the locks twice.
     bool shutdownPending;
+    const char *StartDelivery(bool mayStartWorker);
     bool StartWorker();
     void Shutdown();
     void ReleaseLocksAndWakeEvent();

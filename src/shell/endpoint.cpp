@@ -5,7 +5,11 @@
 namespace {
 
 const uint32_t kLongestAuthority = 255;
-const uint32_t kPortTextCapacity = 8;
+// Room for 65535 with two leading zeros. The copy keeps one character more,
+// so that a longer port is seen and refused rather than judged by its first
+// seven characters, which could name a port the user never wrote.
+const uint32_t kLongestPortText = 7;
+const uint32_t kPortTextCapacity = kLongestPortText + 2;
 
 bool StartsWith(const char *s, const char *prefix) {
     while (*prefix)
@@ -76,6 +80,7 @@ EndpointVerdict JudgeEndpointAddress(const char *endpoint, EndpointAddress &addr
         text::TrimmedCopy(portText, colon + 1);
         *colon = '\0';
         if (!ParsePort(portText, address.port)) return EndpointVerdict::BadPort;
+        if (text::Length(portText) > kLongestPortText) return EndpointVerdict::PortTooLong;
         break;
     }
     if (address.host[0] == '\0' || address.path[0] == '\0') return EndpointVerdict::EmptyHost;

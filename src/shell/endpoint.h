@@ -20,6 +20,7 @@ enum class EndpointVerdict {
     NoAuthority,       // nothing between the scheme and the path
     AuthorityTooLong,  // 256 characters or more before the path
     BadPort,           // empty, not digits, 0 or above 65535
+    PortTooLong,       // a good number, but in more than seven characters ("00000443")
     EmptyHost,
 };
 

@@ -388,6 +388,10 @@ class BridgeTestCase:
                                  f"{host or '127.0.0.1'}:{receiver.port}")
                 self.assertEqual(int(request.headers.get("Content-Length", -1)),
                                  len(request.body))
+                # WinHTTP's own additions included: no Accept, no Expect.
+                self.assertEqual(sorted(name.lower() for name in request.headers.keys()),
+                                 ["authorization", "connection", "content-length",
+                                  "content-type", "host", "user-agent"])
                 self.assertIsNone(request.contract_problem, request.body)
             pairs = parse_json_object(request.body)
             fields = dict(pairs)

@@ -454,6 +454,8 @@ CHECK_CASES = [
     ("port 65536", "https://stands.example.org:65536/x", 40, [], 1, [PORT]),
     ("port in letters", "https://stands.example.org:https/x", 40, [], 1, [PORT]),
     ("empty port", "http://127.0.0.1:/x", 40, [], 1, [PORT]),
+    ("port of eight characters", "https://stands.example.org:00000443/x", 40, [], 1,
+     ["refused: the port has more than 7 characters: drop its leading zeros"]),
     ("port 0 on loopback", "http://localhost:0/x", 40, [], 1, [PORT]),
     ("empty host", "https://:8443", 40, [], 1, ["refused: the host name is empty"]),
     ("no host at all", "https:///x", 40, [], 1, ["refused: there is no host after the scheme"]),

@@ -22,8 +22,7 @@ TEST(Endpoint, AcceptedShapes) {
         {"https://example.com/stands/in", 1, 443, "example.com", "/stands/in"},
         {"https://example.com:65535/x", 1, 65535, "example.com", "/x"},
         {"https://example.com: 8443 /x", 1, 8443, "example.com", "/x"},
-        {"https://example.com:00000443", 1, 44, "example.com", "/"},   // first 7 digits only
-        {"https://example.com:0000443x", 1, 443, "example.com", "/"},  // 8th never looked at
+        {"https://example.com: 0000443 /x", 1, 443, "example.com", "/x"},  // 7, blanks aside
         {"https://example.com?a=1", 1, 443, "example.com?a=1", "/"},
         {"https://example.com//x", 1, 443, "example.com", "//x"},
         {"https://example.com/a b ", 1, 443, "example.com", "/a b"},
@@ -55,6 +54,8 @@ TEST(Endpoint, RefusedShapes) {
         "https://example.com:65536",
         "https://example.com:+443",
         "https://example.com:8443abcd",  // fails on its fifth character
+        "https://example.com:00000443",  // judged by its first seven: port 44
+        "https://example.com:0000443x",  // judged by its first seven: port 443
         "https://example.com:1:2",       // a second colon
         "https://   /x",                 // empty host
         "https://:8443",
@@ -95,6 +96,8 @@ TEST(Endpoint, VerdictNamesTheRuleThatFailed) {
         {"https:///x", EndpointVerdict::NoAuthority},
         {"https://" + std::string(256, 'a'), EndpointVerdict::AuthorityTooLong},
         {"https://example.com:99999", EndpointVerdict::BadPort},
+        {"https://example.com:0000443x", EndpointVerdict::BadPort},
+        {"https://example.com:00000443", EndpointVerdict::PortTooLong},
         {"http://127.0.0.1:/x", EndpointVerdict::BadPort},
         {"https://:8443", EndpointVerdict::EmptyHost},
         {"https://example.com", EndpointVerdict::Accepted},

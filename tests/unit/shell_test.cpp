@@ -12,6 +12,8 @@ namespace {
 
 using Messages = std::vector<std::string>;
 const char kDisabled[] = "Bridge disabled: Endpoint/Token missing or invalid";
+const char kNoWakeEvent[] = "Bridge disabled: could not create the wake event";
+const char kNoWorker[] = "Bridge disabled: could not start the worker thread";
 const char kLoaded[] = "Bridge loaded; event worker started";
 const char kUnloaded[] = "Bridge unloaded";
 
@@ -127,18 +129,20 @@ TEST_F(Lifecycle, TokenOfThirtyTwoCharactersEnablesDelivery) {
     enum class Refused { Nothing, ModulePin, WakeEvent, Thread };
     struct Case {
         std::string endpoint, token;
-        bool enabled;
+        std::string outcome;  // the load's line; only kLoaded enables
         Refused refused = Refused::Nothing;
     } cases[] = {
-        {"https://example.com/x", kGoodToken, true},
-        {"https://example.com/x", kGoodToken, false, Refused::ModulePin},
-        {"https://example.com/x", kGoodToken, false, Refused::WakeEvent},
-        {"https://example.com/x", kGoodToken, false, Refused::Thread},
-        {"http://127.0.0.1:8080/x", kGoodToken, true},
-        {"https://example.com/x", std::string(kGoodToken).substr(1), false},
-        {"", kGoodToken, false},
-        {"HTTPS://example.com/x", kGoodToken, false},
-        {"http://example.com:80/x", kGoodToken, false},
+        {"https://example.com/x", kGoodToken, kLoaded},
+        // Good settings: the line names what Windows refused instead.
+        {"https://example.com/x", kGoodToken, kNoWorker, Refused::ModulePin},
+        {"https://example.com/x", kGoodToken, kNoWakeEvent, Refused::WakeEvent},
+        {"https://example.com/x", kGoodToken, kNoWorker, Refused::Thread},
+        {"http://127.0.0.1:8080/x", kGoodToken, kLoaded},
+        {"https://example.com/x", std::string(kGoodToken).substr(1), kDisabled},
+        {"", kGoodToken, kDisabled},
+        {"HTTPS://example.com/x", kGoodToken, kDisabled},
+        {"http://example.com:80/x", kGoodToken, kDisabled},
+        {"https://example.com:00000443/x", kGoodToken, kDisabled},
     };
     CBridgePlugIn *first = nullptr;
     for (const Case &c : cases) {
@@ -149,8 +153,9 @@ TEST_F(Lifecycle, TokenOfThirtyTwoCharactersEnablesDelivery) {
         standin::FailModuleHandleEx(c.refused == Refused::ModulePin);
         standin::FailCreateEvent(c.refused == Refused::WakeEvent);
         standin::FailCreateThread(c.refused == Refused::Thread);
+        const bool enabled = c.outcome == kLoaded;
         CBridgePlugIn *bridge = Init();
-        EXPECT_EQ(bridge->enabled, c.enabled);
+        EXPECT_EQ(bridge->enabled, enabled);
         // No row leaves a worker marked running: each load takes the first place again.
         if (!first) first = bridge;
         EXPECT_EQ(bridge, first);
@@ -159,9 +164,9 @@ TEST_F(Lifecycle, TokenOfThirtyTwoCharactersEnablesDelivery) {
         EuroScopePlugInExit();
         Messages log = Log();
         ASSERT_FALSE(log.empty());
-        EXPECT_EQ(log.front(), c.enabled ? kLoaded : kDisabled);
+        EXPECT_EQ(log.front(), c.outcome);
         EXPECT_EQ(std::count(log.begin(), log.end(), "Captured assign ABC123 EDDF A12"),
-                  c.enabled ? 1 : 0);
+                  enabled ? 1 : 0);
         EXPECT_EQ(log.back(), kUnloaded);
         EXPECT_EQ(standin::OpenKernelHandles(), 0);
         EXPECT_EQ(standin::ModuleReferences(), 0);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -253,17 +254,57 @@ TEST(HeaderBlock, IsTheFixedHeadersTheTokenCutAt455UnitsAndOneTerminator) {
 
 // ---- the stop flag at each point the worker looks at it ----
 
-TEST_F(Worker, StopDuringASuccessfulAttemptEndsWithoutTakingTheNextEvent) {
-    HttpScript stopping = Answer(201);
-    stopping.stallAt = HttpStep::Receive;
-    stopping.stall = [this] { bridge->core.stopRequested.Set(true); };
-    standin::QueueHttpScript(stopping);
-    Start();
-    Push(MakeEvent("assign", "ONE", "EDDF", "A1"));
-    Push(MakeEvent("assign", "TWO", "EDDF", "A2"));
-    ASSERT_TRUE(WaitForLog("Delivered"));
-    EXPECT_EQ(DeliveryLines(), (Messages{"Delivered assign ONE EDDF A1 (HTTP 201)"}));
-    EXPECT_EQ(standin::HttpRequests().size(), 1u);
+// The queue whose next take by the worker sets the stop flag, and the thread
+// that pushes onto it and so must not set it.
+std::atomic<BridgeCore *> stopAtTake{nullptr};
+std::atomic<std::thread::id> pushingThread;
+
+void StopAsTheWorkerTakes(CRITICAL_SECTION *lock) {
+    BridgeCore *core = stopAtTake.load();
+    if (!core || lock != &core->queue.queueLock || std::this_thread::get_id() == pushingThread)
+        return;
+    if (core->queue.count == 0) return;  // a look at an empty queue, not a take
+    core->stopRequested.Set(true);
+    stopAtTake = nullptr;
+}
+
+TEST_F(Worker, StopAsAnEventIsTakenOrDuringItsAttemptEndsWithoutTakingTheNext) {
+    enum class StopAt { Taking, SuccessfulAttempt };
+    struct Case {
+        StopAt at;
+        Messages lines;
+        size_t requests;
+    } cases[] = {
+        {StopAt::Taking, {}, 0},  // dropped without a line, like the events still queued
+        {StopAt::SuccessfulAttempt, {"Delivered assign ONE EDDF A1 (HTTP 201)"}, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.at));
+        Restart();
+        if (c.at == StopAt::SuccessfulAttempt) {
+            HttpScript stopping = Answer(201);
+            stopping.stallAt = HttpStep::Receive;
+            stopping.stall = [this] { bridge->core.stopRequested.Set(true); };
+            standin::QueueHttpScript(stopping);
+        }
+        standin::SetEnterLockHook(StopAsTheWorkerTakes);
+        Start();
+        if (c.at == StopAt::Taking) {
+            pushingThread = std::this_thread::get_id();
+            stopAtTake = &bridge->core;
+        }
+        Push(MakeEvent("assign", "ONE", "EDDF", "A1"));
+        Push(MakeEvent("assign", "TWO", "EDDF", "A2"));
+        if (c.at == StopAt::Taking) {
+            for (int i = 0; i < 500 && stopAtTake; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_EQ(stopAtTake.exchange(nullptr), nullptr) << "the worker took no event";
+        } else {
+            ASSERT_TRUE(WaitForLog("Delivered"));
+        }
+        EXPECT_EQ(DeliveryLines(), c.lines);
+        EXPECT_EQ(standin::HttpRequests().size(), c.requests);
+    }
 }
 
 TEST_F(Worker, StopDuringThePauseAfterAttemptTwoEndsAfterThatPause) {
@@ -317,24 +358,40 @@ TEST_F(Worker, UnloadDropsQueuedEventsSilently) {
 
 // A worker stuck in a network call longer than the unload may wait: the
 // unload goes on, leaves the stuck worker its locks and wake event, and a new
-// load gets a fresh object and worker instead of sharing them.
+// load gets a fresh object and worker instead of sharing them. With two such
+// workers, a third load starts none and says why.
 TEST_F(Worker, AWorkerThatOutlivesTheUnloadNeverSharesWithTheNextLoad) {
-    Gate gate;
-    standin::QueueHttpScript(HeldAt(HttpStep::Receive, gate, 201));
+    Gate first, second;
+    standin::QueueHttpScript(HeldAt(HttpStep::Receive, first, 201));
+    standin::QueueHttpScript(HeldAt(HttpStep::Receive, second, 201));
     CBridgePlugIn *old = Start();
     old->stopWaitMs = 100;
     Push(MakeEvent("assign", "OLD", "EDDF", "A1"));
-    gate.WaitUntilEntered();
+    first.WaitUntilEntered();
     EuroScopePlugInExit();  // gives up waiting after 100 ms
     EXPECT_EQ(standin::ModuleReferences(), 1) << "the stuck worker keeps the module";
 
     CBridgePlugIn *fresh = Start();
     EXPECT_NE(fresh, old);
     bridge = fresh;
+    fresh->stopWaitMs = 100;
     Push(MakeEvent("assign", "NEW", "EDDF", "A2"));
-    ASSERT_TRUE(WaitForLog("Delivered assign NEW"));
+    second.WaitUntilEntered();
+    EuroScopePlugInExit();
+    CBridgePlugIn *third = Init();
+    EXPECT_FALSE(third->enabled);
+    EXPECT_EQ(Log().back(), "Bridge disabled: two earlier loads still sending");
+    EuroScopePlugInExit();
 
-    gate.Open();
+    second.Open();
+    ASSERT_TRUE(WaitForLog("Delivered assign NEW"));
+    for (int i = 0; i < 500 && standin::ModuleReferences() != 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Start(), fresh) << "its worker gone, the place is free again";
+    Push(MakeEvent("assign", "LATE", "EDDF", "A3"));
+    ASSERT_TRUE(WaitForLog("Delivered assign LATE"));
+
+    first.Open();
     ASSERT_TRUE(WaitForLog("Delivered assign OLD"));
     for (int i = 0; i < 500 && standin::ModuleReferences() != 1; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
