@@ -79,6 +79,9 @@ std::atomic<int> moduleReferences{0};
 std::atomic<bool> moduleHandleExFails{false};
 std::atomic<bool> createEventFails{false};
 std::atomic<bool> createThreadFails{false};
+// Not reset: a wait a worker of an earlier test still blocks in counts until it wakes.
+std::atomic<int> blockedEventWaits{0};
+std::atomic<DWORD> lastEventWaitResult{WAIT_FAILED};
 
 // Every critical section by address: Windows keeps a record per lock
 // (its debug information), so deleting one twice or initialising one that
@@ -207,15 +210,21 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     std::shared_ptr<WaitableObject> object = FindWaitable(handle);
     if (!object) return WAIT_FAILED;
     std::unique_lock<std::mutex> hold(object->mutex);
+    const bool onEvent = object->kind == HandleKind::Event;
+    const bool blocks = onEvent && !object->signalled;
+    if (blocks) ++blockedEventWaits;
     auto isSignalled = [&] { return object->signalled; };
+    DWORD result = WAIT_OBJECT_0;
     if (milliseconds == INFINITE) {
         object->changed.wait(hold, isSignalled);
     } else {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        if (!object->changed.wait_until(hold, deadline, isSignalled)) return WAIT_TIMEOUT;
+        if (!object->changed.wait_until(hold, deadline, isSignalled)) result = WAIT_TIMEOUT;
     }
-    if (!object->manualReset) object->signalled = false;
-    return WAIT_OBJECT_0;
+    if (blocks) --blockedEventWaits;
+    if (onEvent) lastEventWaitResult = result;
+    if (result == WAIT_OBJECT_0 && !object->manualReset) object->signalled = false;
+    return result;
 }
 
 // ---- Sleep ----
@@ -296,6 +305,10 @@ void FailCreateEvent(bool fail) { createEventFails = fail; }
 
 void FailCreateThread(bool fail) { createThreadFails = fail; }
 
+int BlockedEventWaits() { return blockedEventWaits.load(); }
+
+DWORD LastEventWaitResult() { return lastEventWaitResult.load(); }
+
 int LiveCriticalSections() {
     LockRecord &record = Locks();
     std::lock_guard<std::mutex> hold(record.mutex);
@@ -323,6 +336,7 @@ void ResetSync() {
     moduleHandleExFails = false;
     createEventFails = false;
     createThreadFails = false;
+    lastEventWaitResult = WAIT_FAILED;
     LockRecord &locks = Locks();
     std::lock_guard<std::mutex> hold(locks.mutex);
     locks.live.clear();

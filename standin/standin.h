@@ -46,6 +46,13 @@ void FailModuleHandleEx(bool fail);
 void FailCreateEvent(bool fail);
 void FailCreateThread(bool fail);
 
+// Waits on an event now blocked: they found it clear and have not woken yet.
+int BlockedEventWaits();
+// What the last finished wait on an event returned, as Windows tells its
+// caller: WAIT_OBJECT_0 when a signal ended it, WAIT_TIMEOUT when its time
+// ran out. WAIT_FAILED when none has finished since the last Reset.
+DWORD LastEventWaitResult();
+
 // Runs inside every EnterCriticalSection, on the entering thread, once it
 // holds the lock: a test's way to act at one exact point of another thread.
 void SetEnterLockHook(void (*hook)(CRITICAL_SECTION *));

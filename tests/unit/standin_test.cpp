@@ -147,10 +147,13 @@ TEST_F(StandinTest, ModuleFileNameIsCutLikeWindows) {
 TEST_F(StandinTest, EventsResetAndTimeOut) {
     HANDLE autoReset = CreateEventA(nullptr, FALSE, TRUE, nullptr);
     HANDLE manual = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(standin::LastEventWaitResult(), WAIT_FAILED);  // none yet
     EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_OBJECT_0);  // initially set
     EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_TIMEOUT);   // the wait took it
+    EXPECT_EQ(standin::LastEventWaitResult(), WAIT_TIMEOUT);
     SetEvent(manual);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(standin::LastEventWaitResult(), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);  // stays set
 
     auto start = std::chrono::steady_clock::now();

@@ -269,7 +269,7 @@ void StopAsTheWorkerTakes(CRITICAL_SECTION *lock) {
 }
 
 TEST_F(Worker, StopAsAnEventIsTakenOrDuringItsAttemptEndsWithoutTakingTheNext) {
-    enum class StopAt { Taking, SuccessfulAttempt };
+    enum class StopAt { Taking, SuccessfulAttempt, Idle };
     struct Case {
         StopAt at;
         Messages lines;
@@ -277,6 +277,7 @@ TEST_F(Worker, StopAsAnEventIsTakenOrDuringItsAttemptEndsWithoutTakingTheNext) {
     } cases[] = {
         {StopAt::Taking, {}, 0},  // dropped without a line, like the events still queued
         {StopAt::SuccessfulAttempt, {"Delivered assign ONE EDDF A1 (HTTP 201)"}, 1},
+        {StopAt::Idle, {"Delivered assign ONE EDDF A1 (HTTP 200)", "Delivered assign TWO EDDF A2 (HTTP 200)"}, 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(static_cast<int>(c.at));
@@ -300,10 +301,20 @@ TEST_F(Worker, StopAsAnEventIsTakenOrDuringItsAttemptEndsWithoutTakingTheNext) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             ASSERT_EQ(stopAtTake.exchange(nullptr), nullptr) << "the worker took no event";
         } else {
-            ASSERT_TRUE(WaitForLog("Delivered"));
+            ASSERT_TRUE(WaitForLog("Delivered", c.requests));
+        }
+        if (c.at == StopAt::Idle) {
+            // Both delivered, the worker waits on a clear wake event that only the unload sets now.
+            bool waiting = false;
+            for (int i = 0; i < 500 && !(waiting = standin::BlockedEventWaits() > 0); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_TRUE(waiting) << "the worker never waited idle";
         }
         EXPECT_EQ(DeliveryLines(), c.lines);
         EXPECT_EQ(standin::HttpRequests().size(), c.requests);
+        if (c.at == StopAt::Idle)
+            EXPECT_EQ(standin::LastEventWaitResult(), WAIT_OBJECT_0)
+                << "the unload did not wake the idle worker: its wait ran out instead";
     }
 }
 
