@@ -46,6 +46,9 @@ struct SeenText {
     SeenText &operator<<(const char *s) { return out.Append(s ? s : "(null)"), *this; }
     SeenText &operator<<(uint32_t n) { return out.AppendDecimal(n), *this; }
 };
+// The request's body against the pattern: same length, same bytes, '#'
+// for any digit.
+bool BodyMatches(const ReceivedRequest &request, const char *pattern);
 // Days since 1970-01-01 of a Gregorian date.
 int32_t DayNumber(int32_t year, int32_t month, int32_t day);
 uint32_t RunMilliseconds(const SelfTest &t);

@@ -82,17 +82,6 @@ void NotifyTimed(SelfTest &t, const char *scratchPad, Window &window) {
     window.to = ClockNow(t);
 }
 
-// The request's body against the pattern: same length, same bytes, '#'
-// for any digit.
-bool BodyMatches(const ReceivedRequest &request, const char *pattern) {
-    if (request.bodyLength != text::Length(pattern)) return false;
-    for (uint32_t i = 0; pattern[i]; ++i) {
-        char c = request.body[i];
-        if (pattern[i] == '#' ? !(c >= '0' && c <= '9') : c != pattern[i]) return false;
-    }
-    return true;
-}
-
 const ReceivedRequest *Request(SelfTest &t, uint32_t index) {
     return index < RequestsReceived(t.receiver) && index < kReceiverRequests
                ? &t.receiver.requests[index]
@@ -255,6 +244,15 @@ void CheckRequests(SelfTest &t) {
 }
 
 }  // namespace
+
+bool BodyMatches(const ReceivedRequest &request, const char *pattern) {
+    if (request.bodyLength != text::Length(pattern)) return false;
+    for (uint32_t i = 0; pattern[i]; ++i) {
+        char c = request.body[i];
+        if (pattern[i] == '#' ? !(c >= '0' && c <= '9') : c != pattern[i]) return false;
+    }
+    return true;
+}
 
 void CheckDelivery(SelfTest &t) {
     t.receiver.statuses[kRetryRequest] = 503;

@@ -14,14 +14,6 @@ bool RandomBytes(BYTE *buffer, DWORD length) {
     return BCryptGenRandom(nullptr, buffer, length, BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
 
-bool Join(char (&field)[kSelfTestPath], const char *folder, const char *name) {
-    text::BoundedText path(field);
-    path.Append(folder);
-    path.Append('\\');
-    path.Append(name);
-    return path.length == text::Length(folder) + 1 + text::Length(name);
-}
-
 // <temp>\ZeltanDokSelfTest-<8 random hex digits>, made fresh.
 const char *MakeFolder(char (&folder)[kSelfTestPath]) {
     char temp[kSelfTestPath];
@@ -45,16 +37,6 @@ const char *MakeFolder(char (&folder)[kSelfTestPath]) {
     return "cannot create a folder in the temp folder";
 }
 
-bool WriteWholeFile(const char *path, const char *data, uint32_t length) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, data, length, &written, nullptr) && written == length;
-    CloseHandle(file);
-    return ok;
-}
-
 const char *WriteSettings(SelfTestFolder &folder, unsigned short port) {
     BYTE random[kSelfTestTokenLength];
     if (!RandomBytes(random, sizeof random)) return "no random numbers from BCrypt";
@@ -74,6 +56,24 @@ const char *WriteSettings(SelfTestFolder &folder, unsigned short port) {
 }
 
 }  // namespace
+
+bool Join(char (&field)[kSelfTestPath], const char *folder, const char *name) {
+    text::BoundedText path(field);
+    path.Append(folder);
+    path.Append('\\');
+    path.Append(name);
+    return path.length == text::Length(folder) + 1 + text::Length(name);
+}
+
+bool WriteWholeFile(const char *path, const char *data, uint32_t length) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool ok = WriteFile(file, data, length, &written, nullptr) && written == length;
+    CloseHandle(file);
+    return ok;
+}
 
 const char *MakeSelfTestFolder(SelfTestFolder &folder, const char *pluginPath,
                                unsigned short port) {

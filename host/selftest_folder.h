@@ -22,6 +22,11 @@ struct SelfTestFolder {
 // null, or what failed. `folder.folder` is set as soon as it exists.
 const char *MakeSelfTestFolder(SelfTestFolder &folder, const char *pluginPath,
                                unsigned short port);
+// <folder>\<name> into `field`; false when it does not fit.
+bool Join(char (&field)[kSelfTestPath], const char *folder, const char *name);
+// A new file holding `length` bytes of `data`; false when it exists already
+// or cannot be written whole.
+bool WriteWholeFile(const char *path, const char *data, uint32_t length);
 // Deletes the three files and the folder; false when anything stays.
 bool RemoveSelfTestFolder(const SelfTestFolder &folder);
 

@@ -26,6 +26,10 @@ const char *const kLogLines[] = {
 };
 const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
+// The texts the client shows in its plug-in dialog beside the name.
+const char kAuthor[] = "ZELTAN DOK Bridge developers";
+const char kCopyright[] = "Copyright (c) 2026 ZELTAN";
+
 const char *Endings(SeenText &seen, const HostState &state) {
     seen << "base destructor " << state.destroyed << ", frees " << state.freed;
     return seen.text;
@@ -43,6 +47,8 @@ bool CheckIdentity(SelfTest &t) {
     Row(t.table, "init: name", "ZELTAN DOK Bridge", state.name,
         Same(state.name, "ZELTAN DOK Bridge"));
     Row(t.table, "init: version", "0.1.0", state.version, Same(state.version, "0.1.0"));
+    Row(t.table, "init: author", kAuthor, state.author, Same(state.author, kAuthor));
+    Row(t.table, "init: copyright", kCopyright, state.copyright, Same(state.copyright, kCopyright));
     char first[256];
     ReadLog(t);
     bool logged = LogMessage(t, 0, first);

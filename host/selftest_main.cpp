@@ -1,6 +1,7 @@
 #include "host/selftest.h"
 
 #include "host/console.h"
+#include "host/selftest_copies.h"
 
 namespace host {
 
@@ -34,15 +35,17 @@ int RunSelfTest(const char *pluginPath) {
     PrintSelfTestHeader(pluginPath);
     PrintTableHead();
     if (StartEverything(t, pluginPath) && CheckLoad(t)) {
+        StartLongChecks(t);
         CheckHandlerSlots(t);
         CheckDelivery(t);
         CheckUnload(t);
         CheckLogLines(t);
+        CheckCopies(t);
     }
     StopReceiver(t.receiver);
     bool passed = t.table.failed == 0;
     if (passed) {
-        bool removed = RemoveSelfTestFolder(t.files);
+        bool removed = RemoveCopies() && RemoveSelfTestFolder(t.files);
         passed = Row(t.table, "self-test folder removed", "removed",
                      removed ? "removed" : t.files.folder, removed);
     }
