@@ -6,7 +6,7 @@ namespace {
 
 // Every wait of the copies' checks ends by then, whatever arrived.
 const uint32_t kRunBudgetMilliseconds = 13500;
-const uint32_t kMaxCopies = 16;
+const uint32_t kMaxCopies = 20;
 const DWORD kErrorFileNotFound = 2;
 
 PluginCopy g_copies[kMaxCopies];
@@ -46,6 +46,15 @@ void AppendEndpoint(text::BoundedText &out, const SelfTest &t, const char *path)
     out.Append(path);
 }
 
+bool WriteCopySettings(PluginCopy &copy, const char *lines) {
+    static char settings[kCopySettings];
+    text::BoundedText ini(settings);
+    ini.Append("[Bridge]\r\n");
+    ini.Append(lines);
+    DeleteFileA(copy.settings);
+    return ini.length + 1 < sizeof settings && WriteWholeFile(copy.settings, settings, ini.length);
+}
+
 PluginCopy *MakeCopy(SelfTest &t, const char *stem, const char *lines, const char *routePath) {
     if (g_copyCount == kMaxCopies) return Failed(t, stem, "no room for another copy"), nullptr;
     PluginCopy &copy = g_copies[g_copyCount];
@@ -55,11 +64,7 @@ PluginCopy *MakeCopy(SelfTest &t, const char *stem, const char *lines, const cha
     ++g_copyCount;  // from here on its files are removed at the end
     if (!CopyFileA(t.files.plugin, copy.plugin, TRUE))
         return Failed(t, stem, "cannot copy the plug-in"), nullptr;
-    static char settings[kCopySettings];
-    text::BoundedText ini(settings);
-    ini.Append("[Bridge]\r\n");
-    ini.Append(lines);
-    if (ini.length + 1 == sizeof settings || !WriteWholeFile(copy.settings, settings, ini.length))
+    if (!WriteCopySettings(copy, lines))
         return Failed(t, stem, "cannot write the settings"), nullptr;
     if (routePath && !(copy.route = AddRoute(t.receiver, routePath)))
         return Failed(t, stem, "no route left at the receiver"), nullptr;

@@ -79,6 +79,27 @@ PluginCopy *LongNameCopy(SelfTest &t) {
     return copy && LoadCopy(t, *copy, "module path of 259 characters") ? copy : nullptr;
 }
 
+// A copy whose endpoint names `port`; it posts nothing, its first log
+// line says whether the endpoint was accepted.
+PluginCopy *PortCopy(SelfTest &t, const char *stem, const char *port) {
+    static char lines[256];
+    text::BoundedText out(lines);
+    out.Append("Endpoint=http://127.0.0.1:");
+    out.Append(port);
+    out.Append("/unused\r\nToken=");
+    out.Append(t.files.token);
+    out.Append("\r\n");
+    PluginCopy *copy = MakeCopy(t, stem, lines, nullptr);
+    return copy && LoadCopy(t, *copy, stem) ? copy : nullptr;
+}
+
+void PortRow(SelfTest &t, PluginCopy *copy, const char *check, const char *expected) {
+    if (!copy) return;
+    ReadCopyLog(t, *copy);
+    Row(t.table, check, expected, CopyLine(*copy, 0), SameText(CopyLine(*copy, 0), expected));
+    UnloadCopy(*copy);
+}
+
 // Loaded, and one event arrived at the copy's route.
 void UsedRow(SelfTest &t, PluginCopy *copy, const char *check, const char *expected) {
     if (!copy) return;
@@ -147,6 +168,10 @@ void CheckEndpoints(SelfTest &t) {
     PluginCopy *all[] = {longest255, longest256, port7, longest, longName};
     for (PluginCopy *copy : all)
         if (copy) UnloadCopy(*copy);
+
+    PortRow(t, PortCopy(t, "ZdbPort65535", "65535"), "endpoint: port 65535", kLoaded);
+    PortRow(t, PortCopy(t, "ZdbPort65536", "65536"), "endpoint: port 65536", kDisabled);
+    PortRow(t, PortCopy(t, "ZdbPort0", "0"), "endpoint: port 0", kDisabled);
 }
 
 }  // namespace host

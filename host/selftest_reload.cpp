@@ -1,7 +1,9 @@
 // The unload as the client drives it, on a copy of its own: exit waits for
 // the worker's attempt in flight; an idle worker ends at once; the module
-// loads again after exit, three times, each time with a worker of its own;
-// a second exit does nothing, and the ended object answers no handler.
+// loads again after exit, three times, each time with a worker of its own
+// and the settings as they are then (https first, then plain http to the
+// receiver, which must get the requests in clear text); a second exit does
+// nothing, and the ended object answers no handler.
 #include "host/selftest_copies.h"
 
 namespace host {
@@ -15,6 +17,8 @@ const uint32_t kHoldMs = 800;
 const uint32_t kIdleExitMs = 500;
 
 const char *const kReloadLines[] = {
+    "Bridge loaded; event worker started",  // with an https endpoint
+    "Bridge unloaded",
     "Bridge loaded; event worker started",
     "Captured assign DLH4TK EDDF L1",
     "Delivered assign DLH4TK EDDF L1 (HTTP 201)",
@@ -43,19 +47,19 @@ void CheckExitWaits(SelfTest &t, PluginCopy &copy) {
     if (!held) seen << "the attempt never arrived; ";
     seen << "exit took ";
     AppendSeconds(seen, took);
-    seen << ", then \"" << CopyLine(copy, 2) << "\", \"" << CopyLine(copy, 3) << "\"";
+    seen << ", then \"" << CopyLine(copy, 4) << "\", \"" << CopyLine(copy, 5) << "\"";
     Row(t.table, "exit waits for the attempt in flight",
         "exit took 0.4 s or more, then \"Delivered ... L1 (HTTP 201)\", \"Bridge unloaded\"",
         seen.text,
-        held && took >= kHoldMs / 2 && SameText(CopyLine(copy, 2), kReloadLines[2]) &&
-            SameText(CopyLine(copy, 3), kReloadLines[3]));
+        held && took >= kHoldMs / 2 && SameText(CopyLine(copy, 4), kReloadLines[4]) &&
+            SameText(CopyLine(copy, 5), kReloadLines[5]));
 }
 
 void CheckIdleExit(SelfTest &t, PluginCopy &copy) {
     InitCopy(copy);
     NotifyCopy(copy, kUsualFlight, "DOK/S/L2");
     // Right after its "Delivered" line the worker starts to wait for more.
-    bool delivered = WaitForCopyLog(t, copy, 7, CopyWait(t, 2000));
+    bool delivered = WaitForCopyLog(t, copy, 9, CopyWait(t, 2000));
     uint32_t took = TimedExit(copy);
     SeenText seen;
     if (!delivered) seen << "never delivered; ";
@@ -92,15 +96,32 @@ void CheckAfterEnd(SelfTest &t, PluginCopy &copy) {
 }  // namespace
 
 void CheckRepeatedLoads(SelfTest &t) {
-    PluginCopy *copy = MakeUsualCopy(t, "ZdbReload", "/reload");
+    char lines[256];
+    text::BoundedText https(lines);
+    https.Append("Endpoint=https://127.0.0.1:");
+    https.AppendDecimal(t.receiver.port);
+    https.Append("/reload\r\nToken=");
+    https.Append(t.files.token);
+    https.Append("\r\n");
+    PluginCopy *copy = MakeCopy(t, "ZdbReload", lines, "/reload");
     if (!copy) return;
     copy->route->holdMs = kHoldMs;
     if (!LoadCopy(t, *copy, "reload: load")) return UnloadCopy(*copy);
+    ExitCopy(*copy);
+    text::BoundedText http(lines);
+    http.Append("Endpoint=");
+    AppendEndpoint(http, t, "/reload");
+    http.Append("\r\nToken=");
+    http.Append(t.files.token);
+    http.Append("\r\n");
+    if (!WriteCopySettings(*copy, lines))
+        Row(t.table, "reload: settings rewritten", "rewritten", "cannot write the settings", false);
+    InitCopy(*copy);
     CheckExitWaits(t, *copy);
     CheckIdleExit(t, *copy);
     InitCopy(*copy);
     ExitCopy(*copy);
-    LogLinesRow(t, *copy, "three loads in one module, a worker each", kReloadLines,
+    LogLinesRow(t, *copy, "loads in one module, settings read afresh", kReloadLines,
                 kReloadLineCount);
     CheckAfterEnd(t, *copy);
     UnloadCopy(*copy);
