@@ -23,6 +23,7 @@ add_library(host_runner_objects OBJECT
   host/selftest_folder.cpp host/selftest_report.cpp host/selftest_copies.cpp
   host/selftest_retries.cpp host/selftest_queue.cpp host/selftest_texts.cpp
   host/selftest_settings.cpp host/selftest_endpoint.cpp host/selftest_reload.cpp
+  host/selftest_crash.cpp
   src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
   src/delivery/json_writer.cpp
   src/platform/runtime.cpp)

@@ -109,6 +109,20 @@ ZDB_WINAPI_IMPORT BOOL WINAPI RemoveDirectoryA(const char *pathName);
 ZDB_WINAPI_IMPORT BOOL WINAPI CopyFileA(const char *existingName, const char *newName,
                                         BOOL failIfExists);
 ZDB_WINAPI_IMPORT BOOL WINAPI DeleteFileA(const char *fileName);
+
+struct EXCEPTION_RECORD {
+    DWORD ExceptionCode;
+    DWORD ExceptionFlags;
+    EXCEPTION_RECORD *ExceptionRecord;
+    void *ExceptionAddress;
+};
+struct EXCEPTION_POINTERS {
+    EXCEPTION_RECORD *ExceptionRecord;
+    void *ContextRecord;
+};
+typedef LONG(WINAPI *TOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS *);
+ZDB_WINAPI_IMPORT TOP_LEVEL_EXCEPTION_FILTER WINAPI
+SetUnhandledExceptionFilter(TOP_LEVEL_EXCEPTION_FILTER filter);
 ZDB_WINAPI_IMPORT DWORD WINAPI FormatMessageA(DWORD flags, const void *source, DWORD messageId,
                                               DWORD languageId, char *buffer, DWORD size,
                                               void *arguments);

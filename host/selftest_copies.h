@@ -54,6 +54,8 @@ void AppendEndpoint(text::BoundedText &out, const SelfTest &t, const char *path)
 // [Bridge] section's `lines`; a route for `routePath` when not null. Null,
 // with a failed row, when any of that fails.
 PluginCopy *MakeCopy(SelfTest &t, const char *stem, const char *lines, const char *routePath);
+// Replaces the copy's settings file by the [Bridge] section's `lines`.
+bool WriteCopySettings(PluginCopy &copy, const char *lines);
 // The usual settings: an endpoint at the receiver's `routePath`, a token of
 // 43 characters and the usual airports.
 PluginCopy *MakeUsualCopy(SelfTest &t, const char *stem, const char *routePath);
@@ -110,6 +112,8 @@ void CheckTexts(SelfTest &t);
 void CheckSettingsCopies(SelfTest &t);
 void CheckEndpoints(SelfTest &t);
 void CheckRepeatedLoads(SelfTest &t);
+// From then on a crash ends the run with a failed check and the verdict.
+void GuardAgainstCrashes(SelfTest &t);
 // All of the above after the long ones' start, in their order.
 void CheckCopies(SelfTest &t);
 

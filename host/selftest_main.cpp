@@ -29,6 +29,7 @@ bool StartEverything(SelfTest &t, const char *pluginPath) {
 int RunSelfTest(const char *pluginPath) {
     SelfTest &t = g_test;
     t.startMs = GetTickCount();
+    GuardAgainstCrashes(t);
     SYSTEMTIME now = {};
     GetSystemTime(&now);
     t.originDay = static_cast<uint32_t>(DayNumber(now.wYear, now.wMonth, now.wDay));
