@@ -36,6 +36,8 @@ void CheckHandlerSlots(SelfTest &t);
 void CheckDelivery(SelfTest &t);
 void CheckUnload(SelfTest &t);
 void CheckLogLines(SelfTest &t);
+// From then on a crash ends the run with a failed check and the verdict.
+void GuardAgainstCrashes(SelfTest &t);
 
 // What the checks share.
 // A row's "seen" text, built piece by piece.
@@ -46,6 +48,12 @@ struct SeenText {
     SeenText &operator<<(const char *s) { return out.Append(s ? s : "(null)"), *this; }
     SeenText &operator<<(uint32_t n) { return out.AppendDecimal(n), *this; }
 };
+// A message the plug-in must drop: `leaked` is the request that carried it,
+// or null; `nextArrived` whether the event notified after it has arrived,
+// without which nothing can be said; `noClientCall` when the plug-in must
+// not even call back into the client for it.
+void NothingSentRow(SelfTest &t, const char *check, const ReceivedRequest *leaked,
+                    bool nextArrived, uint32_t clientCalls, bool noClientCall);
 // The request's body against the pattern: same length, same bytes, '#'
 // for any digit.
 bool BodyMatches(const ReceivedRequest &request, const char *pattern);

@@ -12,6 +12,12 @@ const DWORD kErrorFileNotFound = 2;
 PluginCopy g_copies[kMaxCopies];
 uint32_t g_copyCount;
 
+bool StartsWith(const char *s, const char *prefix) {
+    while (*prefix)
+        if (*s++ != *prefix++) return false;
+    return true;
+}
+
 bool Failed(SelfTest &t, const char *stem, const char *what) {
     SeenText check;
     check << "copy " << stem;
@@ -40,10 +46,16 @@ uint32_t CopyWait(const SelfTest &t, uint32_t wanted) {
     return wanted < left ? wanted : left;
 }
 
-void AppendEndpoint(text::BoundedText &out, const SelfTest &t, const char *path) {
-    out.Append("http://127.0.0.1:");
+void AppendSettings(text::BoundedText &out, const SelfTest &t, const char *scheme,
+                    const char *path, uint32_t tokenLength) {
+    out.Append("Endpoint=");
+    out.Append(scheme);
+    out.Append("://127.0.0.1:");
     out.AppendDecimal(t.receiver.port);
     out.Append(path);
+    out.Append("\r\nToken=");
+    AppendToken(out, t, tokenLength);
+    out.Append("\r\n");
 }
 
 bool WriteCopySettings(PluginCopy &copy, const char *lines) {
@@ -76,11 +88,8 @@ PluginCopy *MakeCopy(SelfTest &t, const char *stem, const char *lines, const cha
 PluginCopy *MakeUsualCopy(SelfTest &t, const char *stem, const char *routePath) {
     static char lines[512];
     text::BoundedText out(lines);
-    out.Append("Endpoint=");
-    AppendEndpoint(out, t, routePath);
-    out.Append("\r\nToken=");
-    out.Append(t.files.token);
-    out.Append("\r\nAirports=EDDF,EDDM\r\n");
+    AppendSettings(out, t, "http", routePath);
+    out.Append("Airports=EDDF,EDDM\r\n");
     return MakeCopy(t, stem, lines, routePath);
 }
 
@@ -198,20 +207,6 @@ bool BodyHas(const ReceivedRequest &request, const char *needle) {
     return false;
 }
 
-}  // namespace host
-
-namespace host {
-
-namespace {
-
-bool StartsWith(const char *s, const char *prefix) {
-    while (*prefix)
-        if (*s++ != *prefix++) return false;
-    return true;
-}
-
-}  // namespace
-
 bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
                     const char *const *expected, uint32_t count) {
     ReadCopyLog(t, copy);
@@ -243,10 +238,6 @@ void AppendSeconds(SeenText &seen, uint32_t milliseconds) {
     seen << " s";
 }
 
-}  // namespace host
-
-namespace host {
-
 void CheckCopies(SelfTest &t) {
     CheckQueue(t);
     CheckTexts(t);
@@ -255,10 +246,6 @@ void CheckCopies(SelfTest &t) {
     CheckRepeatedLoads(t);
     FinishLongChecks(t);
 }
-
-}  // namespace host
-
-namespace host {
 
 bool LogLinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
                  uint32_t count) {

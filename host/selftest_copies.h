@@ -47,8 +47,11 @@ extern const Flight kUsualFlight;  // DLH4TK to EDDF, controlled by EDDF_GND
 // The run's budget for the checks of the copies: every wait ends by then.
 uint32_t CopyWait(const SelfTest &t, uint32_t wanted);
 
-// "http://127.0.0.1:<receiver's port><path>"
-void AppendEndpoint(text::BoundedText &out, const SelfTest &t, const char *path);
+// "Endpoint=<scheme>://127.0.0.1:<receiver's port><path>" and "Token=" with
+// `tokenLength` characters of the self-test's token, each line ending in
+// CR LF.
+void AppendSettings(text::BoundedText &out, const SelfTest &t, const char *scheme,
+                    const char *path, uint32_t tokenLength = kSelfTestTokenLength);
 
 // Copies the plug-in to <folder>\<stem>.dll and writes <stem>.ini with the
 // [Bridge] section's `lines`; a route for `routePath` when not null. Null,
@@ -87,20 +90,12 @@ const char *CopyLine(const PluginCopy &copy, uint32_t index);
 // Whether the request's body holds `needle`.
 bool BodyHas(const ReceivedRequest &request, const char *needle);
 
-}  // namespace host
-
-namespace host {
-
 // The lines the copy's worker wrote (every line but "Captured ..." and
 // "Bridge ..."), in order, against `expected`: one row named `check`.
 bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
                     const char *const *expected, uint32_t count);
 // "1.012 s"
 void AppendSeconds(SeenText &seen, uint32_t milliseconds);
-
-}  // namespace host
-
-namespace host {
 
 // The checks on copies. The long ones start right after the self-test's own
 // copy has loaded and finish last, their pauses running meanwhile; the rest
@@ -112,14 +107,8 @@ void CheckTexts(SelfTest &t);
 void CheckSettingsCopies(SelfTest &t);
 void CheckEndpoints(SelfTest &t);
 void CheckRepeatedLoads(SelfTest &t);
-// From then on a crash ends the run with a failed check and the verdict.
-void GuardAgainstCrashes(SelfTest &t);
 // All of the above after the long ones' start, in their order.
 void CheckCopies(SelfTest &t);
-
-}  // namespace host
-
-namespace host {
 
 // The copy's whole log against `expected`, line by line: one row.
 bool LogLinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,

@@ -1,8 +1,8 @@
 // A plug-in that crashes the self-test, on any thread, must still leave a
 // verdict and a failing exit status: the crash is a failed check of its
 // own, named with the exception and the module it happened in.
-#include "host/selftest_copies.h"
 #include "host/host_win32_extra.h"
+#include "host/selftest.h"
 
 namespace host {
 

@@ -54,11 +54,7 @@ PluginCopy *LongestCopy(SelfTest &t) {
     while (path.length < kLongestPath + 64) path.Append(static_cast<char>('a' + path.length % 26));
     static char lines[kCopySettings];
     text::BoundedText out(lines);
-    out.Append("Endpoint=");
-    AppendEndpoint(out, t, g_path);
-    out.Append("\r\nToken=");
-    AppendToken(out, t, kLongestToken);
-    out.Append("\r\n");
+    AppendSettings(out, t, "http", g_path, kLongestToken);
     PluginCopy *copy = MakeCopy(t, "ZdbLongest", lines, "/longest");
     return copy && LoadCopy(t, *copy, "ZdbLongest") ? copy : nullptr;
 }

@@ -98,22 +98,14 @@ void CheckAfterEnd(SelfTest &t, PluginCopy &copy) {
 void CheckRepeatedLoads(SelfTest &t) {
     char lines[256];
     text::BoundedText https(lines);
-    https.Append("Endpoint=https://127.0.0.1:");
-    https.AppendDecimal(t.receiver.port);
-    https.Append("/reload\r\nToken=");
-    https.Append(t.files.token);
-    https.Append("\r\n");
+    AppendSettings(https, t, "https", "/reload");
     PluginCopy *copy = MakeCopy(t, "ZdbReload", lines, "/reload");
     if (!copy) return;
     copy->route->holdMs = kHoldMs;
     if (!LoadCopy(t, *copy, "reload: load")) return UnloadCopy(*copy);
     ExitCopy(*copy);
     text::BoundedText http(lines);
-    http.Append("Endpoint=");
-    AppendEndpoint(http, t, "/reload");
-    http.Append("\r\nToken=");
-    http.Append(t.files.token);
-    http.Append("\r\n");
+    AppendSettings(http, t, "http", "/reload");
     if (!WriteCopySettings(*copy, lines))
         Row(t.table, "reload: settings rewritten", "rewritten", "cannot write the settings", false);
     InitCopy(*copy);

@@ -77,11 +77,7 @@ PluginCopy *StartStatuses(SelfTest &t) {
 PluginCopy *StartTls(SelfTest &t) {
     char lines[256];
     text::BoundedText ini(lines);
-    ini.Append("Endpoint=https://127.0.0.1:");
-    ini.AppendDecimal(t.receiver.port);
-    ini.Append("/tls\r\nToken=");
-    ini.Append(t.files.token);
-    ini.Append("\r\n");
+    AppendSettings(ini, t, "https", "/tls");
     PluginCopy *copy = MakeCopy(t, "ZdbTls", lines, "/tls");
     if (!copy || !LoadCopy(t, *copy, "https: load")) return nullptr;
     NotifyCopy(*copy, kUsualFlight, "DOK/S/T1");

@@ -11,11 +11,7 @@ PluginCopy *TokenCopy(SelfTest &t, const char *stem, const char *path, uint32_t 
                       const char *airportsLine) {
     static char lines[512];
     text::BoundedText out(lines);
-    out.Append("Endpoint=");
-    AppendEndpoint(out, t, path);
-    out.Append("\r\nToken=");
-    AppendToken(out, t, tokenLength);
-    out.Append("\r\n");
+    AppendSettings(out, t, "http", path, tokenLength);
     out.Append(airportsLine);
     PluginCopy *copy = MakeCopy(t, stem, lines, path);
     return copy && LoadCopy(t, *copy, stem) ? copy : nullptr;

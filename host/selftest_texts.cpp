@@ -96,17 +96,7 @@ void CheckGaps(SelfTest &t, PluginCopy &copy, const uint32_t (&calls)[kGapCount]
         const ReceivedRequest *leaked = nullptr;
         for (uint32_t i = 0; i < arrived && i < kRouteRecords; ++i)
             if (BodyHas(route.records[i], kGaps[g].needle)) leaked = &route.records[i];
-        SeenText seen;
-        if (leaked)
-            seen << "sent: " << leaked->body;
-        else if (!lastArrived)
-            seen << "unknown: the next event did not arrive after it";
-        else
-            seen << "nothing sent, " << calls[g] << " client calls";
-        bool callsOk = !kGaps[g].noClientCall || calls[g] == 0;
-        Row(t.table, kGaps[g].check,
-            kGaps[g].noClientCall ? "nothing sent, 0 client calls" : "nothing sent", seen.text,
-            !leaked && lastArrived && callsOk);
+        NothingSentRow(t, kGaps[g].check, leaked, lastArrived, calls[g], kGaps[g].noClientCall);
     }
     SeenText count;
     count << arrived << " requests";
