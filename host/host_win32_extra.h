@@ -115,14 +115,16 @@ struct EXCEPTION_RECORD {
     DWORD ExceptionFlags;
     EXCEPTION_RECORD *ExceptionRecord;
     void *ExceptionAddress;
+    DWORD NumberParameters;
+    uintptr_t ExceptionInformation[15];
 };
 struct EXCEPTION_POINTERS {
     EXCEPTION_RECORD *ExceptionRecord;
     void *ContextRecord;
 };
-typedef LONG(WINAPI *TOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS *);
-ZDB_WINAPI_IMPORT TOP_LEVEL_EXCEPTION_FILTER WINAPI
-SetUnhandledExceptionFilter(TOP_LEVEL_EXCEPTION_FILTER filter);
+typedef LONG(WINAPI *PTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS *);
+ZDB_WINAPI_IMPORT PTOP_LEVEL_EXCEPTION_FILTER WINAPI
+SetUnhandledExceptionFilter(PTOP_LEVEL_EXCEPTION_FILTER filter);
 ZDB_WINAPI_IMPORT DWORD WINAPI FormatMessageA(DWORD flags, const void *source, DWORD messageId,
                                               DWORD languageId, char *buffer, DWORD size,
                                               void *arguments);
