@@ -103,7 +103,7 @@ void CheckRetries(SelfTest &t, PluginCopy &copy) {
     }
     if (RouteArrived(t.receiver, route) < 4) seen << "fewer than 4 attempts arrived";
     if (!same && RouteArrived(t.receiver, route) >= 4) seen << "; the bodies differ";
-    Row(t.table, "retries: pauses, the same body", "1, 2, 4 s (each up to 1 s more); one body",
+    Row(t.table, "retries: pauses, the same body", "1, 2, 4 s (each 0.1 s less to 1 s more); one body",
         seen.text, ok && same);
 }
 
