@@ -12,12 +12,6 @@ const DWORD kErrorFileNotFound = 2;
 PluginCopy g_copies[kMaxCopies];
 uint32_t g_copyCount;
 
-bool StartsWith(const char *s, const char *prefix) {
-    while (*prefix)
-        if (*s++ != *prefix++) return false;
-    return true;
-}
-
 bool Failed(SelfTest &t, const char *stem, const char *what) {
     SeenText check;
     check << "copy " << stem;
@@ -37,6 +31,12 @@ bool NamedAfter(char (&field)[kSelfTestPath], const SelfTest &t, const char *ste
 }
 
 }  // namespace
+
+bool StartsWith(const char *s, const char *prefix) {
+    while (*prefix)
+        if (*s++ != *prefix++) return false;
+    return true;
+}
 
 const Flight kUsualFlight = {"DLH4TK", "EDDF", "EDDF_GND", true, true};
 
@@ -240,6 +240,7 @@ void AppendSeconds(SeenText &seen, uint32_t milliseconds) {
 
 void CheckCopies(SelfTest &t) {
     CheckQueue(t);
+    CheckBurst(t);
     CheckTexts(t);
     CheckSettingsCopies(t);
     CheckEndpoints(t);

@@ -87,6 +87,7 @@ uint32_t CountCopyLines(const PluginCopy &copy, const char *message);
 // The line `index`, or "(no such line)".
 const char *CopyLine(const PluginCopy &copy, uint32_t index);
 
+bool StartsWith(const char *s, const char *prefix);
 // Whether the request's body holds `needle`.
 bool BodyHas(const ReceivedRequest &request, const char *needle);
 
@@ -103,6 +104,7 @@ void AppendSeconds(SeenText &seen, uint32_t milliseconds);
 void StartLongChecks(SelfTest &t);
 void FinishLongChecks(SelfTest &t);
 void CheckQueue(SelfTest &t);
+void CheckBurst(SelfTest &t);
 void CheckTexts(SelfTest &t);
 void CheckSettingsCopies(SelfTest &t);
 void CheckEndpoints(SelfTest &t);

@@ -1,7 +1,9 @@
 // The queue as a controller meets it when the endpoint stalls: the first
 // event held in its attempt, 256 more wait, the next one drops the oldest
 // waiting event with one "Queue full" line; once the endpoint answers, the
-// rest arrive oldest first, across the end of the ring.
+// rest arrive oldest first, across the end of the ring. And a burst of
+// edits while the worker delivers: the client's thread and the worker then
+// write the log at once, and every line of both must be there.
 #include "host/selftest_copies.h"
 
 namespace host {
@@ -18,10 +20,15 @@ void StandOf(char (&stand)[kMarkCapacity], uint32_t n) {
     out.AppendDecimal(n);
 }
 
-void Push(PluginCopy &copy, uint32_t n) {
+// Events in a burst, as many as the queue holds less one, so that none is
+// dropped however slowly the worker goes.
+const uint32_t kBurst = kQueueCapacity - 1;
+
+void Push(PluginCopy &copy, uint32_t n, char letter = 'Q') {
     char pad[32];
     text::BoundedText out(pad);
-    out.Append("DOK/S/Q");
+    out.Append("DOK/S/");
+    out.Append(letter);
     out.AppendDecimal(n);
     NotifyCopy(copy, kUsualFlight, pad);
 }
@@ -74,6 +81,29 @@ void CheckOrder(SelfTest &t, PluginCopy &copy) {
 }
 
 }  // namespace
+
+void CheckBurst(SelfTest &t) {
+    PluginCopy *copy = MakeUsualCopy(t, "ZdbBurst", "/burst");
+    if (!copy) return;
+    if (!LoadCopy(t, *copy, "burst: load")) return UnloadCopy(*copy);
+    for (uint32_t n = 0; n < kBurst; ++n) Push(*copy, n, 'B');
+    WaitForRoute(t.receiver, *copy->route, kBurst, CopyWait(t, 8000));
+    WaitForCopyLog(t, *copy, 1 + 2 * kBurst, 1000);
+    uint32_t captured = 0, delivered = 0;
+    for (uint32_t i = 0; i < copy->lineCount; ++i) {
+        const char *line = copy->lines[i];
+        if (StartsWith(line, "Captured ")) ++captured;
+        if (StartsWith(line, "Delivered ")) ++delivered;
+    }
+    SeenText seen;
+    seen << RouteArrived(t.receiver, *copy->route) << " requests, " << captured << " Captured, "
+         << delivered << " Delivered, " << copy->lineCount << " lines";
+    Row(t.table, "burst: every log line of both threads",
+        "255 requests, 255 Captured, 255 Delivered, 511 lines", seen.text,
+        RouteArrived(t.receiver, *copy->route) == kBurst && captured == kBurst &&
+            delivered == kBurst && copy->lineCount == 1 + 2 * kBurst);
+    UnloadCopy(*copy);
+}
 
 void CheckQueue(SelfTest &t) {
     PluginCopy *copy = MakeUsualCopy(t, "ZdbQueue", "/queue");
