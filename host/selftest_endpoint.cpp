@@ -102,7 +102,7 @@ void UsedRow(SelfTest &t, PluginCopy *copy, const char *check, const char *expec
     ReadCopyLog(t, *copy);
     uint32_t arrived = RouteArrived(t.receiver, *copy->route);
     SeenText seen;
-    seen << CopyLine(*copy, 0) << "; " << arrived << " requests at " << copy->route->path;
+    seen << CopyLine(*copy, 0) << "; requests at " << copy->route->path << ": " << arrived;
     Row(t.table, check, expected, seen.text,
         SameText(CopyLine(*copy, 0), kLoaded) && arrived == 1);
 }
@@ -150,17 +150,17 @@ void CheckEndpoints(SelfTest &t) {
         if (copy) WaitForRoute(t.receiver, *copy->route, 1, CopyWait(t, 3000));
 
     UsedRow(t, longest255, "endpoint: authority of 255 characters",
-            "Bridge loaded; event worker started; 1 requests at /authority255");
+            "Bridge loaded; event worker started; requests at /authority255: 1");
     if (longest256) {
         ReadCopyLog(t, *longest256);
         Row(t.table, "endpoint: authority of 256 characters", kDisabled, CopyLine(*longest256, 0),
             SameText(CopyLine(*longest256, 0), kDisabled));
     }
     UsedRow(t, port7, "endpoint: port text cut to 7 characters",
-            "Bridge loaded; event worker started; 1 requests at /porttext");
+            "Bridge loaded; event worker started; requests at /porttext: 1");
     CheckLongest(t, longest);
     UsedRow(t, longName, "module path of 259 characters",
-            "Bridge loaded; event worker started; 1 requests at /longname");
+            "Bridge loaded; event worker started; requests at /longname: 1");
     PluginCopy *all[] = {longest255, longest256, port7, longest, longName};
     for (PluginCopy *copy : all)
         if (copy) UnloadCopy(*copy);

@@ -49,14 +49,14 @@ void CheckOverflowLine(SelfTest &t, PluginCopy &copy) {
     Captured(after, kQueueCapacity + 1);
     uint32_t times = CountCopyLines(copy, kFull);
     SeenText seen;
-    seen << times << " times";
+    seen << "logged " << times << (times == 1 ? " time" : " times");
     if (full < copy.lineCount)
         seen << ", the first between \"" << CopyLine(copy, full - 1) << "\" and \""
              << CopyLine(copy, full + 1) << "\"";
     bool ok = times == 1 && full > 0 && SameText(CopyLine(copy, full - 1), before) &&
               SameText(CopyLine(copy, full + 1), after);
     Row(t.table, "queue: 256 wait, the 257th drops the oldest",
-        "1 time, between \"Captured ... Q256\" and \"Captured ... Q257\"", seen.text, ok);
+        "logged 1 time, between \"Captured ... Q256\" and \"Captured ... Q257\"", seen.text, ok);
 }
 
 // Q0, then Q2 to Q257: Q1 was the oldest waiting event when the queue

@@ -40,9 +40,9 @@ void CheckToken31(SelfTest &t, PluginCopy &copy) {
     uint32_t calls = NotifyCopy(copy, kUsualFlight, "DOK/S/A31");
     ReadCopyLog(t, copy);
     SeenText seen;
-    seen << CopyLine(copy, 0) << "; " << copy.lineCount << " lines, " << calls << " client calls";
+    seen << CopyLine(copy, 0) << "; log lines: " << copy.lineCount << ", client calls: " << calls;
     Row(t.table, "token of 31 characters: disabled",
-        "Bridge disabled: Endpoint/Token missing or invalid; 1 lines, 0 client calls", seen.text,
+        "Bridge disabled: Endpoint/Token missing or invalid; log lines: 1, client calls: 0", seen.text,
         SameText(CopyLine(copy, 0), kDisabled) && copy.lineCount == 1 && calls == 0);
 }
 
