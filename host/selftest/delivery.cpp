@@ -103,17 +103,6 @@ void NotifyTimed(SelfTest &t, const char *scratchPad, Window &window) {
     window.to = ClockNow(t);
 }
 
-// The request's body against the pattern: same length, same bytes, '#'
-// for any digit.
-bool BodyMatches(const ReceivedRequest &request, const char *pattern) {
-    if (request.bodyLength != text::Length(pattern)) return false;
-    for (uint32_t i = 0; pattern[i]; ++i) {
-        char c = request.body[i];
-        if (pattern[i] == '#' ? !(c >= '0' && c <= '9') : c != pattern[i]) return false;
-    }
-    return true;
-}
-
 const ReceivedRequest *Request(SelfTest &t, uint32_t index) {
     return index < RequestsReceived(t.receiver) && index < kReceiverRequests
                ? &t.receiver.requests[index]
@@ -192,17 +181,8 @@ void CheckDropped(SelfTest &t) {
         for (uint32_t r = 0; r < received && r < kReceiverRequests; ++r)
             if (After(t.receiver.requests[r].body, kDropped[i].stand))
                 leaked = &t.receiver.requests[r];
-        SeenText seen;
-        if (leaked)
-            seen << "sent: " << leaked->body;
-        else if (!queuePassed)
-            seen << "unknown: the next event did not arrive after it";
-        else
-            seen << "nothing sent, " << g_droppedCalls[i] << " client calls";
-        bool callsOk = !kDropped[i].noClientCall || g_droppedCalls[i] == 0;
-        Row(t.table, kDropped[i].check,
-            kDropped[i].noClientCall ? "nothing sent, 0 client calls" : "nothing sent", seen.text,
-            !leaked && queuePassed && callsOk);
+        NothingSentRow(t, kDropped[i].check, leaked, queuePassed, g_droppedCalls[i],
+                       kDropped[i].noClientCall);
     }
 }
 
@@ -279,6 +259,29 @@ void CheckRequests(SelfTest &t) {
 }
 
 }  // namespace
+
+void NothingSentRow(SelfTest &t, const char *check, const ReceivedRequest *leaked,
+                    bool nextArrived, uint32_t clientCalls, bool noClientCall) {
+    SeenText seen;
+    if (leaked)
+        seen << "sent: " << leaked->body;
+    else if (!nextArrived)
+        seen << "unknown: the next event did not arrive after it";
+    else
+        seen << "nothing sent, " << clientCalls << " client calls";
+    bool callsOk = !noClientCall || clientCalls == 0;
+    Row(t.table, check, noClientCall ? "nothing sent, 0 client calls" : "nothing sent", seen.text,
+        !leaked && nextArrived && callsOk);
+}
+
+bool BodyMatches(const ReceivedRequest &request, const char *pattern) {
+    if (request.bodyLength != text::Length(pattern)) return false;
+    for (uint32_t i = 0; pattern[i]; ++i) {
+        char c = request.body[i];
+        if (pattern[i] == '#' ? !(c >= '0' && c <= '9') : c != pattern[i]) return false;
+    }
+    return true;
+}
 
 void CheckDelivery(SelfTest &t) {
     t.receiver.statuses[kRetryRequest] = 503;

@@ -22,14 +22,6 @@ bool RandomBytes(BYTE *buffer, DWORD length) {
     return BCryptGenRandom(nullptr, buffer, length, BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
 
-bool Join(char (&field)[kSelfTestPath], const char *folder, const char *name) {
-    text::BoundedText path(field);
-    path.Append(folder);
-    path.Append('\\');
-    path.Append(name);
-    return path.length == text::Length(folder) + 1 + text::Length(name);
-}
-
 // <temp>\ZeltanDokSelfTest-<8 random hex digits>, made fresh.
 const char *MakeFolder(const char *temp, char (&folder)[kSelfTestPath]) {
     for (uint32_t attempt = 0; attempt < 4; ++attempt) {
@@ -78,16 +70,6 @@ void RemoveFiles(const char *folder, text::BoundedText &left) {
     FindClose(search);
 }
 
-bool WriteWholeFile(const char *path, const char *data, uint32_t length) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, data, length, &written, nullptr) && written == length;
-    CloseHandle(file);
-    return ok;
-}
-
 const char *WriteSettings(SelfTestFolder &folder, unsigned short port) {
     BYTE random[kSelfTestTokenLength];
     if (!RandomBytes(random, sizeof random)) return "no random numbers from BCrypt";
@@ -107,6 +89,24 @@ const char *WriteSettings(SelfTestFolder &folder, unsigned short port) {
 }
 
 }  // namespace
+
+bool Join(char (&field)[kSelfTestPath], const char *folder, const char *name) {
+    text::BoundedText path(field);
+    path.Append(folder);
+    path.Append('\\');
+    path.Append(name);
+    return path.length == text::Length(folder) + 1 + text::Length(name);
+}
+
+bool WriteWholeFile(const char *path, const char *data, uint32_t length) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool ok = WriteFile(file, data, length, &written, nullptr) && written == length;
+    CloseHandle(file);
+    return ok;
+}
 
 const char *ChooseTempFolder(SelfTestFolder &folder, const char *&advice) {
     advice = "set TMP and TEMP to a short folder of plain letters and digits, for example "

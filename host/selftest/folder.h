@@ -30,6 +30,11 @@ const char *MakeSelfTestFolder(SelfTestFolder &folder, unsigned short port);
 // Copies the plug-in into the folder as a file that can be deleted again:
 // a read-only original gives a read-only copy.
 const char *CopyPlugIn(const SelfTestFolder &folder, const char *pluginPath);
+// <folder>\<name> into `field`; false when it does not fit.
+bool Join(char (&field)[kSelfTestPath], const char *folder, const char *name);
+// A new file holding `length` bytes of `data`; false when it exists already
+// or cannot be written whole.
+bool WriteWholeFile(const char *path, const char *data, uint32_t length);
 // Deletes every file in the folder and the folder, trying again for a
 // while: a virus scanner may still hold a file it is reading. False when
 // anything stays; `left` then names what.

@@ -28,6 +28,10 @@ const char *const kLogLines[] = {
 };
 const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
+// The texts the client shows in its plug-in dialog beside the name.
+const char kAuthor[] = "ZELTAN DOK Bridge developers";
+const char kCopyright[] = "Copyright (c) 2026 ZELTAN";
+
 // What the client's base class saw, and how long the call took.
 const char *Endings(SeenText &seen, const HostState &state, uint32_t milliseconds) {
     seen << "base destructor " << state.destroyed << ", frees " << state.freed;
@@ -53,6 +57,8 @@ bool CheckIdentity(SelfTest &t, uint32_t initMs) {
     Row(t.table, "init: name", "ZELTAN DOK Bridge", state.name,
         Same(state.name, "ZELTAN DOK Bridge"));
     Row(t.table, "init: version", "0.1.0", state.version, Same(state.version, "0.1.0"));
+    Row(t.table, "init: author", kAuthor, state.author, Same(state.author, kAuthor));
+    Row(t.table, "init: copyright", kCopyright, state.copyright, Same(state.copyright, kCopyright));
     char first[256];
     ReadLog(t);
     bool logged = LogMessage(t, 0, first);

@@ -1,6 +1,7 @@
 #include "host/selftest/selftest.h"
 
 #include "host/host_win32_extra.h"
+#include "host/selftest/copies.h"
 #include "host/selftest/guard.h"
 
 namespace host {
@@ -50,10 +51,13 @@ bool PrepareEverything(SelfTest &t, const char *pluginPath, SeenText &why) {
 
 void CheckPlugIn(SelfTest &t) {
     if (!CheckLoad(t)) return;
+    StartLongChecks(t);
     CheckHandlerSlots(t);
     CheckDelivery(t);
     CheckUnload(t);
     CheckLogLines(t);
+    CheckCopies(t);
+    UnloadCopies();
 }
 
 }  // namespace

@@ -11,57 +11,139 @@ const DWORD kSocketTimeoutMilliseconds = 500;
 // The longest one request may take from accept to its last byte.
 const uint32_t kRequestMilliseconds = 3000;
 
-// The receiver thread's own buffers: one connection at a time.
-char g_data[kRequestCapacity];
-ReceivedRequest g_current;
+// Each server thread's own buffers: one connection at a time per server.
+struct Server {
+    Receiver *receiver;
+    char data[kRequestCapacity];
+    ReceivedRequest current;
+    uint32_t have;   // bytes read from the connection
+    bool tls;        // the connection began with a TLS handshake record
+    bool clearText;  // ... and yet carried HTTP text
+};
+Server g_servers[kReceiverServers];
 
 uint32_t MillisecondsSince(uint32_t start) { return GetTickCount() - start; }
 
-// Reads until the bytes make a whole request or a refused one, the peer
-// stops, or the request's time is up; g_current says which. Returns the
-// bytes read.
-uint32_t ReadRequest(SOCKET connection) {
+bool Contains(const char *data, uint32_t have, const char *needle) {
+    uint32_t n = text::Length(needle);
+    for (uint32_t i = 0; i + n <= have; ++i) {
+        uint32_t k = 0;
+        while (k < n && data[i + k] == needle[k]) ++k;
+        if (k == n) return true;
+    }
+    return false;
+}
+
+// A connection whose first byte is 22 is a TLS handshake, not HTTP: its
+// first record is read whole (5 bytes of header and the length they give),
+// and nothing is answered, so the client's handshake fails there.
+bool JudgedAsTls(Server &server, uint32_t have) {
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(server.data);
+    if (have == 0 || bytes[0] != 0x16) return false;
+    if (have < 5) return true;
+    uint32_t record = 5 + (static_cast<uint32_t>(bytes[3]) << 8 | bytes[4]);
+    if (have < record && have < kRequestCapacity) return true;
+    server.tls = bytes[1] == 0x03;
+    server.clearText = Contains(server.data, have, "HTTP/1.") || Contains(server.data, have, "POST ");
+    return true;
+}
+
+// Reads until the bytes make a whole request or a refused one, a TLS
+// handshake record, the peer stops, or the request's time is up; the
+// server's fields say which.
+void ReadRequest(Server &server, SOCKET connection) {
     uint32_t accepted = GetTickCount();
-    uint32_t have = 0;
-    while (JudgeRequest(g_data, have, g_current) == RequestVerdict::Incomplete) {
+    uint32_t &have = server.have;
+    have = 0;
+    server.tls = server.clearText = false;
+    while (JudgeRequest(server.data, have, server.current) == RequestVerdict::Incomplete) {
+        if (JudgedAsTls(server, have) && server.tls) return;
         if (have == kRequestCapacity) {
-            g_current.problem = "a request larger than the receiver holds";
-            return have;
+            server.current.problem = "a request larger than the receiver holds";
+            return;
         }
         if (MillisecondsSince(accepted) > kRequestMilliseconds) {
-            g_current.problem = "a request not finished in 3 s";
-            return have;
+            server.current.problem = "a request not finished in 3 s";
+            return;
         }
-        int got = recv(connection, g_data + have, static_cast<int>(kRequestCapacity - have), 0);
+        int got = recv(connection, server.data + have, static_cast<int>(kRequestCapacity - have), 0);
         if (got > 0) {
             have += static_cast<uint32_t>(got);
         } else if (got == 0 || WSAGetLastError() != WSAETIMEDOUT) {
-            g_current.problem = "a connection ended before the request did";
-            return have;
+            server.current.problem = "a connection ended before the request did";
+            return;
         }
     }
-    return have;
 }
 
 const char *Reason(uint32_t status) {
     switch (status) {
-    case 201: return "201 Created";
-    case 400: return "400 Bad Request";
-    case 503: return "503 Service Unavailable";
+    case 200: return "OK";
+    case 201: return "Created";
+    case 400: return "Bad Request";
+    case 503: return "Service Unavailable";
     }
-    return "500 Internal Server Error";
+    return "Scripted";
 }
 
 void Answer(SOCKET connection, uint32_t status) {
-    char response[128];
+    char response[160];
     text::BoundedText out(response);
     out.Append("HTTP/1.1 ");
+    out.AppendDecimal(status);
+    out.Append(' ');
     out.Append(Reason(status));
+    // A client that followed a redirect would come back here, and be seen.
+    if (status >= 300 && status <= 399) out.Append("\r\nLocation: /redirected");
     out.Append("\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     send(connection, response, static_cast<int>(out.length), 0);
 }
 
-void Serve(Receiver &receiver, SOCKET connection) {
+// The route a path belongs to, or null; under the receiver's lock.
+Route *RouteOf(Receiver &receiver, const char *path) {
+    for (uint32_t r = 0; r < receiver.routeCount; ++r) {
+        const char *want = receiver.routes[r].path;
+        uint32_t i = 0;
+        while (want[i] && path[i] == want[i]) ++i;
+        if (!want[i] && (path[i] == '\0' || path[i] == '/')) return &receiver.routes[r];
+    }
+    return nullptr;
+}
+
+void Mark(char (&mark)[kMarkCapacity], const char *body) {
+    static const char kStand[] = "\"stand\":\"";
+    uint32_t n = text::Length(kStand);
+    const char *value = nullptr;
+    for (const char *p = body; *p && !value; ++p) {
+        uint32_t k = 0;
+        while (k < n && p[k] == kStand[k]) ++k;
+        if (k == n) value = p + n;
+    }
+    text::BoundedText out(mark);
+    for (const char *p = value; p && *p && *p != '"'; ++p) out.Append(*p);
+}
+
+// A request of a route: recorded, held if it is the route's first and the
+// route holds, then answered from the route's script.
+void ServeRoute(Receiver &receiver, Route &route, const ReceivedRequest &request,
+                SOCKET connection) {
+    uint32_t index = route.arrived++;
+    uint32_t status = index < kRouteScript && route.statuses[index] ? route.statuses[index] : 201;
+    if (index < kRouteRecords) route.records[index] = request;
+    if (index < kRouteMarks) Mark(route.marks[index], request.body);
+    LeaveCriticalSection(&receiver.lock);
+    uint32_t held = GetTickCount();
+    if (index == 0 && route.holdMs)
+        while (!route.released.IsSet() && !receiver.stopping.IsSet() &&
+               MillisecondsSince(held) < route.holdMs)
+            Sleep(5);
+    Answer(connection, status);
+    EnterCriticalSection(&receiver.lock);
+    ++route.answered;
+}
+
+void Serve(Server &server, SOCKET connection) {
+    Receiver &receiver = *server.receiver;
     // The listener does not block; its connections do, within their timeouts.
     DWORD blocking = 0;
     ioctlsocket(connection, static_cast<LONG>(FIONBIO), &blocking);
@@ -70,43 +152,63 @@ void Serve(Receiver &receiver, SOCKET connection) {
                sizeof timeout);
     setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeout),
                sizeof timeout);
-    uint32_t have = ReadRequest(connection);
-    g_current.arrivedMs = GetTickCount();
-    uint32_t status = 400;
+    ReadRequest(server, connection);
+    ReceivedRequest &current = server.current;
+    current.arrivedMs = GetTickCount();
     EnterCriticalSection(&receiver.lock);
+    if (server.tls) {
+        ++receiver.tlsHandshakes;
+        if (server.clearText) ++receiver.tlsClearText;
+        LeaveCriticalSection(&receiver.lock);
+        return;  // no answer: the handshake ends here
+    }
     // WinHTTP sends its request as soon as it is connected: a connection
     // that sends nothing is another program's (a port scanner, a probe).
-    bool other = have == 0;
-    if (other) {
+    if (server.have == 0) {
         ++receiver.others;
-    } else if (g_current.problem) {
-        if (receiver.refused++ == 0) receiver.firstProblem = g_current.problem;
+        LeaveCriticalSection(&receiver.lock);
+        return;
+    }
+    Route *route = current.problem ? nullptr : RouteOf(receiver, current.path);
+    if (route) {
+        ServeRoute(receiver, *route, current, connection);
+        LeaveCriticalSection(&receiver.lock);
+        return;
+    }
+    uint32_t status = 400;
+    if (current.problem) {
+        if (receiver.refused++ == 0) receiver.firstProblem = current.problem;
     } else if (receiver.count < kReceiverRequests) {
         status = receiver.statuses[receiver.count] ? receiver.statuses[receiver.count] : 201;
-        receiver.requests[receiver.count++] = g_current;
+        receiver.requests[receiver.count++] = current;
     } else {
         ++receiver.extra;
     }
     LeaveCriticalSection(&receiver.lock);
-    if (!other) Answer(connection, status);
+    Answer(connection, status);
 }
 
-DWORD WINAPI ReceiverThread(void *parameter) {
-    Receiver &receiver = *static_cast<Receiver *>(parameter);
+DWORD WINAPI ServerThread(void *parameter) {
+    Server &server = *static_cast<Server *>(parameter);
+    Receiver &receiver = *server.receiver;
     while (!receiver.stopping.IsSet()) {
         FD_SET readable = {};
         readable.fd_count = 1;
         readable.fd_array[0] = receiver.listener;
         TIMEVAL wait = {0, static_cast<LONG>(kPollMilliseconds * 1000)};
         if (select(0, &readable, nullptr, nullptr, &wait) != 1) continue;
-        // A connection reset between select and accept leaves nothing to
-        // take: accept then fails at once instead of waiting for the next.
+        // Another server may have taken the connection meanwhile, or it was
+        // reset: accept then fails at once instead of waiting for the next.
         SOCKET connection = accept(receiver.listener, nullptr, nullptr);
         if (connection == INVALID_SOCKET) continue;
-        Serve(receiver, connection);
+        Serve(server, connection);
         closesocket(connection);
     }
     return 0;
+}
+
+HANDLE &ServerHandle(Receiver &receiver, uint32_t index) {
+    return index == 0 ? receiver.thread : receiver.moreServers[index - 1];
 }
 
 }  // namespace
@@ -136,10 +238,13 @@ bool StartReceiver(Receiver &receiver, const char *&why) {
         return false;
     }
     receiver.port = static_cast<unsigned short>((address.sin_port >> 8) | (address.sin_port << 8));
-    receiver.thread = CreateThread(nullptr, 0, ReceiverThread, &receiver, 0, nullptr);
-    if (!receiver.thread) {
-        why = "no receiver thread";
-        return false;
+    for (uint32_t i = 0; i < kReceiverServers; ++i) {
+        g_servers[i].receiver = &receiver;
+        ServerHandle(receiver, i) = CreateThread(nullptr, 0, ServerThread, &g_servers[i], 0, nullptr);
+        if (!ServerHandle(receiver, i)) {
+            why = "no receiver thread";
+            return false;
+        }
     }
     return true;
 }
@@ -148,14 +253,22 @@ void StopReceiver(Receiver &receiver) {
     if (!receiver.started) return;
     receiver.started = false;
     receiver.stopping.Set(true);
-    if (receiver.thread) {
-        // A connection in progress ends within its own bounds: the request's
-        // 3 s and one send timeout. A thread still running past them keeps
-        // its socket and lock; the process ends soon after anyway.
-        DWORD waited = WaitForSingleObject(receiver.thread, kRequestMilliseconds + 1000);
-        CloseHandle(receiver.thread);
-        if (waited != WAIT_OBJECT_0) return;
+    // A connection in progress ends within its own bounds: the request's
+    // 3 s and one send timeout, together for all servers. A thread still
+    // running past them keeps its socket and lock; the process ends soon
+    // after anyway.
+    uint32_t start = GetTickCount();
+    bool allEnded = true;
+    for (uint32_t i = 0; i < kReceiverServers; ++i) {
+        HANDLE &thread = ServerHandle(receiver, i);
+        if (!thread) continue;
+        uint32_t spent = MillisecondsSince(start);
+        uint32_t left = spent < kRequestMilliseconds + 1000 ? kRequestMilliseconds + 1000 - spent : 0;
+        if (WaitForSingleObject(thread, left) != WAIT_OBJECT_0) allEnded = false;
+        CloseHandle(thread);
+        thread = nullptr;
     }
+    if (!allEnded) return;
     if (receiver.listener != INVALID_SOCKET) closesocket(receiver.listener);
     if (receiver.winsock) WSACleanup();
     DeleteCriticalSection(&receiver.lock);
@@ -175,6 +288,55 @@ bool WaitForRequests(Receiver &receiver, uint32_t count, uint32_t milliseconds) 
         Sleep(10);
     }
     return true;
+}
+
+}  // namespace host
+
+namespace host {
+
+Route *AddRoute(Receiver &receiver, const char *path) {
+    if (text::Length(path) >= sizeof receiver.routes[0].path) return nullptr;
+    EnterCriticalSection(&receiver.lock);
+    Route *route = receiver.routeCount < kRoutes ? &receiver.routes[receiver.routeCount] : nullptr;
+    if (route) {
+        text::BoundedText(route->path).Append(path);
+        ++receiver.routeCount;
+    }
+    LeaveCriticalSection(&receiver.lock);
+    return route;
+}
+
+void ReleaseRoute(Route &route) { route.released.Set(true); }
+
+uint32_t RouteArrived(Receiver &receiver, const Route &route) {
+    EnterCriticalSection(&receiver.lock);
+    uint32_t arrived = route.arrived;
+    LeaveCriticalSection(&receiver.lock);
+    return arrived;
+}
+
+uint32_t RouteAnswered(Receiver &receiver, const Route &route) {
+    EnterCriticalSection(&receiver.lock);
+    uint32_t answered = route.answered;
+    LeaveCriticalSection(&receiver.lock);
+    return answered;
+}
+
+bool WaitForRoute(Receiver &receiver, const Route &route, uint32_t arrived,
+                  uint32_t milliseconds) {
+    uint32_t start = GetTickCount();
+    while (RouteArrived(receiver, route) < arrived) {
+        if (GetTickCount() - start >= milliseconds) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+void TlsSeen(Receiver &receiver, uint32_t &handshakes, uint32_t &clearText) {
+    EnterCriticalSection(&receiver.lock);
+    handshakes = receiver.tlsHandshakes;
+    clearText = receiver.tlsClearText;
+    LeaveCriticalSection(&receiver.lock);
 }
 
 }  // namespace host

@@ -14,7 +14,7 @@ const uint32_t kRequestCapacity = kRequestHeadCapacity + kRequestBodyCapacity;
 
 struct ReceivedRequest {
     char method[16];
-    char path[256];
+    char path[1600];  // the plug-in's longest path is 1535 bytes
     char contentType[128];
     char authorization[320];
     char userAgent[128];

@@ -53,6 +53,15 @@ struct SeenText {
 const char *Within(SeenText &text, const char *what, uint32_t budgetMilliseconds);
 // "<what> in <seconds> s", appended.
 const char *Took(SeenText &text, const char *what, uint32_t milliseconds);
+// A message the plug-in must drop: `leaked` is the request that carried it,
+// or null; `nextArrived` whether the event notified after it has arrived,
+// without which nothing can be said; `noClientCall` when the plug-in must
+// not even call back into the client for it.
+void NothingSentRow(SelfTest &t, const char *check, const ReceivedRequest *leaked,
+                    bool nextArrived, uint32_t clientCalls, bool noClientCall);
+// The request's body against the pattern: same length, same bytes, '#'
+// for any digit.
+bool BodyMatches(const ReceivedRequest &request, const char *pattern);
 // Days since 1970-01-01 of a Gregorian date.
 int32_t DayNumber(int32_t year, int32_t month, int32_t day);
 uint32_t RunMilliseconds(const SelfTest &t);

@@ -1,0 +1,124 @@
+// The queue as a controller meets it when the endpoint stalls: the first
+// event held in its attempt, 256 more wait, the next one drops the oldest
+// waiting event with one "Queue full" line; once the endpoint answers, the
+// rest arrive oldest first, across the end of the ring. And a burst of
+// edits while the worker delivers: the client's thread and the worker then
+// write the log at once, and every line of both must be there.
+#include "host/selftest/copies.h"
+
+namespace host {
+
+namespace {
+
+const uint32_t kQueueCapacity = 256;
+// Q0 is held in its attempt; Q1 to Q257 are queued behind it.
+const uint32_t kQueued = kQueueCapacity + 1;
+
+void StandOf(char (&stand)[kMarkCapacity], uint32_t n) {
+    text::BoundedText out(stand);
+    out.Append('Q');
+    out.AppendDecimal(n);
+}
+
+// Events in a burst, as many as the queue holds less one, so that none is
+// dropped however slowly the worker goes.
+const uint32_t kBurst = kQueueCapacity - 1;
+
+void Push(PluginCopy &copy, uint32_t n, char letter = 'Q') {
+    char pad[32];
+    text::BoundedText out(pad);
+    out.Append("DOK/S/");
+    out.Append(letter);
+    out.AppendDecimal(n);
+    NotifyCopy(copy, kUsualFlight, pad);
+}
+
+void Captured(char (&line)[64], uint32_t n) {
+    text::BoundedText out(line);
+    out.Append("Captured assign DLH4TK EDDF Q");
+    out.AppendDecimal(n);
+}
+
+// Exactly one "Queue full" line, between the captures of Q256 and Q257.
+void CheckOverflowLine(SelfTest &t, PluginCopy &copy) {
+    ReadCopyLog(t, copy);
+    const char kFull[] = "Queue full; oldest event dropped";
+    uint32_t full = FindCopyLine(copy, kFull);
+    char before[64], after[64];
+    Captured(before, kQueueCapacity);
+    Captured(after, kQueueCapacity + 1);
+    uint32_t times = CountCopyLines(copy, kFull);
+    SeenText seen;
+    seen << "logged " << times << (times == 1 ? " time" : " times");
+    if (full < copy.lineCount)
+        seen << ", the first between \"" << CopyLine(copy, full - 1) << "\" and \""
+             << CopyLine(copy, full + 1) << "\"";
+    bool ok = times == 1 && full > 0 && SameText(CopyLine(copy, full - 1), before) &&
+              SameText(CopyLine(copy, full + 1), after);
+    Row(t.table, "queue: 256 wait, the 257th drops the oldest",
+        "logged 1 time, between \"Captured ... Q256\" and \"Captured ... Q257\"", seen.text, ok);
+}
+
+// Q0, then Q2 to Q257: Q1 was the oldest waiting event when the queue
+// overflowed.
+void CheckOrder(SelfTest &t, PluginCopy &copy) {
+    const Route &route = *copy.route;
+    uint32_t arrived = RouteArrived(t.receiver, route);
+    SeenText seen;
+    bool ok = arrived == kQueued;
+    for (uint32_t i = 0; i < arrived && i < kRouteMarks && ok; ++i) {
+        char stand[kMarkCapacity];
+        StandOf(stand, i == 0 ? 0 : i + 1);
+        if (SameText(route.marks[i], stand)) continue;
+        seen << "request " << i + 1 << " carried \"" << route.marks[i] << "\" where \"" << stand
+             << "\" belongs";
+        ok = false;
+    }
+    if (ok) seen << "Q0, Q2 ... Q257 in order";
+    else if (seen.out.length == 0) seen << arrived << " requests";
+    Row(t.table, "queue: oldest first after the drop", "257 requests: Q0, then Q2 ... Q257",
+        seen.text, ok);
+}
+
+}  // namespace
+
+void CheckBurst(SelfTest &t) {
+    PluginCopy *copy = MakeUsualCopy(t, "ZdbBurst", "/burst");
+    if (!copy) return;
+    if (!LoadCopy(t, *copy, "burst: load")) return UnloadCopy(*copy);
+    for (uint32_t n = 0; n < kBurst; ++n) Push(*copy, n, 'B');
+    WaitForRoute(t.receiver, *copy->route, kBurst, CopyWait(t, 8000));
+    WaitForCopyLog(t, *copy, 1 + 2 * kBurst, 1000);
+    uint32_t captured = 0, delivered = 0;
+    for (uint32_t i = 0; i < copy->lineCount; ++i) {
+        const char *line = copy->lines[i];
+        if (StartsWith(line, "Captured ")) ++captured;
+        if (StartsWith(line, "Delivered ")) ++delivered;
+    }
+    SeenText seen;
+    seen << RouteArrived(t.receiver, *copy->route) << " requests, " << captured << " Captured, "
+         << delivered << " Delivered, " << copy->lineCount << " lines";
+    Row(t.table, "burst: every log line of both threads",
+        "255 requests, 255 Captured, 255 Delivered, 511 lines", seen.text,
+        RouteArrived(t.receiver, *copy->route) == kBurst && captured == kBurst &&
+            delivered == kBurst && copy->lineCount == 1 + 2 * kBurst);
+    UnloadCopy(*copy);
+}
+
+void CheckQueue(SelfTest &t) {
+    PluginCopy *copy = MakeUsualCopy(t, "ZdbQueue", "/queue");
+    if (!copy) return;
+    copy->route->holdMs = 6000;
+    if (!LoadCopy(t, *copy, "queue: load")) return UnloadCopy(*copy);
+    Push(*copy, 0);
+    bool held = WaitForRoute(t.receiver, *copy->route, 1, CopyWait(t, 2000));
+    for (uint32_t n = 1; n <= kQueued; ++n) Push(*copy, n);
+    CheckOverflowLine(t, *copy);
+    ReleaseRoute(*copy->route);
+    if (!held) Row(t.table, "queue: the first event held", "held at the receiver", "never arrived", false);
+    WaitForRoute(t.receiver, *copy->route, kQueued, CopyWait(t, 8000));
+    CheckOrder(t, *copy);
+    UnloadCopy(*copy);
+}
+
+}  // namespace host

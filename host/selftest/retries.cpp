@@ -1,0 +1,166 @@
+// The checks that take seconds, run side by side on copies of their own:
+// four failed attempts with their pauses and the abandoned event; the range
+// of statuses that count as delivered; an https endpoint, which must open
+// with a TLS handshake and never send the request in clear text.
+#include "host/selftest/copies.h"
+
+namespace host {
+
+namespace {
+
+PluginCopy *g_retries;
+PluginCopy *g_statuses;
+PluginCopy *g_tls;
+Route *g_redirected;
+
+const char *const kRetryLines[] = {
+    "Delivery failed assign DLH4TK EDDF R1 (HTTP 503)",
+    "Delivery failed assign DLH4TK EDDF R1 (HTTP 503)",
+    "Delivery failed assign DLH4TK EDDF R1 (HTTP 503)",
+    "Delivery failed assign DLH4TK EDDF R1 (HTTP 503)",
+    "Event abandoned assign DLH4TK EDDF R1",
+    "Delivered assign DLH4TK EDDF R2 (HTTP 201)",
+};
+const uint32_t kRetryLineCount = sizeof kRetryLines / sizeof kRetryLines[0];
+
+// Each status the receiver answers, and the line it must leave.
+struct StatusCase {
+    const char *check;
+    uint32_t status;
+    const char *line;
+    const char *orLine;  // also right, or null
+};
+const StatusCase kStatusCases[] = {
+    // WinHTTP may take a 1xx for an interim answer and wait for the final
+    // one, which never comes: a failure without a status is as right.
+    {"status 199: failed", 199, "Delivery failed assign DLH4TK EDDF S1 (HTTP 199)",
+     "Delivery failed assign DLH4TK EDDF S1"},
+    {"status 299: delivered", 299, "Delivered assign DLH4TK EDDF S1 (HTTP 299)", nullptr},
+    {"status 300: failed", 300, "Delivery failed assign DLH4TK EDDF S2 (HTTP 300)", nullptr},
+    {"status 200: delivered", 200, "Delivered assign DLH4TK EDDF S2 (HTTP 200)", nullptr},
+    {"status 307: failed, not followed", 307, "Delivery failed assign DLH4TK EDDF S3 (HTTP 307)",
+     nullptr},
+    {"status 201 after the 307", 201, "Delivered assign DLH4TK EDDF S3 (HTTP 201)", nullptr},
+};
+const uint32_t kStatusCaseCount = sizeof kStatusCases / sizeof kStatusCases[0];
+
+const char *const kTlsLines[] = {
+    "Delivery failed assign DLH4TK EDDF T1",
+    "Delivery failed assign DLH4TK EDDF T1",
+    "Delivery failed assign DLH4TK EDDF T1",
+    "Delivery failed assign DLH4TK EDDF T1",
+    "Event abandoned assign DLH4TK EDDF T1",
+};
+const uint32_t kTlsLineCount = sizeof kTlsLines / sizeof kTlsLines[0];
+
+PluginCopy *StartRetries(SelfTest &t) {
+    PluginCopy *copy = MakeUsualCopy(t, "ZdbRetries", "/retries");
+    if (!copy || !LoadCopy(t, *copy, "retries: load")) return nullptr;
+    for (uint32_t i = 0; i < 4; ++i) copy->route->statuses[i] = 503;
+    NotifyCopy(*copy, kUsualFlight, "DOK/S/R1");
+    NotifyCopy(*copy, kUsualFlight, "DOK/S/R2");
+    return copy;
+}
+
+PluginCopy *StartStatuses(SelfTest &t) {
+    PluginCopy *copy = MakeUsualCopy(t, "ZdbStatuses", "/statuses");
+    g_redirected = AddRoute(t.receiver, "/redirected");
+    if (!copy || !g_redirected || !LoadCopy(t, *copy, "statuses: load")) return nullptr;
+    for (uint32_t i = 0; i < kStatusCaseCount; ++i)
+        copy->route->statuses[i] = kStatusCases[i].status;
+    NotifyCopy(*copy, kUsualFlight, "DOK/S/S1");
+    NotifyCopy(*copy, kUsualFlight, "DOK/S/S2");
+    NotifyCopy(*copy, kUsualFlight, "DOK/S/S3");
+    return copy;
+}
+
+PluginCopy *StartTls(SelfTest &t) {
+    char lines[256];
+    text::BoundedText ini(lines);
+    AppendSettings(ini, t, "https", "/tls");
+    PluginCopy *copy = MakeCopy(t, "ZdbTls", lines, "/tls");
+    if (!copy || !LoadCopy(t, *copy, "https: load")) return nullptr;
+    NotifyCopy(*copy, kUsualFlight, "DOK/S/T1");
+    return copy;
+}
+
+void CheckRetries(SelfTest &t, PluginCopy &copy) {
+    WaitForRoute(t.receiver, *copy.route, 5, CopyWait(t, 9000));
+    WaitForCopyLog(t, copy, 3 + kRetryLineCount, 1000);
+    WorkerLinesRow(t, copy, "retries: 4 attempts, abandoned, next event", kRetryLines,
+                   kRetryLineCount);
+    const Route &route = *copy.route;
+    SeenText seen;
+    bool ok = RouteArrived(t.receiver, route) >= 4;
+    bool same = ok;
+    const uint32_t low[] = {900, 1900, 3900};
+    for (uint32_t i = 1; i < 4 && ok; ++i) {
+        uint32_t pause = route.records[i].arrivedMs - route.records[i - 1].arrivedMs;
+        seen << (i > 1 ? ", " : "");
+        AppendSeconds(seen, pause);
+        if (pause < low[i - 1] || pause > low[i - 1] + 1100) ok = false;
+        same = same && SameText(route.records[i].body, route.records[0].body);
+    }
+    if (RouteArrived(t.receiver, route) < 4) seen << "fewer than 4 attempts arrived";
+    if (!same && RouteArrived(t.receiver, route) >= 4) seen << "; the bodies differ";
+    Row(t.table, "retries: pauses, the same body", "1, 2, 4 s (each 0.1 s less to 1 s more); one body",
+        seen.text, ok && same);
+}
+
+void CheckStatuses(SelfTest &t, PluginCopy &copy) {
+    WaitForRoute(t.receiver, *copy.route, kStatusCaseCount, CopyWait(t, 6000));
+    WaitForCopyLog(t, copy, 4 + kStatusCaseCount, 1000);
+    // The worker's lines, in order: one per answer.
+    const char *worker[kStatusCaseCount] = {};
+    uint32_t found = 0;
+    for (uint32_t i = 0; i < copy.lineCount && found < kStatusCaseCount; ++i) {
+        const char *line = copy.lines[i];
+        if (line[0] == 'D') worker[found++] = line;
+    }
+    for (uint32_t i = 0; i < kStatusCaseCount; ++i) {
+        const StatusCase &c = kStatusCases[i];
+        const char *line = worker[i] ? worker[i] : "(no line)";
+        bool ok = SameText(line, c.line) || (c.orLine && SameText(line, c.orLine));
+        if (c.status == 307) {
+            uint32_t followed = RouteArrived(t.receiver, *g_redirected);
+            SeenText seen;
+            seen << line << "; " << followed << " requests at its Location";
+            Row(t.table, c.check, c.line, seen.text, ok && followed == 0);
+            continue;
+        }
+        Row(t.table, c.check, c.line, line, ok);
+    }
+}
+
+void CheckTls(SelfTest &t, PluginCopy &copy) {
+    WaitForCopyLog(t, copy, 2 + kTlsLineCount, CopyWait(t, 9000));
+    WorkerLinesRow(t, copy, "https: failed attempts with no status", kTlsLines, kTlsLineCount);
+    uint32_t handshakes, clearText;
+    TlsSeen(t.receiver, handshakes, clearText);
+    uint32_t plain = RouteArrived(t.receiver, *copy.route);
+    SeenText seen;
+    seen << handshakes << " handshakes, " << clearText << " with clear text, " << plain
+         << " requests in clear text";
+    Row(t.table, "https: a TLS handshake, nothing in clear text",
+        "4 or more handshakes, 0 with clear text, 0 requests in clear text", seen.text,
+        handshakes >= 4 && clearText == 0 && plain == 0);
+}
+
+}  // namespace
+
+void StartLongChecks(SelfTest &t) {
+    g_retries = StartRetries(t);
+    g_statuses = StartStatuses(t);
+    g_tls = StartTls(t);
+}
+
+void FinishLongChecks(SelfTest &t) {
+    if (g_statuses) CheckStatuses(t, *g_statuses);
+    if (g_retries) CheckRetries(t, *g_retries);
+    if (g_tls) CheckTls(t, *g_tls);
+    PluginCopy *copies[] = {g_retries, g_statuses, g_tls};
+    for (PluginCopy *copy : copies)
+        if (copy) UnloadCopy(*copy);
+}
+
+}  // namespace host

@@ -1,0 +1,113 @@
+// The settings a controller edits, each on a copy of its own: the token's
+// shortest length (31 characters disable the plug-in, 32 enable it) and the
+// Airports list, read, trimmed and upper-cased, its codes cut to 7.
+#include "host/selftest/copies.h"
+
+namespace host {
+
+namespace {
+
+PluginCopy *TokenCopy(SelfTest &t, const char *stem, const char *path, uint32_t tokenLength,
+                      const char *airportsLine) {
+    static char lines[512];
+    text::BoundedText out(lines);
+    AppendSettings(out, t, "http", path, tokenLength);
+    out.Append(airportsLine);
+    PluginCopy *copy = MakeCopy(t, stem, lines, path);
+    return copy && LoadCopy(t, *copy, stem) ? copy : nullptr;
+}
+
+const char kLoaded[] = "Bridge loaded; event worker started";
+const char kDisabled[] = "Bridge disabled: Endpoint/Token missing or invalid";
+
+// Where each flight goes, and whether the list lets it through. The list
+// comes quoted so that the spaces reach the plug-in's own trimming.
+struct Destination {
+    const char *destination;
+    const char *scratchPad;
+    const char *sentAs;  // the body's destination, or null: not sent
+};
+const char kAirportsLine[] = "Airports=\"  eddk ;\tabcdefg,, \"\r\n";
+const Destination kDestinations[] = {
+    {"eddk", "DOK/S/K1", "\"destination\":\"EDDK\",\"stand\":\"K1\""},
+    {"abcdefghij", "DOK/S/K2", "\"destination\":\"ABCDEFG\",\"stand\":\"K2\""},
+    {"EDDF", "DOK/S/K3", nullptr},  // listed by default, not by this list
+    {"EDDK", "DOK/S/END", "\"destination\":\"EDDK\",\"stand\":\"END\""},
+};
+
+void CheckToken31(SelfTest &t, PluginCopy &copy) {
+    ReadCopyLog(t, copy);
+    uint32_t calls = NotifyCopy(copy, kUsualFlight, "DOK/S/A31");
+    ReadCopyLog(t, copy);
+    SeenText seen;
+    seen << CopyLine(copy, 0) << "; log lines: " << copy.lineCount << ", client calls: " << calls;
+    Row(t.table, "token of 31 characters: disabled",
+        "Bridge disabled: Endpoint/Token missing or invalid; log lines: 1, client calls: 0", seen.text,
+        SameText(CopyLine(copy, 0), kDisabled) && copy.lineCount == 1 && calls == 0);
+}
+
+void CheckToken32(SelfTest &t, PluginCopy &copy) {
+    ReadCopyLog(t, copy);
+    char bearer[64];
+    text::BoundedText expected(bearer);
+    expected.Append("Bearer ");
+    AppendToken(expected, t, 32);
+    const Route &route = *copy.route;
+    uint32_t arrived = RouteArrived(t.receiver, route);
+    SeenText seen;
+    seen << CopyLine(copy, 0) << "; " << (arrived ? route.records[0].authorization : "nothing sent");
+    SeenText wanted;
+    wanted << kLoaded << "; " << bearer;
+    Row(t.table, "token of 32 characters: enabled", wanted.text, seen.text,
+        SameText(CopyLine(copy, 0), kLoaded) && arrived > 0 &&
+            SameText(route.records[0].authorization, bearer));
+}
+
+void CheckAirports(SelfTest &t, PluginCopy &copy) {
+    const Route &route = *copy.route;
+    uint32_t arrived = RouteArrived(t.receiver, route);
+    SeenText seen;
+    uint32_t want = 0;
+    bool ok = true;
+    for (const Destination &d : kDestinations) {
+        if (!d.sentAs) continue;
+        bool sent = want < arrived && want < kRouteRecords && BodyHas(route.records[want], d.sentAs);
+        if (!sent && ok) {
+            seen << "request " << want + 1 << ": "
+                 << (want < arrived ? route.records[want].body : "nothing arrived");
+            ok = false;
+        }
+        ++want;
+    }
+    if (ok && arrived != want) {
+        seen << arrived << " requests, " << want << " expected";
+        ok = false;
+    }
+    if (ok) seen << "EDDK and ABCDEFG sent, EDDF not";
+    Row(t.table, "airports: read, trimmed, upper-cased, cut to 7",
+        "\"  eddk ;<TAB>abcdefg,, \": EDDK and ABCDEFG sent, EDDF not", seen.text, ok);
+}
+
+}  // namespace
+
+void CheckSettingsCopies(SelfTest &t) {
+    PluginCopy *token31 = TokenCopy(t, "ZdbToken31", "/token31", 31, "");
+    PluginCopy *token32 = TokenCopy(t, "ZdbToken32", "/token32", 32, kAirportsLine);
+    if (token32)
+        for (const Destination &d : kDestinations) {
+            Flight flight = kUsualFlight;
+            flight.destination = d.destination;
+            NotifyCopy(*token32, flight, d.scratchPad);
+        }
+    if (token31) CheckToken31(t, *token31);
+    if (token32) {
+        WaitForRoute(t.receiver, *token32->route, 3, CopyWait(t, 3000));
+        CheckToken32(t, *token32);
+        CheckAirports(t, *token32);
+    }
+    PluginCopy *copies[] = {token31, token32};
+    for (PluginCopy *copy : copies)
+        if (copy) UnloadCopy(*copy);
+}
+
+}  // namespace host
