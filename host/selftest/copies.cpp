@@ -8,7 +8,7 @@ namespace {
 
 // Every wait of the copies' checks ends by then, whatever arrived.
 const uint32_t kRunBudgetMilliseconds = 13500;
-const uint32_t kMaxCopies = 20;
+const uint32_t kMaxCopies = 24;
 
 PluginCopy g_copies[kMaxCopies];
 uint32_t g_copyCount;

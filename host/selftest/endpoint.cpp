@@ -73,18 +73,28 @@ PluginCopy *LongNameCopy(SelfTest &t) {
     return copy && LoadCopy(t, *copy, "module path of 259 characters") ? copy : nullptr;
 }
 
-// A copy whose endpoint names `port`; it posts nothing, its first log
-// line says whether the endpoint was accepted.
-PluginCopy *PortCopy(SelfTest &t, const char *stem, const char *port) {
+// A copy whose endpoint is `endpoint`; it is loaded and unloaded without
+// an event, so nothing is ever sent there. Its first log line says whether
+// the endpoint was accepted.
+PluginCopy *EndpointOnlyCopy(SelfTest &t, const char *stem, const char *endpoint) {
     static char lines[256];
     text::BoundedText out(lines);
-    out.Append("Endpoint=http://127.0.0.1:");
-    out.Append(port);
-    out.Append("/unused\r\nToken=");
+    out.Append("Endpoint=");
+    out.Append(endpoint);
+    out.Append("\r\nToken=");
     out.Append(t.files.token);
     out.Append("\r\n");
     PluginCopy *copy = MakeCopy(t, stem, lines, nullptr);
     return copy && LoadCopy(t, *copy, stem) ? copy : nullptr;
+}
+
+PluginCopy *PortCopy(SelfTest &t, const char *stem, const char *port) {
+    char endpoint[64];
+    text::BoundedText out(endpoint);
+    out.Append("http://127.0.0.1:");
+    out.Append(port);
+    out.Append("/unused");
+    return EndpointOnlyCopy(t, stem, endpoint);
 }
 
 void PortRow(SelfTest &t, PluginCopy *copy, const char *check, const char *expected) {
@@ -164,6 +174,10 @@ void CheckEndpoints(SelfTest &t) {
     PortRow(t, PortCopy(t, "ZdbPort0", "0"), "endpoint: port 0", kDisabled);
     PortRow(t, PortCopy(t, "ZdbPort7", "0065535"), "endpoint: port in 7 characters", kLoaded);
     PortRow(t, PortCopy(t, "ZdbPort8", "00065535"), "endpoint: port in 8 characters", kDisabled);
+    PortRow(t, PortCopy(t, "ZdbPortLetter", "6553x"), "endpoint: a letter in the port", kDisabled);
+    // A host of one character is a host: loaded, though it is never used.
+    PortRow(t, EndpointOnlyCopy(t, "ZdbHostOne", "https://a/x"), "endpoint: a host of one character",
+            kLoaded);
 }
 
 }  // namespace host
