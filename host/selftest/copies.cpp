@@ -182,9 +182,8 @@ uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy) {
         if (copy.logText[i - 1] != '\r' || copy.logText[i] != '\n') continue;
         char *line = copy.logText + start;
         copy.logText[i - 1] = '\0';
-        int32_t stamp;
-        bool wellFormed = i - 1 - start >= 25 && line[24] == ' ' && ClockOf(t, line, stamp);
-        copy.lines[copy.lineCount++] = wellFormed ? line + 25 : kMalformed;
+        const char *message = MessageOf(t, line, i - 1 - start);
+        copy.lines[copy.lineCount++] = message ? message : kMalformed;
         start = i + 1;
     }
     return copy.lineCount;
@@ -216,16 +215,6 @@ const char *CopyLine(const PluginCopy &copy, uint32_t index) {
     return index < copy.lineCount ? copy.lines[index] : "(no such line)";
 }
 
-bool BodyHas(const ReceivedRequest &request, const char *needle) {
-    uint32_t n = text::Length(needle);
-    for (uint32_t i = 0; i + n <= request.bodyLength; ++i) {
-        uint32_t k = 0;
-        while (k < n && request.body[i + k] == needle[k]) ++k;
-        if (k == n) return true;
-    }
-    return false;
-}
-
 bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
                     const char *const *expected, uint32_t count) {
     ReadCopyLog(t, copy);
@@ -249,12 +238,6 @@ bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
     else if (ok)
         seen << "as expected";
     return Row(t.table, check, wanted.text, seen.text, ok && matched == count);
-}
-
-void AppendSeconds(SeenText &seen, uint32_t milliseconds) {
-    seen << milliseconds / 1000 << ".";
-    seen.out.AppendDecimal(milliseconds % 1000, 3);
-    seen << " s";
 }
 
 void CheckCopies(SelfTest &t) {

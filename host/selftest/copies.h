@@ -88,15 +88,11 @@ uint32_t CountCopyLines(const PluginCopy &copy, const char *message);
 const char *CopyLine(const PluginCopy &copy, uint32_t index);
 
 bool StartsWith(const char *s, const char *prefix);
-// Whether the request's body holds `needle`.
-bool BodyHas(const ReceivedRequest &request, const char *needle);
 
 // The lines the copy's worker wrote (every line but "Captured ..." and
 // "Bridge ..."), in order, against `expected`: one row named `check`.
 bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
                     const char *const *expected, uint32_t count);
-// "1.012 s"
-void AppendSeconds(SeenText &seen, uint32_t milliseconds);
 
 // The checks on copies. The long ones start right after the self-test's own
 // copy has loaded and finish last, their pauses running meanwhile; the rest

@@ -113,17 +113,6 @@ const char *BodySeen(const ReceivedRequest *request) {
     return request ? request->body : "nothing arrived";
 }
 
-// Where `needle` ends in `haystack`, or null.
-const char *After(const char *haystack, const char *needle) {
-    uint32_t n = text::Length(needle);
-    for (; *haystack; ++haystack) {
-        uint32_t i = 0;
-        while (i < n && haystack[i] == needle[i]) ++i;
-        if (i == n) return haystack + n;
-    }
-    return nullptr;
-}
-
 // observedAt of every captured event: the right form, and a time between
 // the clock just before and just after its notification (1 s of slack for
 // a clock that steps meanwhile).
@@ -132,7 +121,9 @@ void CheckObservedAt(SelfTest &t) {
     uint32_t good = 0;
     for (uint32_t i = 0; i <= kShapeCount; ++i) {
         const ReceivedRequest *request = Request(t, i);
-        const char *value = request ? After(request->body, "\"observedAt\":\"") : nullptr;
+        const char *value =
+            request ? FindAfter(request->body, request->bodyLength, "\"observedAt\":\"")
+                    : nullptr;
         int32_t stamp = 0;
         bool ok = value && ClockOf(t, value, stamp) && stamp >= g_windows[i].from - 1000 &&
                   stamp <= g_windows[i].to + 1000;
@@ -179,7 +170,7 @@ void CheckDropped(SelfTest &t) {
     for (uint32_t i = 0; i < kDroppedCount; ++i) {
         const ReceivedRequest *leaked = nullptr;
         for (uint32_t r = 0; r < received && r < kReceiverRequests; ++r)
-            if (After(t.receiver.requests[r].body, kDropped[i].stand))
+            if (BodyHas(t.receiver.requests[r], kDropped[i].stand))
                 leaked = &t.receiver.requests[r];
         NothingSentRow(t, kDropped[i].check, leaked, queuePassed, g_droppedCalls[i],
                        kDropped[i].noClientCall);
@@ -200,9 +191,7 @@ void CheckRetry(SelfTest &t) {
     uint32_t pause = 0;
     if (first && second) pause = second->arrivedMs - first->arrivedMs;
     SeenText seen;
-    seen << pause / 1000 << ".";
-    seen.out.AppendDecimal(pause % 1000, 3);
-    seen << " s";
+    AppendSeconds(seen.out, pause, 3);
     Row(t.table, "retry: pause after the 503", "about 1 s (0.9 to 3 s)",
         first && second ? seen.text : "fewer than two attempts", pause >= 900 && pause <= 3000);
 }
@@ -272,6 +261,10 @@ void NothingSentRow(SelfTest &t, const char *check, const ReceivedRequest *leake
     bool callsOk = !noClientCall || clientCalls == 0;
     Row(t.table, check, noClientCall ? "nothing sent, 0 client calls" : "nothing sent", seen.text,
         !leaked && nextArrived && callsOk);
+}
+
+bool BodyHas(const ReceivedRequest &request, const char *needle) {
+    return FindAfter(request.body, request.bodyLength, needle) != nullptr;
 }
 
 bool BodyMatches(const ReceivedRequest &request, const char *pattern) {

@@ -24,16 +24,6 @@ Server g_servers[kReceiverServers];
 
 uint32_t MillisecondsSince(uint32_t start) { return GetTickCount() - start; }
 
-bool Contains(const char *data, uint32_t have, const char *needle) {
-    uint32_t n = text::Length(needle);
-    for (uint32_t i = 0; i + n <= have; ++i) {
-        uint32_t k = 0;
-        while (k < n && data[i + k] == needle[k]) ++k;
-        if (k == n) return true;
-    }
-    return false;
-}
-
 // A connection whose first byte is 22 is a TLS handshake, not HTTP: its
 // first record is read whole (5 bytes of header and the length they give),
 // and nothing is answered, so the client's handshake fails there.
@@ -44,7 +34,7 @@ bool JudgedAsTls(Server &server, uint32_t have) {
     uint32_t record = 5 + (static_cast<uint32_t>(bytes[3]) << 8 | bytes[4]);
     if (have < record && have < kRequestCapacity) return true;
     server.tls = bytes[1] == 0x03;
-    server.clearText = Contains(server.data, have, "HTTP/1.") || Contains(server.data, have, "POST ");
+    server.clearText = FindAfter(server.data, have, "HTTP/1.") || FindAfter(server.data, have, "POST ");
     return true;
 }
 
@@ -111,14 +101,7 @@ Route *RouteOf(Receiver &receiver, const char *path) {
 }
 
 void Mark(char (&mark)[kMarkCapacity], const char *body) {
-    static const char kStand[] = "\"stand\":\"";
-    uint32_t n = text::Length(kStand);
-    const char *value = nullptr;
-    for (const char *p = body; *p && !value; ++p) {
-        uint32_t k = 0;
-        while (k < n && p[k] == kStand[k]) ++k;
-        if (k == n) value = p + n;
-    }
+    const char *value = FindAfter(body, text::Length(body), "\"stand\":\"");
     text::BoundedText out(mark);
     for (const char *p = value; p && *p && *p != '"'; ++p) out.Append(*p);
 }

@@ -46,7 +46,7 @@ void CheckExitWaits(SelfTest &t, PluginCopy &copy) {
     SeenText seen;
     if (!held) seen << "the attempt never arrived; ";
     seen << "exit took ";
-    AppendSeconds(seen, took);
+    AppendSeconds(seen.out, took, 3);
     seen << ", then \"" << CopyLine(copy, 4) << "\", \"" << CopyLine(copy, 5) << "\"";
     Row(t.table, "exit waits for the attempt in flight",
         "exit took 0.4 s or more, then \"Delivered ... L1 (HTTP 201)\", \"Bridge unloaded\"",
@@ -64,7 +64,7 @@ void CheckIdleExit(SelfTest &t, PluginCopy &copy) {
     SeenText seen;
     if (!delivered) seen << "never delivered; ";
     seen << "exit took ";
-    AppendSeconds(seen, took);
+    AppendSeconds(seen.out, took, 3);
     Row(t.table, "exit of an idle worker returns at once", "under 0.5 s", seen.text,
         delivered && took < kIdleExitMs);
 }

@@ -167,10 +167,12 @@ void AppendHex(text::BoundedText &out, uint32_t value) {
     }
 }
 
-void AppendSeconds(text::BoundedText &out, uint32_t milliseconds) {
+void AppendSeconds(text::BoundedText &out, uint32_t milliseconds, uint32_t decimals) {
+    static const uint32_t kScale[] = {1000, 100, 10, 1};  // by decimals
+    uint32_t places = decimals < 1 ? 1 : decimals > 3 ? 3 : decimals;
     out.AppendDecimal(milliseconds / 1000);
     out.Append('.');
-    out.AppendDecimal(milliseconds % 1000 / 100);
+    out.AppendDecimal(milliseconds % 1000 / kScale[places], places);
     out.Append(" s");
 }
 

@@ -31,8 +31,8 @@ void PrintVerdict(CheckTable &table, uint32_t milliseconds, const char *keptFold
 // keeps the self-test from judging the plug-in.
 void PrintCannotRun(const char *why, const char *advice, uint32_t milliseconds,
                     const char *keptFolder);
-// "1.2 s"
-void AppendSeconds(text::BoundedText &out, uint32_t milliseconds);
+// "1.2 s"; with 3 decimals "1.012 s" (1 to 3)
+void AppendSeconds(text::BoundedText &out, uint32_t milliseconds, uint32_t decimals = 1);
 // "0x1b00": exception codes and addresses as Windows tools show them.
 void AppendHex(text::BoundedText &out, uint32_t value);
 

@@ -1,5 +1,7 @@
 #include "host/selftest/request.h"
 
+#include "text/text.h"
+
 namespace host {
 
 namespace {
@@ -139,6 +141,16 @@ RequestVerdict JudgeRequest(const char *data, uint32_t have, ReceivedRequest &re
     request.body[body] = '\0';
     request.bodyLength = body;
     return RequestVerdict::Complete;
+}
+
+const char *FindAfter(const char *data, uint32_t length, const char *needle) {
+    uint32_t n = text::Length(needle);
+    for (uint32_t i = 0; i + n <= length; ++i) {
+        uint32_t k = 0;
+        while (k < n && data[i + k] == needle[k]) ++k;
+        if (k == n) return data + i + n;
+    }
+    return nullptr;
 }
 
 }  // namespace host

@@ -32,4 +32,7 @@ enum class RequestVerdict { Incomplete, Complete, Refused };
 // a whole request needs more bytes.
 RequestVerdict JudgeRequest(const char *data, uint32_t have, ReceivedRequest &request);
 
+// Where the first `needle` in the `length` bytes at `data` ends, or null.
+const char *FindAfter(const char *data, uint32_t length, const char *needle);
+
 }  // namespace host

@@ -97,7 +97,7 @@ void CheckRetries(SelfTest &t, PluginCopy &copy) {
     for (uint32_t i = 1; i < 4 && ok; ++i) {
         uint32_t pause = route.records[i].arrivedMs - route.records[i - 1].arrivedMs;
         seen << (i > 1 ? ", " : "");
-        AppendSeconds(seen, pause);
+        AppendSeconds(seen.out, pause, 3);
         if (pause < low[i - 1] || pause > low[i - 1] + 1100) ok = false;
         same = same && SameText(route.records[i].body, route.records[0].body);
     }

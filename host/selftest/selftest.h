@@ -62,6 +62,8 @@ void NothingSentRow(SelfTest &t, const char *check, const ReceivedRequest *leake
 // The request's body against the pattern: same length, same bytes, '#'
 // for any digit.
 bool BodyMatches(const ReceivedRequest &request, const char *pattern);
+// Whether the request's body holds `needle`.
+bool BodyHas(const ReceivedRequest &request, const char *needle);
 // Days since 1970-01-01 of a Gregorian date.
 int32_t DayNumber(int32_t year, int32_t month, int32_t day);
 uint32_t RunMilliseconds(const SelfTest &t);
@@ -82,5 +84,8 @@ bool WaitForLogLines(SelfTest &t, uint32_t lines, uint32_t milliseconds);
 // copied into `message`; false when there is no such line or its
 // timestamp is malformed.
 bool LogMessage(const SelfTest &t, uint32_t index, char (&message)[256]);
+// The message of a log line of `length` bytes (without its CR LF) after a
+// well-formed timestamp and its space, or null.
+const char *MessageOf(const SelfTest &t, const char *line, uint32_t length);
 
 }  // namespace host

@@ -113,13 +113,16 @@ bool LogMessage(const SelfTest &t, uint32_t index, char (&message)[256]) {
     }
     uint32_t end = start;
     while (end + 1 < t.logLength && !(t.log[end] == '\r' && t.log[end + 1] == '\n')) ++end;
-    int32_t stamp;
-    if (end + 1 >= t.logLength || end - start < 25 || t.log[start + 24] != ' ' ||
-        !ClockOf(t, t.log + start, stamp))
-        return false;
+    const char *body = end + 1 < t.logLength ? MessageOf(t, t.log + start, end - start) : nullptr;
+    if (!body) return false;
     text::BoundedText out(message);
-    for (uint32_t i = start + 25; i < end; ++i) out.Append(t.log[i]);
+    for (const char *c = body; c < t.log + end; ++c) out.Append(*c);
     return true;
+}
+
+const char *MessageOf(const SelfTest &t, const char *line, uint32_t length) {
+    int32_t stamp;
+    return length >= 25 && line[24] == ' ' && ClockOf(t, line, stamp) ? line + 25 : nullptr;
 }
 
 }  // namespace host
