@@ -135,7 +135,7 @@ struct SlotReport {
         uint32_t result = CallPoppingCheck(object, code, words, count, moved);
         ++tally.called;
         if constexpr (!IsVoid<R>::value) {
-            if (sizeof(R) == 1) result &= 0xFF;  // a bool comes back in AL alone
+            if constexpr (sizeof(R) == 1) result &= 0xFF;  // a bool comes back in AL alone
             if (result != 0) ++tally.answered;
         }
         if (moved != 0) Moved(moved);

@@ -9,6 +9,13 @@ extern "C" {
 // client's interface takes a double); MSVC's runtime defines it.
 int _fltused = 0;
 
+// cl treats memcpy and memset as intrinsics under /O2 and refuses a
+// definition of an intrinsic unless told that these are functions; clang
+// (14) needs no such word and knows no such pragma.
+#if defined(_MSC_VER) && !defined(__clang__)
+#pragma function(memcpy, memset)
+#endif
+
 // The compiler emits calls to these for struct copies and zero fills. They
 // are written with string instructions in assembly so that the compiler
 // cannot turn them back into calls to themselves (clang lowers the __stosb
