@@ -3,6 +3,7 @@
 #include "host/host_win32_extra.h"
 #include "platform/atomic_flag.h"
 #include "platform/memory_copy.h"
+#include "host/selftest/quick_edit.h"
 #include "text/text.h"
 
 namespace host {
@@ -87,6 +88,7 @@ void AppendLocation(text::BoundedText &out, uintptr_t address) {
     Row(table, check, expected, seen, false);
     PrintVerdict(table, GetTickCount() - g_guard.runStartMs,
                  g_guard.keptFolder[0] ? g_guard.keptFolder : nullptr);
+    RestoreQuickEdit();
     TerminateProcess(GetCurrentProcess(), 1);
     for (;;) Sleep(INFINITE);
 }
@@ -159,7 +161,10 @@ DWORD WINAPI Watch(void *) {
 // the watchdog to end the process.
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS *exception) {
     DWORD self = GetCurrentThreadId();
-    if (self == g_guard.watchdogThread) TerminateProcess(GetCurrentProcess(), 1);
+    if (self == g_guard.watchdogThread) {
+        RestoreQuickEdit();
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
     if (g_guard.claimed.Claim()) {
         g_guard.crashCode = exception->ExceptionRecord->ExceptionCode;
         g_guard.crashAddress =

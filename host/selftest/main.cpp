@@ -3,6 +3,7 @@
 #include "host/host_win32_extra.h"
 #include "host/selftest/copies.h"
 #include "host/selftest/guard.h"
+#include "host/selftest/quick_edit.h"
 
 namespace host {
 
@@ -60,9 +61,7 @@ void CheckPlugIn(SelfTest &t) {
     UnloadCopies();
 }
 
-}  // namespace
-
-int RunSelfTest(const char *pluginPath) {
+int JudgePlugIn(const char *pluginPath) {
     SelfTest &t = g_test;
     t.startMs = GetTickCount();
     SYSTEMTIME now = {};
@@ -106,8 +105,24 @@ int RunSelfTest(const char *pluginPath) {
     int status = passed ? kPassed : kFailed;
     // ExitProcess would call a plug-in still mapped once more, in its
     // DllMain, after ending the watchdog: nothing would bound that call.
-    if (t.files.plugin[0] && GetModuleHandleA(t.files.plugin))
+    if (t.files.plugin[0] && GetModuleHandleA(t.files.plugin)) {
+        RestoreQuickEdit();
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    }
+    return status;
+}
+
+}  // namespace
+
+int RunSelfTest(const char *pluginPath) {
+    // Held until the process ends: the plug-in's copies import WinHTTP, and
+    // the last FreeLibrary of one would otherwise unload it while WinHTTP may
+    // still be closing that copy's handles on threads of its own. Should it
+    // not load, neither does the plug-in, and the load's row says so.
+    LoadLibraryA("winhttp.dll");
+    QuickEditOff();
+    int status = JudgePlugIn(pluginPath);
+    RestoreQuickEdit();
     return status;
 }
 

@@ -14,4 +14,6 @@ struct AtomicFlag {
     }
     // Sets the flag and tells whether this call was the one that set it.
     bool Claim() { return _InterlockedExchange8(&value, 1) == 0; }
+    // Clears the flag and tells whether it was set.
+    bool Clear() { return _InterlockedExchange8(&value, 0) != 0; }
 };
