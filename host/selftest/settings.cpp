@@ -1,7 +1,7 @@
 // The settings a controller edits, each on a copy of its own: the token's
 // shortest length (31 characters disable the plug-in, 32 enable it) and the
 // Airports list, read, trimmed and upper-cased, its codes cut to 7.
-#include "host/selftest/copies.h"
+#include "host/selftest/selftest.h"
 
 namespace host {
 
@@ -13,12 +13,11 @@ PluginCopy *TokenCopy(SelfTest &t, const char *stem, const char *path, uint32_t 
     text::BoundedText out(lines);
     AppendSettings(out, t, "http", path, tokenLength);
     out.Append(airportsLine);
-    PluginCopy *copy = MakeCopy(t, stem, lines, path);
-    return copy && LoadCopy(t, *copy, stem) ? copy : nullptr;
+    PluginCopy &copy = MakeCopy(t, stem, lines, path);
+    LoadCopy(t, copy);
+    return &copy;
 }
 
-const char kLoaded[] = "Bridge loaded; event worker started";
-const char kDisabled[] = "Bridge disabled: Endpoint/Token missing or invalid";
 
 // Where each flight goes, and whether the list lets it through. The list
 // comes quoted so that the spaces reach the plug-in's own trimming.
@@ -41,9 +40,9 @@ void CheckToken31(SelfTest &t, PluginCopy &copy) {
     ReadCopyLog(t, copy);
     SeenText seen;
     seen << CopyLine(copy, 0) << "; log lines: " << copy.lineCount << ", client calls: " << calls;
-    Row(t.table, "token of 31 characters: disabled",
+    Row(t, copy, "token of 31 characters: disabled",
         "Bridge disabled: Endpoint/Token missing or invalid; log lines: 1, client calls: 0", seen.text,
-        SameText(CopyLine(copy, 0), kDisabled) && copy.lineCount == 1 && calls == 0);
+        SameText(CopyLine(copy, 0), kDisabledLine) && copy.lineCount == 1 && calls == 0);
 }
 
 void CheckToken32(SelfTest &t, PluginCopy &copy) {
@@ -57,9 +56,9 @@ void CheckToken32(SelfTest &t, PluginCopy &copy) {
     SeenText seen;
     seen << CopyLine(copy, 0) << "; " << (arrived ? route.records[0].authorization : "nothing sent");
     SeenText wanted;
-    wanted << kLoaded << "; " << bearer;
-    Row(t.table, "token of 32 characters: enabled", wanted.text, seen.text,
-        SameText(CopyLine(copy, 0), kLoaded) && arrived > 0 &&
+    wanted << kLoadedLine << "; " << bearer;
+    Row(t, copy, "token of 32 characters: enabled", wanted.text, seen.text,
+        SameText(CopyLine(copy, 0), kLoadedLine) && arrived > 0 &&
             SameText(route.records[0].authorization, bearer));
 }
 
@@ -84,7 +83,7 @@ void CheckAirports(SelfTest &t, PluginCopy &copy) {
         ok = false;
     }
     if (ok) seen << "EDDK and ABCDEFG sent, EDDF not";
-    Row(t.table, "airports: read, trimmed, upper-cased, cut to 7",
+    Row(t, copy, "airports: read, trimmed, upper-cased, cut to 7",
         "\"  eddk ;<TAB>abcdefg,, \": EDDK and ABCDEFG sent, EDDF not", seen.text, ok);
 }
 
@@ -93,21 +92,17 @@ void CheckAirports(SelfTest &t, PluginCopy &copy) {
 void CheckSettingsCopies(SelfTest &t) {
     PluginCopy *token31 = TokenCopy(t, "ZdbToken31", "/token31", 31, "");
     PluginCopy *token32 = TokenCopy(t, "ZdbToken32", "/token32", 32, kAirportsLine);
-    if (token32)
-        for (const Destination &d : kDestinations) {
+    for (const Destination &d : kDestinations) {
             Flight flight = kUsualFlight;
             flight.destination = d.destination;
             NotifyCopy(*token32, flight, d.scratchPad);
         }
-    if (token31) CheckToken31(t, *token31);
-    if (token32) {
-        WaitForRoute(t.receiver, *token32->route, 3, CopyWait(t, 3000));
-        CheckToken32(t, *token32);
-        CheckAirports(t, *token32);
-    }
-    PluginCopy *copies[] = {token31, token32};
-    for (PluginCopy *copy : copies)
-        if (copy) UnloadCopy(*copy);
+    CheckToken31(t, *token31);
+    WaitFor(t, *token32, 3);
+    CheckToken32(t, *token32);
+    CheckAirports(t, *token32);
+    UnloadCopy(*token31);
+    UnloadCopy(*token32);
 }
 
 }  // namespace host
