@@ -28,7 +28,9 @@ const Shape kShapes[] = {
      "{\"action\":\"manual_occupy\",\"callsign\":\"DLH4TK\","
      "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\","
      "\"destination\":\"EDDM\",\"stand\":\"V156\"}"},
-    {"body manual_cancel", "DOK/M/",
+    // Blanks after the prefix are skipped: a fault there would loop on the
+    // client's thread, and the watchdog names this scratch pad.
+    {"body manual_cancel", "DOK/M/  ",
      "{\"action\":\"manual_cancel\",\"callsign\":\"DLH4TK\","
      "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\"}"},
 };

@@ -158,7 +158,8 @@ void CheckEndpoints(SelfTest &t) {
     PortRow(t, PortCopy(t, "ZdbPort0", "0"), "endpoint: port 0", kDisabledLine);
     PortRow(t, PortCopy(t, "ZdbPort7", "0065535"), "endpoint: port in 7 characters", kLoadedLine);
     PortRow(t, PortCopy(t, "ZdbPort8", "00065535"), "endpoint: port in 8 characters", kDisabledLine);
-    PortRow(t, PortCopy(t, "ZdbPortLetter", "6553x"), "endpoint: a letter in the port", kDisabledLine);
+    // Short of 65535, so that only the letter can refuse it.
+    PortRow(t, PortCopy(t, "ZdbPortLetter", "80a"), "endpoint: a letter in the port", kDisabledLine);
     // A host of one character is a host: loaded, though it is never used.
     PortRow(t, EndpointOnlyCopy(t, "ZdbHostOne", "https://a/x"), "endpoint: a host of one character",
             kLoadedLine);

@@ -1,8 +1,8 @@
 #include "host/selftest/selftest.h"
 
 #include "host/host_win32_extra.h"
-#include "host/selftest/selftest.h"
 #include "host/selftest/guard.h"
+#include "host/selftest/quick_edit.h"
 
 namespace host {
 
@@ -97,9 +97,7 @@ bool CheckFolder(SelfTest &t) {
     return Row(t.table, kCheck, kExpected, removed ? "removed" : seen.text, removed);
 }
 
-}  // namespace
-
-int RunSelfTest(const char *pluginPath) {
+int JudgePlugIn(const char *pluginPath) {
     SelfTest &t = g_test;
     t.startMs = GetTickCount();
     t.source = pluginPath;
@@ -141,8 +139,24 @@ int RunSelfTest(const char *pluginPath) {
         PrintVerdict(t.table, RunMilliseconds(t), folder);
     // ExitProcess would call a plug-in still mapped once more, in its
     // DllMain, after ending the watchdog: nothing would bound that call.
-    if (t.own->plugin[0] && GetModuleHandleA(t.own->plugin))
+    if (t.own->plugin[0] && GetModuleHandleA(t.own->plugin)) {
+        RestoreQuickEdit();
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    }
+    return status;
+}
+
+}  // namespace
+
+int RunSelfTest(const char *pluginPath) {
+    // Held until the process ends: the plug-in's copies import WinHTTP, and
+    // the last FreeLibrary of one would otherwise unload it while WinHTTP may
+    // still be closing that copy's handles on threads of its own. Should it
+    // not load, neither does the plug-in, and the load's row says so.
+    LoadLibraryA("winhttp.dll");
+    QuickEditOff();
+    int status = JudgePlugIn(pluginPath);
+    RestoreQuickEdit();
     return status;
 }
 

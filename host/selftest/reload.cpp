@@ -1,5 +1,6 @@
 // The unload as the client drives it, on a copy of its own: exit waits for
-// the worker's attempt in flight; an idle worker ends at once; the module
+// the worker's attempt in flight, and what is still queued behind it is
+// dropped, not sent by the next load; an idle worker ends at once; the module
 // loads again after exit, three times, each time with a worker of its own
 // and the settings as they are then (https first, then plain http to the
 // receiver, which must get the requests in clear text); a second exit does
@@ -21,6 +22,7 @@ const char *const kReloadLines[] = {
     kUnloadedLine,
     kLoadedLine,
     "Captured assign DLH4TK EDDF L1",
+    "Captured assign DLH4TK EDDF LQ",  // queued at the exit: never delivered
     "Delivered assign DLH4TK EDDF L1 (HTTP 201)",
     kUnloadedLine,
     kLoadedLine,
@@ -41,25 +43,26 @@ uint32_t TimedExit(PluginCopy &copy) {
 void CheckExitWaits(SelfTest &t, PluginCopy &copy) {
     NotifyCopy(copy, kUsualFlight, "DOK/S/L1");
     bool held = WaitFor(t, copy, 1);
+    NotifyCopy(copy, kUsualFlight, "DOK/S/LQ");
     uint32_t took = TimedExit(copy);
     ReadCopyLog(t, copy);
     SeenText seen;
     if (!held) seen << "the attempt never arrived; ";
     seen << "exit took ";
     AppendSeconds(seen.out, took, 3);
-    seen << ", then \"" << CopyLine(copy, 4) << "\", \"" << CopyLine(copy, 5) << "\"";
+    seen << ", then \"" << CopyLine(copy, 5) << "\", \"" << CopyLine(copy, 6) << "\"";
     Row(t, copy, "exit waits for the attempt in flight",
         "exit took 0.4 s or more, then \"Delivered ... L1 (HTTP 201)\", \"Bridge unloaded\"",
         seen.text,
-        held && took >= kHoldMs / 2 && SameText(CopyLine(copy, 4), kReloadLines[4]) &&
-            SameText(CopyLine(copy, 5), kReloadLines[5]));
+        held && took >= kHoldMs / 2 && SameText(CopyLine(copy, 5), kReloadLines[5]) &&
+            SameText(CopyLine(copy, 6), kReloadLines[6]));
 }
 
 void CheckIdleExit(SelfTest &t, PluginCopy &copy) {
     InitCopy(copy);
     NotifyCopy(copy, kUsualFlight, "DOK/S/L2");
     // Right after its "Delivered" line the worker starts to wait for more.
-    bool delivered = WaitFor(t, copy, 0, 9);
+    bool delivered = WaitFor(t, copy, 0, 10);
     uint32_t took = TimedExit(copy);
     SeenText seen;
     if (!delivered) seen << "never delivered; ";
@@ -111,8 +114,8 @@ void CheckRepeatedLoads(SelfTest &t) {
     CheckIdleExit(t, copy);
     InitCopy(copy);
     ExitCopy(copy);
-    LogLinesRow(t, copy, "loads in one module, settings read afresh", kReloadLines,
-                kReloadLineCount);
+    LogLinesRow(t, copy, "loads in one module, settings read afresh, the queue not kept",
+                kReloadLines, kReloadLineCount);
     CheckAfterEnd(t, copy);
     UnloadCopy(copy);
 }

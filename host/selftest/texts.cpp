@@ -9,15 +9,16 @@ namespace host {
 namespace {
 
 // Whitespace at both ends of each field; in the stand each control byte
-// JSON escapes, some it drops, a quote, a backslash, DEL and UTF-8.
+// JSON escapes, some it drops, a quote, a backslash, DEL, a space, which
+// the log keeps, and UTF-8.
 const char kEdgePad[] =
-    "DOK/S/\t\n a\x08" "b\tc\nd\x0c" "e\rf\x01g\x0bh\x0ei\x1fj\"k\\l/m\x7fn\xc3\xa9 \t\r";
+    "DOK/S/\t\n a\x08" "b\tc\nd\x0c" "e\rf\x01g\x0bh\x0ei\x1fj\"k\\l/m\x7fn o\xc3\xa9 \t\r";
 const Flight kEdgeFlight = {" dlh4tk\t", " eddf ", "\t\x01 ", true, true};
 const char kEdgeBody[] =
     "{\"action\":\"assign\",\"callsign\":\"DLH4TK\",\"observedAt\":\"####-##-##T##:##:##.###Z\","
     "\"controller\":null,\"destination\":\"EDDF\","
-    "\"stand\":\"A\\bB\\tC\\nD\\fE\\rFGHIJ\\\"K\\\\L/M\x7fN\xc3\xa9\"}";
-const char kEdgeLine[] = "Captured assign DLH4TK EDDF A?B?C?D?E?F?G?H?I?J\"K\\L/M?N\xc3\xa9";
+    "\"stand\":\"A\\bB\\tC\\nD\\fE\\rFGHIJ\\\"K\\\\L/M\x7fN O\xc3\xa9\"}";
+const char kEdgeLine[] = "Captured assign DLH4TK EDDF A?B?C?D?E?F?G?H?I?J\"K\\L/M?N O\xc3\xa9";
 
 // A callsign of 45 characters keeps 39; a stand of 38 letters, a space and
 // 11 letters keeps the 38 letters and the space: trimmed first, cut after.
@@ -82,7 +83,7 @@ void CheckSent(SelfTest &t, PluginCopy &copy) {
     }
     ReadCopyLog(t, copy);
     uint32_t line = FindCopyLine(copy, kEdgeLine);
-    Row(t, copy, "texts: control bytes as ? in the log", kEdgeLine,
+    Row(t, copy, "texts: control bytes as ? in the log, a space kept", kEdgeLine,
         CopyLine(copy, line < copy.lineCount ? line : 1), line < copy.lineCount);
 }
 
