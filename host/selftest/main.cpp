@@ -64,8 +64,7 @@ void CheckPlugIn(SelfTest &t) {
     CheckQueue(t);
     CheckBurst(t);
     CheckTexts(t);
-    CheckSettingsCopies(t);
-    CheckEndpoints(t);
+    CheckSettings(t);
     CheckRepeatedLoads(t);
     FinishLongChecks(t);
     UnloadCopies();

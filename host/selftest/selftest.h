@@ -98,8 +98,7 @@ void FinishLongChecks(SelfTest &t);
 void CheckQueue(SelfTest &t);
 void CheckBurst(SelfTest &t);
 void CheckTexts(SelfTest &t);
-void CheckSettingsCopies(SelfTest &t);
-void CheckEndpoints(SelfTest &t);
+void CheckSettings(SelfTest &t);
 void CheckRepeatedLoads(SelfTest &t);
 
 // Copies the plug-in to <folder>\<stem>.dll, writes <stem>.ini with the
