@@ -12,6 +12,7 @@ import re
 import shutil
 import socket
 import stat
+import subprocess
 import threading
 import time
 import unittest
@@ -33,6 +34,10 @@ KEPT = re.compile(r"; folder kept: (.+)$")
 # the folder at the end. Every run that reaches its verdict prints them
 # all, in the same order, so that two runs compare row by row.
 ROWS = 82
+# A virus scanner that reads every file as it is opened: the self-test must
+# take longer, not judge otherwise.
+SLOW_OPEN_MICROSECONDS = 6000
+SLOW_OPENS = "every file open 6 ms late"
 RECEIVER_PORT = re.compile(rb"\r\nreceiver \| [^|\r\n]* \| 127\.0\.0\.1:(\d+) \| ok\r\n")
 FOLDER_ROW = re.compile(rb"\r\nself-test folder \| [^|\r\n]* \| Z:([^|\r\n]*) \| ok\r\n")
 INIT_EXPORT = b"?EuroScopePlugInInit@@YAXPAPAVCPlugIn@EuroScopePlugIn@@@Z"
@@ -102,12 +107,15 @@ def adding_a_file(out_path, done):
 
 class SelfTest(BridgeTestCase, unittest.TestCase):
 
-    def run_selftest(self, bench, plugin, name, temp=None, meanwhile=None, full=True):
+    def run_selftest(self, bench, plugin, name, temp=None, meanwhile=None, full=True,
+                     slow_opens=False):
         """Runs the self-test on `plugin`. With `temp` (a folder of the
         bench) the client sees it as TEMP and TMP: Wine sets both from its
         registry for a program started from Linux, so cmd sets them for the
         client. `meanwhile(out_path, done)` acts during the run, as another
-        program would, and returns what went wrong or None."""
+        program would, and returns what went wrong or None. `slow_opens`
+        delays every file open by SLOW_OPEN_MICROSECONDS, as a virus scanner
+        would."""
         out_path = os.path.join(bench.folder, f"{name}.stdout")
         err_path = os.path.join(bench.folder, f"{name}.stderr")
         client = harness.wine_path(os.path.join(bench.folder, CLIENT_NAME))
@@ -120,6 +128,24 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             # The Linux side of the command line is UTF-8 whatever the machine's
             # locale; Wine's ANSI code page stays 1252 with it.
             env = dict(env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        timeout = 60
+        if slow_opens:
+            # Wine opens files in its server: one of its own, started under
+            # strace, on a copy of the prefix whose files are links but for
+            # those Wine rewrites.
+            prefix = os.path.join(bench.folder, f"{name}.prefix")
+            shutil.rmtree(prefix, ignore_errors=True)
+            subprocess.run(["cp", "-al", env["WINEPREFIX"], prefix], check=True)
+            for entry in os.listdir(prefix):
+                path = os.path.join(prefix, entry)
+                if os.path.isfile(path) and not os.path.islink(path):
+                    shutil.copy2(path, path + ".own")
+                    os.replace(path + ".own", path)
+            self.addCleanup(shutil.rmtree, prefix, ignore_errors=True)
+            env = dict(env, WINEPREFIX=prefix)
+            command = ["strace", "-f", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=openat",
+                       "-e", f"inject=openat:delay_enter={SLOW_OPEN_MICROSECONDS}"] + command
+            timeout = 240
         errors, done, helper = [], threading.Event(), None
         if meanwhile is not None:
             def act():
@@ -132,7 +158,7 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
         begin = time.monotonic()
         try:
             status = harness.run_to_files(command, bench.folder, env, out_path, err_path,
-                                          timeout=60)
+                                          timeout=timeout)
         finally:
             done.set()
             if helper:
@@ -241,6 +267,7 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
              r"CANNOT RUN, the temp folder's path has a letter outside this computer's ANSI "
              r"code page, .*: Z:\\.*\\\?\?\?\?\\; set TMP and TEMP to a short folder"),
             ("temp of 212 characters", plain, temp_of(212), None, 0, None, None),
+            (SLOW_OPENS, plain, "t9", None, 0, None, None),
             ("temp of 213 characters", plain, temp_of(213), None, 2, None,
              r"CANNOT RUN, the temp folder's path is too long for the plug-in: .*; set TMP"),
         ]
@@ -252,7 +279,8 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             try:
                 return self.run_selftest(bench, os.path.join(bench.folder, plugin),
                                          label.replace(" ", "-"), temp=temp,
-                                         meanwhile=meanwhile, full=False), temp
+                                         meanwhile=meanwhile, full=False,
+                                         slow_opens=label == SLOW_OPENS), temp
             except Exception as error:  # reported under the case's own name
                 return error, temp
 
@@ -294,6 +322,11 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                 if label == "silent connection":
                     [row] = [r for r in rows if r.group(1) == "every request of the run read whole"]
                     self.assertTrue(row.group(3).endswith("; other connections: 1"), report)
+        # The delay took hold: the run took longer than a plain one beside it.
+        took = {case[0]: float(re.search(r"\((\d+\.\d) s\)", result[0][1][-1]).group(1))
+                for case, result in zip(cases, results)
+                if case[0] in (SLOW_OPENS, "temp of 212 characters")}
+        self.assertGreater(took[SLOW_OPENS], took["temp of 212 characters"] + 5, took)
 
 
 if __name__ == "__main__":
