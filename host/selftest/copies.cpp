@@ -96,9 +96,11 @@ bool Refused(SelfTest &t, PluginCopy &copy, const char *call, uint32_t error, bo
     out.Append(call);
     out.Append(" refused by this computer, Windows error ");
     out.AppendDecimal(error);
-    out.Append(" (");
-    out.Append(refusal ? refusal->meaning : gone ? "the file was removed" : "see the error");
-    out.Append(")");
+    if (refusal || gone) {
+        out.Append(" (");
+        out.Append(refusal ? refusal->meaning : "the file was removed");
+        out.Append(")");
+    }
     copy.refused = true;
     if (!t.refusal[0]) text::BoundedText(t.refusal).Append(copy.notRun);
     return true;

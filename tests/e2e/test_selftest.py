@@ -105,6 +105,19 @@ def adding_a_file(out_path, done):
     return None
 
 
+def refusing_a_copy(out_path, done):
+    """This computer in the way of one further copy: a read-only file where
+    it goes, as security software may leave one."""
+    found = printed(out_path, FOLDER_ROW, done)
+    if not found:
+        return "the folder row never named a folder on Z:"
+    path = os.path.join(found.group(1).decode("latin-1").replace("\\", "/"), "ZdbTexts.dll")
+    with open(path, "wb") as handle:
+        handle.write(b"MZ")
+    os.chmod(path, stat.S_IRUSR)
+    return None
+
+
 class SelfTest(BridgeTestCase, unittest.TestCase):
 
     def run_selftest(self, bench, plugin, name, temp=None, meanwhile=None, full=True,
@@ -268,6 +281,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
              r"code page, .*: Z:\\.*\\\?\?\?\?\\; set TMP and TEMP to a short folder"),
             ("temp of 212 characters", plain, temp_of(212), None, 0, None, None),
             (SLOW_OPENS, plain, "t9", None, 0, None, None),
+            ("a copy this computer refuses", plain, "t10", refusing_a_copy, 2, None,
+             r"CANNOT RUN, ZdbTexts\.dll: CopyFile refused by this computer, Windows error 80; "
+             r"let ZeltanDokTestClient\.exe copy and load DLLs"),
             ("temp of 213 characters", plain, temp_of(213), None, 2, None,
              r"CANNOT RUN, the temp folder's path is too long for the plug-in: .*; set TMP"),
         ]
@@ -317,7 +333,10 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                     self.assertIsNone(kept, report)
                     self.assertEqual(left, [], f"left in the temp folder: {left}\n{report}")
                 if expected_status == 2:
-                    self.assertEqual(len(lines), 2, report)
+                    # A refusal before the table prints no table; after, every
+                    # row, those of the copies it kept from running as not run.
+                    self.assertIn(len(lines), (2, 3 + ROWS), report)
+                    self.assertEqual(any(r.group(4) == "not run" for r in rows), bool(rows), report)
                     self.assertRegex(lines[-1], "^verdict: " + seen, report)
                 if label == "silent connection":
                     [row] = [r for r in rows if r.group(1) == "every request of the run read whole"]
