@@ -229,18 +229,14 @@ void ExitCopy(PluginCopy &copy) {
     copy.live = false;
 }
 
-bool FreeCopy(PluginCopy &copy) {
+void UnloadCopy(PluginCopy &copy) {
+    if (copy.live) ExitCopy(copy);
+    if (!copy.loaded) return;
     copy.loaded = false;
     SeenText step;
     BeginPlugInCall(Step(step, copy, "FreeLibrary"), kUnloadBudget);
-    bool freed = FreeLibrary(copy.runner.plugin) != 0;
+    FreeLibrary(copy.runner.plugin);
     EndPlugInCall();
-    return freed;
-}
-
-void UnloadCopy(PluginCopy &copy) {
-    if (copy.live) ExitCopy(copy);
-    if (copy.loaded) FreeCopy(copy);
 }
 
 void UnloadCopies() {

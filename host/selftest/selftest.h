@@ -8,7 +8,7 @@
 // own settings, log, queue and worker. Copy 0, ZeltanDokBridge.dll, goes
 // through the client's whole life; the further copies run side by side,
 // each for a few checks. Every call into a copy goes through LoadCopy,
-// InitCopy, NotifyCopy, ExitCopy or FreeCopy.
+// InitCopy, NotifyCopy, ExitCopy or UnloadCopy.
 #pragma once
 
 #include <stdint.h>
@@ -125,7 +125,6 @@ void InitCopy(PluginCopy &copy);
 uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchPad,
                     int dataType = 5);
 void ExitCopy(PluginCopy &copy);
-bool FreeCopy(PluginCopy &copy);
 // Exit if live, then FreeLibrary if loaded.
 void UnloadCopy(PluginCopy &copy);
 // Unloads every copy still loaded, so that its files can be removed.
