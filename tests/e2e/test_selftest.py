@@ -91,31 +91,21 @@ def connecting(payload):
     return act
 
 
-def adding_a_file(out_path, done):
-    """Another plug-in copy, or whatever a scanner leaves, put into the
-    self-test folder while the run goes on: read-only, under a name the
-    self-test does not know."""
-    found = printed(out_path, FOLDER_ROW, done)
-    if not found:
-        return "the folder row never named a folder on Z:"
-    path = os.path.join(found.group(1).decode("latin-1").replace("\\", "/"), "extra copy.dll")
-    with open(path, "wb") as handle:
-        handle.write(b"MZ")
-    os.chmod(path, stat.S_IRUSR)
-    return None
-
-
-def refusing_a_copy(out_path, done):
-    """This computer in the way of one further copy: a read-only file where
-    it goes, as security software may leave one."""
-    found = printed(out_path, FOLDER_ROW, done)
-    if not found:
-        return "the folder row never named a folder on Z:"
-    path = os.path.join(found.group(1).decode("latin-1").replace("\\", "/"), "ZdbTexts.dll")
-    with open(path, "wb") as handle:
-        handle.write(b"MZ")
-    os.chmod(path, stat.S_IRUSR)
-    return None
+def adding_a_file(name):
+    """Another program that puts a read-only file named `name` into the
+    self-test folder while the run goes on: another plug-in copy or whatever
+    a scanner leaves under a name the self-test does not know, or one in the
+    way of a further copy, as security software may leave one."""
+    def act(out_path, done):
+        found = printed(out_path, FOLDER_ROW, done)
+        if not found:
+            return "the folder row never named a folder on Z:"
+        path = os.path.join(found.group(1).decode("latin-1").replace("\\", "/"), name)
+        with open(path, "wb") as handle:
+            handle.write(b"MZ")
+        os.chmod(path, stat.S_IRUSR)
+        return None
+    return act
 
 
 class SelfTest(BridgeTestCase, unittest.TestCase):
@@ -269,7 +259,8 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             ("DllMain traps", "DllMain-traps.dll", "t7", None, 1, "load: LoadLibrary",
              r"LoadLibrary failed, Windows error 2147483651 \(0x80000003\)"),
             ("read-only", "read-only.dll", "t3", None, 0, None, None),
-            ("a file added to the folder", plain, "t8", adding_a_file, 0, None, None),
+            ("a file added to the folder", plain, "t8", adding_a_file("extra copy.dll"), 0, None,
+             None),
             ("silent connection", plain, "t4", connecting(b""), 0, None, None),
             ("malformed request", plain, "t5", connecting(b"GET / HTTP/1.1\r\n\r\n"), 1,
              "every request of the run read whole",
@@ -281,7 +272,7 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
              r"code page, .*: Z:\\.*\\\?\?\?\?\\; set TMP and TEMP to a short folder"),
             ("temp of 212 characters", plain, temp_of(212), None, 0, None, None),
             (SLOW_OPENS, plain, "t9", None, 0, None, None),
-            ("a copy this computer refuses", plain, "t10", refusing_a_copy, 2, None,
+            ("a copy this computer refuses", plain, "t10", adding_a_file("ZdbTexts.dll"), 2, None,
              r"CANNOT RUN, ZdbTexts\.dll: CopyFile refused by this computer, Windows error 80; "
              r"let ZeltanDokTestClient\.exe copy and load DLLs"),
             ("temp of 213 characters", plain, temp_of(213), None, 2, None,
@@ -324,8 +315,8 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                                      [check], report)
                     [row] = [r for r in rows if r.group(1) == check]
                     self.assertRegex(row.group(3), "^" + seen + "$", report)
-                    self.assertRegex(lines[-1], rf"checks failed(, \d+ not run)?: {re.escape(check)} \(",
-                                     report)
+                    self.assertRegex(lines[-1],
+                                     rf"checks failed(, \d+ not run)?: {re.escape(check)} \(", report)
                     self.assertIsNotNone(kept, report)
                     self.assertEqual(["\\".join([harness.wine_path(temp), name])
                                       for name in left], [kept.group(1)], report)
