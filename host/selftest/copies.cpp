@@ -153,7 +153,8 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *lines, const cha
     }
     const char *source = &copy == g_copies ? t.source : g_copies[0].plugin;
     // Either is this computer's doing, whatever the error.
-    if (!CopyPlugIn(source, copy.plugin)) return Refused(t, copy, "CopyFile", GetLastError(), true), copy;
+    if (!CopyPlugIn(source, copy.plugin))
+        return Refused(t, copy, "CopyFile", GetLastError(), true), copy;
     if (!WriteCopySettings(copy, lines))
         return Refused(t, copy, "writing the settings", GetLastError(), true), copy;
     if (routePath && !(copy.route = AddRoute(t.receiver, routePath))) {

@@ -123,8 +123,9 @@ int JudgePlugIn(const char *pluginPath) {
     PrintTableHead();
     SeenText why;
     if (!PrepareEverything(t, why) || !MakeOwnCopy(t, why))
-        return CannotRun(t, why.text, t.refusal[0] ? kRefusalAdvice
-                                                   : "see the row above; the plug-in was not tried");
+        return CannotRun(t, why.text,
+                         t.refusal[0] ? kRefusalAdvice
+                                      : "see the row above; the plug-in was not tried");
 
     CheckPlugIn(t);
     StopReceiver(t.receiver);

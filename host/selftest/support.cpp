@@ -108,7 +108,8 @@ bool LogLinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *c
                  uint32_t count) {
     ReadCopyLog(t, copy);
     SeenText wanted;
-    wanted << count << " lines, from \"" << expected[0] << "\" to \"" << expected[count - 1] << "\"";
+    wanted << count << " lines, from \"" << expected[0] << "\" to \"" << expected[count - 1]
+           << "\"";
     SeenText seen;
     seen << copy.lineCount << " lines";
     bool ok = true;
