@@ -262,15 +262,18 @@ uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy) {
 
 bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines) {
     if (copy.notRun[0] || copy.stalled) return false;
-    uint32_t arrived = 0, logged = 0;
+    uint32_t arrivedBefore = 0, loggedBefore = 0;
     uint32_t lastMove = GetTickCount();
     for (;;) {
-        uint32_t nowArrived = RouteArrived(t.receiver, *copy.route);
-        uint32_t nowLogged = lines ? ReadCopyLog(t, copy) : 0;
-        if (nowArrived >= requests && nowLogged >= lines) return true;
-        if (nowArrived != arrived || nowLogged != logged) lastMove = GetTickCount();
-        arrived = nowArrived;
-        logged = nowLogged;
+        uint32_t arrived = RouteArrived(t.receiver, *copy.route);
+        uint32_t logged = lines ? ReadCopyLog(t, copy) : 0;
+        if (arrived >= requests && logged >= lines) return true;
+        // Only what is still missing counts as moving: a worker that fails
+        // attempt after attempt keeps logging, but nothing arrives.
+        if (arrived != arrivedBefore || (arrived >= requests && logged != loggedBefore))
+            lastMove = GetTickCount();
+        arrivedBefore = arrived;
+        loggedBefore = logged;
         if (GetTickCount() - lastMove >= kQuietBudget) return !(copy.stalled = true);
         Sleep(10);
     }

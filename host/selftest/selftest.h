@@ -133,7 +133,8 @@ void UnloadCopies();
 // Rereads the copy's log; its number of complete lines.
 uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy);
 // Waits until the copy's route has `requests` requests and its log `lines`
-// lines; false when the copy went quiet first (see kQuietBudget).
+// lines; false when what is still missing stopped coming first (see
+// kQuietBudget): the requests while they lack, then the lines.
 bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines = 0);
 // The index of the first line from `from` on whose message is `message`, or
 // lineCount when there is none.
