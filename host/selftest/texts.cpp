@@ -2,7 +2,7 @@
 // whitespace around every field, control bytes, the longest callsign and
 // stand, a missing controller, and the client's gaps (null texts, a blank
 // callsign, no flight plan), none of which may send anything.
-#include "host/selftest/copies.h"
+#include "host/selftest/selftest.h"
 
 namespace host {
 
@@ -78,12 +78,12 @@ void CheckSent(SelfTest &t, PluginCopy &copy) {
     uint32_t arrived = RouteArrived(t.receiver, route);
     for (uint32_t i = 0; i < kSentCount; ++i) {
         const ReceivedRequest *request = i < arrived ? &route.records[i] : nullptr;
-        Row(t.table, kSent[i].check, kSent[i].body, request ? request->body : "nothing arrived",
+        Row(t, copy, kSent[i].check, kSent[i].body, request ? request->body : "nothing arrived",
             request && BodyMatches(*request, kSent[i].body));
     }
     ReadCopyLog(t, copy);
     uint32_t line = FindCopyLine(copy, kEdgeLine);
-    Row(t.table, "texts: control bytes as ? in the log, a space kept", kEdgeLine,
+    Row(t, copy, "texts: control bytes as ? in the log, a space kept", kEdgeLine,
         CopyLine(copy, line < copy.lineCount ? line : 1), line < copy.lineCount);
 }
 
@@ -94,32 +94,31 @@ void CheckGaps(SelfTest &t, PluginCopy &copy, const uint32_t (&calls)[kGapCount]
     // arrived, anything of theirs would have arrived before it.
     bool lastArrived = arrived > kSentCount && SameText(route.marks[arrived - 1], "END");
     for (uint32_t g = 0; g < kGapCount; ++g) {
-        const ReceivedRequest *leaked = nullptr;
+        const char *leaked = nullptr;
         for (uint32_t i = 0; i < arrived && i < kRouteRecords; ++i)
-            if (BodyHas(route.records[i], kGaps[g].needle)) leaked = &route.records[i];
-        NothingSentRow(t, kGaps[g].check, leaked, lastArrived, calls[g], kGaps[g].noClientCall);
+            if (BodyHas(route.records[i], kGaps[g].needle)) leaked = route.records[i].body;
+        NothingSentRow(t, copy, kGaps[g].check, leaked, lastArrived, calls[g], kGaps[g].noClientCall);
     }
     SeenText count;
     count << arrived << " requests";
-    Row(t.table, "texts: requests in all", "4 requests, the last END", count.text,
+    Row(t, copy, "texts: requests in all", "4 requests, the last END", count.text,
         arrived == kSentCount + 1 && lastArrived);
 }
 
 }  // namespace
 
 void CheckTexts(SelfTest &t) {
-    PluginCopy *copy = MakeUsualCopy(t, "ZdbTexts", "/texts");
-    if (!copy) return;
-    if (!LoadCopy(t, *copy, "texts: load")) return UnloadCopy(*copy);
-    for (const Sent &sent : kSent) NotifyCopy(*copy, *sent.flight, sent.scratchPad);
+    PluginCopy &copy = MakeUsualCopy(t, "ZdbTexts", "/texts");
+    LoadCopy(t, copy);
+    for (const Sent &sent : kSent) NotifyCopy(copy, *sent.flight, sent.scratchPad);
     uint32_t calls[kGapCount];
     for (uint32_t g = 0; g < kGapCount; ++g)
-        calls[g] = NotifyCopy(*copy, kGaps[g].flight, kGaps[g].scratchPad);
-    NotifyCopy(*copy, kUsualFlight, "DOK/S/END");
-    WaitForRoute(t.receiver, *copy->route, kSentCount + 1, CopyWait(t, 3000));
-    CheckSent(t, *copy);
-    CheckGaps(t, *copy, calls);
-    UnloadCopy(*copy);
+        calls[g] = NotifyCopy(copy, kGaps[g].flight, kGaps[g].scratchPad);
+    NotifyCopy(copy, kUsualFlight, "DOK/S/END");
+    WaitFor(t, copy, kSentCount + 1);
+    CheckSent(t, copy);
+    CheckGaps(t, copy, calls);
+    UnloadCopy(copy);
 }
 
 }  // namespace host
