@@ -27,6 +27,15 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 2
 fi
 
+# One run at a time per root: another run's mounts would be taken for a
+# killed run's leftovers and unmounted under it.
+mkdir -p "$(dirname "$root")"
+exec 9>"$root.lock"
+if ! flock -n 9; then
+  echo "wine10: waiting for another run using $root"
+  flock 9
+fi
+
 mounted=()
 unmount_all() {
   local i
@@ -72,7 +81,6 @@ make_root() {
   unmount_leftovers "$new"
   unmount_leftovers "$root"
   rm -rf --one-file-system "$new" "$root"
-  mkdir -p "$(dirname "$root")"
   echo "wine10: making a Debian 13 root in $root (debootstrap, then Wine)"
   debootstrap --variant=minbase trixie "$new" "$mirror" >"$new.log" 2>&1 ||
     { tail -20 "$new.log" >&2; return 1; }
