@@ -114,27 +114,29 @@ void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length) {
     for (uint32_t i = 0; i < length; ++i) out.Append(t.files.token[i % kSelfTestTokenLength]);
 }
 
-void AppendSettings(text::BoundedText &out, const SelfTest &t, const char *scheme,
-                    const char *path, uint32_t tokenLength) {
-    out.Append("Endpoint=");
-    out.Append(scheme);
-    out.Append("://127.0.0.1:");
-    out.AppendDecimal(t.receiver.port);
-    out.Append(path);
-    out.Append("\r\nToken=");
-    AppendToken(out, t, tokenLength);
-    out.Append("\r\n");
-}
-
-bool WriteCopySettings(PluginCopy &copy, const char *lines) {
+bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint,
+                       uint32_t tokenLength, const char *airports) {
     static char settings[4096];
     text::BoundedText ini(settings);
-    ini.Append("[Bridge]\r\n");
-    ini.Append(lines);
+    ini.Append("[Bridge]\r\nEndpoint=");
+    for (const char *p = endpoint; *p; ++p) {
+        if (*p != '@') {
+            ini.Append(*p);
+            continue;
+        }
+        ini.Append("127.0.0.1:");
+        ini.AppendDecimal(t.receiver.port);
+    }
+    ini.Append("\r\nToken=");
+    AppendToken(ini, t, tokenLength);
+    ini.Append("\r\nAirports=");
+    ini.Append(airports ? airports : "EDDF,EDDM");
+    ini.Append("\r\n");
     return ini.length + 1 < sizeof settings && WriteWholeFile(copy.settings, settings, ini.length);
 }
 
-PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *lines, const char *routePath) {
+PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
+                     uint32_t tokenLength, const char *airports) {
     static PluginCopy spare;  // when there is no room: its rows say so
     PluginCopy &copy = g_copyCount < kMaxCopies ? g_copies[g_copyCount] : spare;
     copy.route = &g_noRoute;
@@ -155,21 +157,13 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *lines, const cha
     // Either is this computer's doing, whatever the error.
     if (!CopyPlugIn(source, copy.plugin))
         return Refused(t, copy, "CopyFile", GetLastError(), true), copy;
-    if (!WriteCopySettings(copy, lines))
+    if (!WriteCopySettings(t, copy, endpoint, tokenLength, airports))
         return Refused(t, copy, "writing the settings", GetLastError(), true), copy;
     if (routePath && !(copy.route = AddRoute(t.receiver, routePath))) {
         copy.route = &g_noRoute;
         NotRun(copy, "no route left at the receiver");
     }
     return copy;
-}
-
-PluginCopy &MakeUsualCopy(SelfTest &t, const char *stem, const char *routePath) {
-    static char lines[512];
-    text::BoundedText out(lines);
-    AppendSettings(out, t, "http", routePath);
-    out.Append("Airports=EDDF,EDDM\r\n");
-    return MakeCopy(t, stem, lines, routePath);
 }
 
 bool LoadCopy(SelfTest &t, PluginCopy &copy) {

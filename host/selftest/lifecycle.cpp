@@ -172,7 +172,7 @@ void CheckUnload(SelfTest &t) {
         found && freed && !mapped);
     r.plugin = nullptr;
     r.object = nullptr;
-    LogLinesRow(t, c, "log lines in order", kLogLines, kLogLineCount);
+    LinesRow(t, c, "log lines in order", kLogLines, kLogLineCount);
 }
 
 }  // namespace host

@@ -47,7 +47,7 @@ bool PrepareEverything(SelfTest &t, SeenText &why) {
 // may make long.
 bool MakeOwnCopy(SelfTest &t, SeenText &why) {
     uint32_t begun = GetTickCount();
-    t.own = &MakeUsualCopy(t, "ZeltanDokBridge", "/selftest");
+    t.own = &MakeCopy(t, "ZeltanDokBridge", "http://@/selftest", "/selftest");
     SeenText copied;
     if (t.own->notRun[0]) why << t.own->notRun;
     return Row(t.table, "copy of the plug-in", "a writable copy",

@@ -84,7 +84,7 @@ void CheckOrder(SelfTest &t, PluginCopy &copy) {
 }  // namespace
 
 void CheckBurst(SelfTest &t) {
-    PluginCopy &copy = MakeUsualCopy(t, "ZdbBurst", "/burst");
+    PluginCopy &copy = MakeCopy(t, "ZdbBurst", "http://@/burst", "/burst");
     LoadCopy(t, copy);
     for (uint32_t n = 0; n < kBurst; ++n) Push(copy, n, 'B');
     WaitFor(t, copy, kBurst, 1 + 2 * kBurst);
@@ -106,7 +106,7 @@ void CheckBurst(SelfTest &t) {
 }
 
 void CheckQueue(SelfTest &t) {
-    PluginCopy &copy = MakeUsualCopy(t, "ZdbQueue", "/queue");
+    PluginCopy &copy = MakeCopy(t, "ZdbQueue", "http://@/queue", "/queue");
     // Held until every event is queued behind it, however long that takes.
     copy.route->holdMs = 0xFFFFFFFFu;
     LoadCopy(t, copy);

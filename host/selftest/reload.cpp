@@ -99,23 +99,18 @@ void CheckAfterEnd(SelfTest &t, PluginCopy &copy) {
 }  // namespace
 
 void CheckRepeatedLoads(SelfTest &t) {
-    char lines[256];
-    text::BoundedText https(lines);
-    AppendSettings(https, t, "https", "/reload");
-    PluginCopy &copy = MakeCopy(t, "ZdbReload", lines, "/reload");
+    PluginCopy &copy = MakeCopy(t, "ZdbReload", "https://@/reload", "/reload");
     copy.route->holdMs = kHoldMs;
     if (LoadCopy(t, copy)) ExitCopy(copy);
-    text::BoundedText http(lines);
-    AppendSettings(http, t, "http", "/reload");
-    if (!copy.notRun[0] && !WriteCopySettings(copy, lines))
+    if (!copy.notRun[0] && !WriteCopySettings(t, copy, "http://@/reload"))
         Refused(t, copy, "rewriting the settings", GetLastError(), true);
     InitCopy(copy);
     CheckExitWaits(t, copy);
     CheckIdleExit(t, copy);
     InitCopy(copy);
     ExitCopy(copy);
-    LogLinesRow(t, copy, "loads in one module, settings read afresh, the queue not kept",
-                kReloadLines, kReloadLineCount);
+    LinesRow(t, copy, "loads in one module, settings read afresh, the queue not kept", kReloadLines,
+             kReloadLineCount);
     CheckAfterEnd(t, copy);
     UnloadCopy(copy);
 }

@@ -58,7 +58,7 @@ const char *const kTlsLines[] = {
 const uint32_t kTlsLineCount = sizeof kTlsLines / sizeof kTlsLines[0];
 
 PluginCopy *StartRetries(SelfTest &t) {
-    PluginCopy &copy = MakeUsualCopy(t, "ZdbRetries", "/retries");
+    PluginCopy &copy = MakeCopy(t, "ZdbRetries", "http://@/retries", "/retries");
     for (uint32_t i = 0; i < 4; ++i) copy.route->statuses[i] = 503;
     LoadCopy(t, copy);
     NotifyCopy(copy, kUsualFlight, "DOK/S/R1");
@@ -67,7 +67,7 @@ PluginCopy *StartRetries(SelfTest &t) {
 }
 
 PluginCopy *StartStatuses(SelfTest &t) {
-    PluginCopy &copy = MakeUsualCopy(t, "ZdbStatuses", "/statuses");
+    PluginCopy &copy = MakeCopy(t, "ZdbStatuses", "http://@/statuses", "/statuses");
     // A copy that follows the 307 comes here, and is seen.
     static Route unused;
     g_redirected = AddRoute(t.receiver, "/redirected");
@@ -82,10 +82,7 @@ PluginCopy *StartStatuses(SelfTest &t) {
 }
 
 PluginCopy *StartTls(SelfTest &t) {
-    char lines[256];
-    text::BoundedText ini(lines);
-    AppendSettings(ini, t, "https", "/tls");
-    PluginCopy &copy = MakeCopy(t, "ZdbTls", lines, "/tls");
+    PluginCopy &copy = MakeCopy(t, "ZdbTls", "https://@/tls", "/tls");
     LoadCopy(t, copy);
     NotifyCopy(copy, kUsualFlight, "DOK/S/T1");
     return &copy;
@@ -93,8 +90,8 @@ PluginCopy *StartTls(SelfTest &t) {
 
 void CheckRetries(SelfTest &t, PluginCopy &copy) {
     WaitFor(t, copy, 5, 3 + kRetryLineCount);
-    WorkerLinesRow(t, copy, "retries: 4 attempts, abandoned, next event", kRetryLines,
-                   kRetryLineCount);
+    LinesRow(t, copy, "retries: 4 attempts, abandoned, next event", kRetryLines, kRetryLineCount,
+             true);
     const Route &route = *copy.route;
     SeenText seen;
     bool ok = RouteArrived(t.receiver, route) >= 4;
@@ -143,7 +140,7 @@ void CheckStatuses(SelfTest &t, PluginCopy &copy) {
 
 void CheckTls(SelfTest &t, PluginCopy &copy) {
     WaitFor(t, copy, 0, 2 + kTlsLineCount);
-    WorkerLinesRow(t, copy, "https: failed attempts with no status", kTlsLines, kTlsLineCount);
+    LinesRow(t, copy, "https: failed attempts with no status", kTlsLines, kTlsLineCount, true);
     uint32_t handshakes, clearText;
     TlsSeen(t.receiver, handshakes, clearText);
     uint32_t plain = RouteArrived(t.receiver, *copy.route);

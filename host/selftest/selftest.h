@@ -101,15 +101,18 @@ void CheckTexts(SelfTest &t);
 void CheckSettings(SelfTest &t);
 void CheckRepeatedLoads(SelfTest &t);
 
-// Copies the plug-in to <folder>\<stem>.dll, writes <stem>.ini with the
-// [Bridge] section's `lines` and adds a route for `routePath`. Always
-// returns a copy: one that could not be made says why in `notRun`.
-PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *lines, const char *routePath);
-// The usual settings: an endpoint at the receiver's `routePath`, a token of
-// 43 characters and the airports EDDF and EDDM.
-PluginCopy &MakeUsualCopy(SelfTest &t, const char *stem, const char *routePath);
-// Replaces the copy's settings by the [Bridge] section's `lines`.
-bool WriteCopySettings(PluginCopy &copy, const char *lines);
+// Writes the copy's settings: the Endpoint `endpoint`, where '@' stands for
+// 127.0.0.1:<the receiver's port>; `tokenLength` characters of the
+// self-test's token; the Airports, by default EDDF,EDDM.
+bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint,
+                       uint32_t tokenLength = kSelfTestTokenLength,
+                       const char *airports = nullptr);
+// Copies the plug-in to <folder>\<stem>.dll, writes its settings and adds a
+// route for `routePath`. Always returns a copy: one that could not be made
+// says why in `notRun`.
+PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
+                     uint32_t tokenLength = kSelfTestTokenLength,
+                     const char *airports = nullptr);
 // LoadLibrary, both exports, init; false, with `notRun` set, when the copy
 // gives no object.
 bool LoadCopy(SelfTest &t, PluginCopy &copy);
@@ -147,13 +150,11 @@ bool StartsWith(const char *s, const char *prefix);
 // A row of the copy's checks; "not run" instead when the copy did not load.
 bool Row(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
          const char *seen, bool ok);
-// The copy's whole log against `expected`, line by line: one row.
-bool LogLinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
-                 uint32_t count);
-// The lines the copy's worker wrote (every line but "Captured ..." and
-// "Bridge ..."), in order, against `expected`: one row.
-bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
-                    const char *const *expected, uint32_t count);
+// The copy's log lines against `expected`, in order: one row. With
+// `workerOnly`, only the worker's lines (all but "Captured ..." and
+// "Bridge ...").
+bool LinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
+              uint32_t count, bool workerOnly = false);
 // A message the plug-in must drop: `leaked` is the body that carried it, or
 // null; `nextArrived` whether the event notified after it has arrived,
 // without which nothing can be said; `noClientCall` when the plug-in must
@@ -162,11 +163,6 @@ void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check,
                     const char *leaked, bool nextArrived, uint32_t clientCalls,
                     bool noClientCall);
 
-// "Endpoint=<scheme>://127.0.0.1:<receiver's port><path>" and "Token=" with
-// `tokenLength` characters of the self-test's token, each line ending in
-// CR LF.
-void AppendSettings(text::BoundedText &out, const SelfTest &t, const char *scheme,
-                    const char *path, uint32_t tokenLength = kSelfTestTokenLength);
 // `length` characters of the self-test's token, repeated as needed.
 void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length);
 

@@ -117,10 +117,10 @@ void AppendEndpoint(text::BoundedText &out, const SelfTest &t, const SettingsCas
             while (path.length < kLongestPath + 64)
                 path.Append(static_cast<char>('a' + path.length % 26));
             out.Append(g_path + 9);
-        } else if (*p == '@') {
+        } else if (*p == '@' && c.spaces) {
             out.Append("127.0.0.1:");
             for (uint32_t i = 0; i < c.spaces; ++i) out.Append(' ');
-            out.AppendDecimal(t.receiver.port, c.spaces ? kPortText : 1);
+            out.AppendDecimal(t.receiver.port, kPortText);
         } else {
             out.Append(*p);
         }
@@ -134,16 +134,10 @@ PluginCopy &MakeCaseCopy(SelfTest &t, const SettingsCase &c) {
     // <folder>\<stem>.dll: 259 characters.
     while (!c.stem && text::Length(t.files.folder) + 1 + name.length + 4 < kSelfTestPath - 1)
         name.Append('N');
-    static char lines[4096];
-    text::BoundedText out(lines);
-    out.Append("Endpoint=");
+    static char endpoint[2048];
+    text::BoundedText out(endpoint);
     AppendEndpoint(out, t, c);
-    out.Append("\r\nToken=");
-    AppendToken(out, t, c.tokenLength);
-    out.Append("\r\nAirports=");
-    out.Append(c.airports ? c.airports : "EDDF,EDDM");
-    out.Append("\r\n");
-    PluginCopy &copy = MakeCopy(t, stem, lines, c.route);
+    PluginCopy &copy = MakeCopy(t, stem, endpoint, c.route, c.tokenLength, c.airports);
     LoadCopy(t, copy);
     return copy;
 }

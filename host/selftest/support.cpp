@@ -104,54 +104,32 @@ void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check,
         !leaked && nextArrived && callsOk);
 }
 
-bool LogLinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
-                 uint32_t count) {
+bool LinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
+              uint32_t count, bool workerOnly) {
     ReadCopyLog(t, copy);
-    SeenText wanted;
-    wanted << count << " lines, from \"" << expected[0] << "\" to \"" << expected[count - 1]
-           << "\"";
-    SeenText seen;
-    seen << copy.lineCount << " lines";
-    bool ok = true;
-    for (uint32_t i = 0; ok && i < count && i < copy.lineCount; ++i) {
-        if (SameText(copy.lines[i], expected[i])) continue;
-        seen << "; line " << i + 1 << " is \"" << copy.lines[i] << "\" where \"" << expected[i]
-             << "\" belongs";
-        ok = false;
-    }
-    if (ok && copy.lineCount < count)
-        seen << "; missing from line " << copy.lineCount + 1 << ": \"" << expected[copy.lineCount]
-             << "\"";
-    else if (ok && copy.lineCount > count)
-        seen << "; more than expected: \"" << copy.lines[count] << "\"";
-    else if (ok)
-        seen << " as expected";
-    return Row(t, copy, check, wanted.text, seen.text, ok && copy.lineCount == count);
-}
-
-bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
-                    const char *const *expected, uint32_t count) {
-    ReadCopyLog(t, copy);
-    SeenText wanted;
-    for (uint32_t i = 0; i < count; ++i) wanted << (i ? "; " : "") << expected[i];
-    SeenText seen;
+    SeenText wanted, seen;
+    if (workerOnly)
+        for (uint32_t i = 0; i < count; ++i) wanted << (i ? "; " : "") << expected[i];
+    else
+        wanted << count << " lines, from \"" << expected[0] << "\" to \"" << expected[count - 1]
+               << "\"";
     uint32_t matched = 0;
-    bool ok = true;
-    for (uint32_t i = 0; i < copy.lineCount && ok; ++i) {
+    for (uint32_t i = 0; i < copy.lineCount; ++i) {
         const char *line = copy.lines[i];
-        if (StartsWith(line, "Captured ") || StartsWith(line, "Bridge ")) continue;
+        if (workerOnly && (StartsWith(line, "Captured ") || StartsWith(line, "Bridge "))) continue;
         if (matched < count && SameText(line, expected[matched])) {
             ++matched;
             continue;
         }
-        seen << "worker line " << matched + 1 << " is \"" << line << "\"";
-        ok = false;
+        seen << (workerOnly ? "worker line " : "line ") << matched + 1 << " is \"" << line << "\"";
+        if (matched < count) seen << " where \"" << expected[matched] << "\" belongs";
+        return Row(t, copy, check, wanted.text, seen.text, false);
     }
-    if (ok && matched < count)
+    if (matched < count)
         seen << matched << " of " << count << " lines; missing: \"" << expected[matched] << "\"";
-    else if (ok)
-        seen << "as expected";
-    return Row(t, copy, check, wanted.text, seen.text, ok && matched == count);
+    else
+        seen << count << " lines as expected";
+    return Row(t, copy, check, wanted.text, seen.text, matched == count);
 }
 
 }  // namespace host

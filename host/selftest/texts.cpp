@@ -108,7 +108,7 @@ void CheckGaps(SelfTest &t, PluginCopy &copy, const uint32_t (&calls)[kGapCount]
 }  // namespace
 
 void CheckTexts(SelfTest &t) {
-    PluginCopy &copy = MakeUsualCopy(t, "ZdbTexts", "/texts");
+    PluginCopy &copy = MakeCopy(t, "ZdbTexts", "http://@/texts", "/texts");
     LoadCopy(t, copy);
     for (const Sent &sent : kSent) NotifyCopy(copy, *sent.flight, sent.scratchPad);
     uint32_t calls[kGapCount];
