@@ -185,14 +185,15 @@ bool LoadCopy(SelfTest &t, PluginCopy &copy) {
     return true;
 }
 
-void InitCopy(PluginCopy &copy) {
-    if (!copy.loaded) return;
+uint32_t InitCopy(PluginCopy &copy, const char *step) {
+    if (!copy.loaded) return 0;
     copy.runner.object = nullptr;
-    SeenText step;
-    BeginPlugInCall(Step(step, copy, "init"), kInitBudget);
+    SeenText name;
+    BeginPlugInCall(step ? step : Step(name, copy, "init"), kInitBudget);
     copy.runner.init(&copy.runner.object);
-    EndPlugInCall();
-    copy.live = true;
+    uint32_t took = EndPlugInCall();
+    copy.live = copy.runner.object != nullptr;
+    return took;
 }
 
 uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchPad,
@@ -215,13 +216,14 @@ uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchP
     return calls;
 }
 
-void ExitCopy(PluginCopy &copy) {
-    if (!copy.loaded) return;
-    SeenText step;
-    BeginPlugInCall(Step(step, copy, "exit"), kExitBudget);
+uint32_t ExitCopy(PluginCopy &copy, const char *step) {
+    if (!copy.loaded) return 0;
+    SeenText name;
+    BeginPlugInCall(step ? step : Step(name, copy, "exit"), kExitBudget);
     copy.runner.exit();
-    EndPlugInCall();
+    uint32_t took = EndPlugInCall();
     copy.live = false;
+    return took;
 }
 
 void UnloadCopy(PluginCopy &copy) {
@@ -240,10 +242,11 @@ void UnloadCopies() {
 
 uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy) {
     static const char kMalformed[] = "(malformed line)";
-    ReadWholeFile(copy.log, copy.logText, sizeof copy.logText, copy.logLength);
+    uint32_t length = 0;
+    ReadWholeFile(copy.log, copy.logText, sizeof copy.logText, length);
     copy.lineCount = 0;
     uint32_t start = 0;
-    for (uint32_t i = 1; i < copy.logLength && copy.lineCount < kCopyLines; ++i) {
+    for (uint32_t i = 1; i < length && copy.lineCount < kCopyLines; ++i) {
         if (copy.logText[i - 1] != '\r' || copy.logText[i] != '\n') continue;
         char *line = copy.logText + start;
         copy.logText[i - 1] = '\0';
@@ -271,6 +274,15 @@ bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines) {
         if (GetTickCount() - lastMove >= kQuietBudget) return !(copy.stalled = true);
         Sleep(10);
     }
+}
+
+const ReceivedRequest *RequestOf(SelfTest &t, const PluginCopy &copy, uint32_t index) {
+    bool recorded = index < RouteArrived(t.receiver, *copy.route) && index < kRouteRecords;
+    return recorded ? &copy.route->records[index] : nullptr;
+}
+
+const char *BodyOf(const ReceivedRequest *request) {
+    return request ? request->body : "nothing arrived";
 }
 
 uint32_t FindCopyLine(const PluginCopy &copy, const char *message, uint32_t from) {

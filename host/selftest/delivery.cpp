@@ -95,14 +95,7 @@ void NotifyTimed(SelfTest &t, const char *scratchPad, Window &window) {
 }
 
 const ReceivedRequest *Request(SelfTest &t, uint32_t index) {
-    const Route &route = *t.own->route;
-    return index < RouteArrived(t.receiver, route) && index < kRouteRecords
-               ? &route.records[index]
-               : nullptr;
-}
-
-const char *BodySeen(const ReceivedRequest *request) {
-    return request ? request->body : "nothing arrived";
+    return RequestOf(t, *t.own, index);
 }
 
 // observedAt of every captured event: the right form, and a time between
@@ -138,7 +131,7 @@ void CheckShapes(SelfTest &t) {
     }
     for (uint32_t i = 0; i < kShapeCount; ++i) {
         const ReceivedRequest *request = Request(t, i);
-        Row(t, *t.own, kShapes[i].check, kShapes[i].body, BodySeen(request),
+        Row(t, *t.own, kShapes[i].check, kShapes[i].body, BodyOf(request),
             request && BodyMatches(*request, kShapes[i].body));
     }
 }

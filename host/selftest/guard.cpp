@@ -93,55 +93,35 @@ void AppendLocation(text::BoundedText &out, uintptr_t address) {
     for (;;) Sleep(INFINITE);
 }
 
-void Budget(char (&text)[32]) {
-    text::BoundedText out(text);
-    out.Append("returns within ");
-    out.AppendDecimal(g_guard.budgetMs / 1000);
-    out.Append(" s");
-}
-
 [[noreturn]] void ReportOverrun() {
-    char expected[32];
-    Budget(expected);
-    char seen[64];
-    text::BoundedText out(seen);
-    out.Append("still running after ");
-    AppendSeconds(out, GetTickCount() - g_guard.begunMs);
-    EndRun(g_guard.step, expected, seen);
+    SeenText expected, seen;
+    seen << "still running after ";
+    AppendSeconds(seen.out, GetTickCount() - g_guard.begunMs);
+    EndRun(g_guard.step, Within(expected, "returns", g_guard.budgetMs), seen.text);
 }
 
 // The last resort for what no step's budget covers: many slow steps in a
 // row, or a wait of the self-test's own that never ends.
 [[noreturn]] void ReportRunOverrun() {
-    char expected[32];
-    text::BoundedText budget(expected);
-    budget.Append("ends within ");
-    budget.AppendDecimal(kRunBudget / 1000);
-    budget.Append(" s");
-    char seen[192];
-    text::BoundedText out(seen);
-    out.Append("still running after ");
-    AppendSeconds(out, GetTickCount() - g_guard.runStartMs);
-    out.Append(g_guard.inCall ? ", in " : ", between calls into the plug-in");
-    if (g_guard.inCall) out.Append(g_guard.step);
-    EndRun("whole run", expected, seen);
+    SeenText expected, seen;
+    seen << "still running after ";
+    AppendSeconds(seen.out, GetTickCount() - g_guard.runStartMs);
+    seen << (g_guard.inCall ? ", in " : ", between calls into the plug-in");
+    if (g_guard.inCall) seen << g_guard.step;
+    EndRun("whole run", Within(expected, "ends", kRunBudget), seen.text);
 }
 
 [[noreturn]] void ReportCrash() {
-    char seen[256];
-    text::BoundedText out(seen);
-    out.Append("exception ");
-    AppendHex(out, g_guard.crashCode);
-    out.Append(" at ");
-    AppendLocation(out, g_guard.crashAddress);
-    if (!g_guard.inCall) {
-        EndRun("between calls into the plug-in", "no unhandled exception", seen);
-    }
-    out.Append(g_guard.crashThread == g_guard.callerThread ? ", in this call"
-                                                           : ", on another thread");
-    char expected[32];
-    Budget(expected);
-    EndRun(g_guard.step, expected, seen);
+    SeenText expected, seen;
+    seen << "exception ";
+    AppendHex(seen.out, g_guard.crashCode);
+    seen << " at ";
+    AppendLocation(seen.out, g_guard.crashAddress);
+    if (!g_guard.inCall)
+        EndRun("between calls into the plug-in", "no unhandled exception", seen.text);
+    seen << (g_guard.crashThread == g_guard.callerThread ? ", in this call"
+                                                         : ", on another thread");
+    EndRun(g_guard.step, Within(expected, "returns", g_guard.budgetMs), seen.text);
 }
 
 DWORD WINAPI Watch(void *) {

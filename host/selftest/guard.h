@@ -29,9 +29,8 @@ const uint32_t kSlotsBudget = 5000;     // the 22 handler slots, called in one g
 const uint32_t kExitBudget = 5000;      // the worker is idle by then: it ends within 1 s
 const uint32_t kDestructorBudget = 1000;
 const uint32_t kUnloadBudget = 5000;    // FreeLibrary: DllMain again
-// The whole run, from the start to the verdict: the plug-in's copies make
-// some hundred calls, each within its budget, and the waits for what they
-// send end 13.5 s after the load; this catches whatever slips past both.
+// The whole run, from the start to the verdict: the last bound, for
+// whatever slips past the calls' budgets and the waits' quiet time.
 const uint32_t kRunBudget = 120000;
 
 // Switches crash dialogs off, installs the exception filter and starts the

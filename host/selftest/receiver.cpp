@@ -88,23 +88,24 @@ void Serve(Server &server, SOCKET connection) {
     current.arrivedMs = GetTickCount();
     EnterCriticalSection(&receiver.lock);
     if (server.tls) {
-        ++receiver.tlsHandshakes;
-        if (server.clearText) ++receiver.tlsClearText;
+        ++receiver.tally.tlsHandshakes;
+        if (server.clearText) ++receiver.tally.tlsClearText;
         LeaveCriticalSection(&receiver.lock);
         return;  // no answer: the handshake ends here
     }
     // WinHTTP sends its request as soon as it is connected: a connection
     // that sends nothing is another program's (a port scanner, a probe).
     if (server.have == 0) {
-        ++receiver.others;
+        ++receiver.tally.others;
         LeaveCriticalSection(&receiver.lock);
         return;
     }
     LeaveCriticalSection(&receiver.lock);
     if (!current.problem && ServeRoute(receiver, current, connection)) return;
     EnterCriticalSection(&receiver.lock);
-    if (receiver.refused++ == 0)
-        receiver.firstProblem = current.problem ? current.problem : "a path no copy was given";
+    ReceiverTally &tally = receiver.tally;
+    if (tally.refused++ == 0)
+        tally.firstProblem = current.problem ? current.problem : "a path no copy was given";
     LeaveCriticalSection(&receiver.lock);
     Answer(connection, 400);
 }
@@ -127,14 +128,6 @@ DWORD WINAPI ServerThread(void *parameter) {
     }
     return 0;
 }
-
-HANDLE &ServerHandle(Receiver &receiver, uint32_t index) {
-    return index == 0 ? receiver.thread : receiver.moreServers[index - 1];
-}
-
-}  // namespace
-
-namespace {
 
 const char *Reason(uint32_t status) {
     switch (status) {
@@ -188,8 +181,8 @@ bool StartReceiver(Receiver &receiver, const char *&why) {
     receiver.port = static_cast<unsigned short>((address.sin_port >> 8) | (address.sin_port << 8));
     for (uint32_t i = 0; i < kReceiverServers; ++i) {
         g_servers[i].receiver = &receiver;
-        ServerHandle(receiver, i) = CreateThread(nullptr, 0, ServerThread, &g_servers[i], 0, nullptr);
-        if (!ServerHandle(receiver, i)) {
+        receiver.servers[i] = CreateThread(nullptr, 0, ServerThread, &g_servers[i], 0, nullptr);
+        if (!receiver.servers[i]) {
             why = "no receiver thread";
             return false;
         }
@@ -208,7 +201,7 @@ void StopReceiver(Receiver &receiver) {
     uint32_t start = GetTickCount();
     bool allEnded = true;
     for (uint32_t i = 0; i < kReceiverServers; ++i) {
-        HANDLE &thread = ServerHandle(receiver, i);
+        HANDLE &thread = receiver.servers[i];
         if (!thread) continue;
         uint32_t spent = MillisecondsSince(start);
         uint32_t left = spent < kRequestMilliseconds + 1000 ? kRequestMilliseconds + 1000 - spent : 0;
@@ -222,13 +215,11 @@ void StopReceiver(Receiver &receiver) {
     DeleteCriticalSection(&receiver.lock);
 }
 
-uint32_t RefusedRequests(Receiver &receiver, const char *&firstProblem, uint32_t &others) {
+ReceiverTally Tally(Receiver &receiver) {
     EnterCriticalSection(&receiver.lock);
-    uint32_t refused = receiver.refused;
-    firstProblem = receiver.firstProblem;
-    others = receiver.others;
+    ReceiverTally tally = receiver.tally;
     LeaveCriticalSection(&receiver.lock);
-    return refused;
+    return tally;
 }
 
 }  // namespace host

@@ -141,15 +141,14 @@ void CheckStatuses(SelfTest &t, PluginCopy &copy) {
 void CheckTls(SelfTest &t, PluginCopy &copy) {
     WaitFor(t, copy, 0, 2 + kTlsLineCount);
     LinesRow(t, copy, "https: failed attempts with no status", kTlsLines, kTlsLineCount, true);
-    uint32_t handshakes, clearText;
-    TlsSeen(t.receiver, handshakes, clearText);
+    ReceiverTally tally = Tally(t.receiver);
     uint32_t plain = RouteArrived(t.receiver, *copy.route);
     SeenText seen;
-    seen << handshakes << " handshakes, " << clearText << " with clear text, " << plain
-         << " requests in clear text";
+    seen << tally.tlsHandshakes << " handshakes, " << tally.tlsClearText << " with clear text, "
+         << plain << " requests in clear text";
     Row(t, copy, "https: a TLS handshake, nothing in clear text",
         "4 or more handshakes, 0 with clear text, 0 requests in clear text", seen.text,
-        handshakes >= 4 && clearText == 0 && plain == 0);
+        tally.tlsHandshakes >= 4 && tally.tlsClearText == 0 && plain == 0);
 }
 
 }  // namespace

@@ -53,7 +53,6 @@ struct PluginCopy {
     // The log as last read: each line's message after its timestamp, or
     // "(malformed line)".
     char logText[kCopyLog];
-    uint32_t logLength;
     const char *lines[kCopyLines];
     uint32_t lineCount;
 };
@@ -123,11 +122,13 @@ bool Refused(SelfTest &t, PluginCopy &copy, const char *call, uint32_t error,
              bool always = false);
 // What to do about such a refusal.
 extern const char *const kRefusalAdvice;
-void InitCopy(PluginCopy &copy);
+// Init and exit: the call's milliseconds. `step` names the call for the
+// watchdog instead of "<file name>: init" or ": exit".
+uint32_t InitCopy(PluginCopy &copy, const char *step = nullptr);
 // Returns the calls the plug-in made back into the client.
 uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchPad,
                     int dataType = 5);
-void ExitCopy(PluginCopy &copy);
+uint32_t ExitCopy(PluginCopy &copy, const char *step = nullptr);
 // Exit if live, then FreeLibrary if loaded.
 void UnloadCopy(PluginCopy &copy);
 // Unloads every copy still loaded, so that its files can be removed.
@@ -139,6 +140,10 @@ uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy);
 // lines; false when what is still missing stopped coming first (see
 // kQuietBudget): the requests while they lack, then the lines.
 bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines = 0);
+// The copy's request `index` as recorded, or null when there is none.
+const ReceivedRequest *RequestOf(SelfTest &t, const PluginCopy &copy, uint32_t index);
+// Its body, or "nothing arrived".
+const char *BodyOf(const ReceivedRequest *request);
 // The index of the first line from `from` on whose message is `message`, or
 // lineCount when there is none.
 uint32_t FindCopyLine(const PluginCopy &copy, const char *message, uint32_t from = 0);
@@ -166,18 +171,6 @@ void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check,
 // `length` characters of the self-test's token, repeated as needed.
 void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length);
 
-// A row's "seen" text, built piece by piece.
-struct SeenText {
-    char text[1024];
-    text::BoundedText out;
-    SeenText() : out(text) {}
-    SeenText &operator<<(const char *s) { return out.Append(s ? s : "(null)"), *this; }
-    SeenText &operator<<(uint32_t n) { return out.AppendDecimal(n), *this; }
-};
-// "<what> within <n> s": the expected text of a row whose call has a budget.
-const char *Within(SeenText &text, const char *what, uint32_t budgetMilliseconds);
-// "<what> in <seconds> s", appended.
-const char *Took(SeenText &text, const char *what, uint32_t milliseconds);
 // The request's body against the pattern: same length, same bytes, '#'
 // for any digit.
 bool BodyMatches(const ReceivedRequest &request, const char *pattern);

@@ -30,17 +30,6 @@ int32_t DayNumber(int32_t year, int32_t month, int32_t day) {
     return era * 146097 + dayOfEra - 719468;
 }
 
-const char *Within(SeenText &text, const char *what, uint32_t budgetMilliseconds) {
-    text << what << " within " << budgetMilliseconds / 1000 << " s";
-    return text.text;
-}
-
-const char *Took(SeenText &text, const char *what, uint32_t milliseconds) {
-    text << what << " in ";
-    AppendSeconds(text.out, milliseconds);
-    return text.text;
-}
-
 uint32_t RunMilliseconds(const SelfTest &t) {
     return GetTickCount() - t.startMs;
 }
