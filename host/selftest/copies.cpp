@@ -216,6 +216,12 @@ uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchP
     return calls;
 }
 
+uint32_t NotifyStand(PluginCopy &copy, const char *letter, uint32_t n) {
+    SeenText pad;
+    pad << "DOK/S/" << letter << n;
+    return NotifyCopy(copy, kUsualFlight, pad.text);
+}
+
 uint32_t ExitCopy(PluginCopy &copy, const char *step) {
     if (!copy.loaded) return 0;
     SeenText name;

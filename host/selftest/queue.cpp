@@ -18,13 +18,6 @@ const uint32_t kQueued = kQueueCapacity + 1;
 // dropped however slowly the worker goes.
 const uint32_t kBurst = kQueueCapacity - 1;
 
-// Stand <letter><n>.
-void Push(PluginCopy &copy, const char *letter, uint32_t n) {
-    SeenText pad;
-    pad << "DOK/S/" << letter << n;
-    NotifyCopy(copy, kUsualFlight, pad.text);
-}
-
 // Exactly one "Queue full" line, between the captures of Q256 and Q257.
 void CheckOverflowLine(SelfTest &t, PluginCopy &copy, bool held) {
     ReadCopyLog(t, copy);
@@ -72,7 +65,7 @@ void CheckOrder(SelfTest &t, PluginCopy &copy) {
 void CheckBurst(SelfTest &t) {
     PluginCopy &copy = MakeCopy(t, "ZdbBurst", "http://@/burst", "/burst");
     LoadCopy(t, copy);
-    for (uint32_t n = 0; n < kBurst; ++n) Push(copy, "B", n);
+    for (uint32_t n = 0; n < kBurst; ++n) NotifyStand(copy, "B", n);
     WaitFor(t, copy, kBurst, 1 + 2 * kBurst);
     uint32_t captured = 0, delivered = 0;
     for (uint32_t i = 0; i < copy.lineCount; ++i) {
@@ -96,9 +89,9 @@ void CheckQueue(SelfTest &t) {
     // Held until every event is queued behind it, however long that takes.
     copy.route->holdMs = 0xFFFFFFFFu;
     LoadCopy(t, copy);
-    Push(copy, "Q", 0);
+    NotifyStand(copy, "Q", 0);
     bool held = WaitFor(t, copy, 1);
-    for (uint32_t n = 1; n <= kQueued; ++n) Push(copy, "Q", n);
+    for (uint32_t n = 1; n <= kQueued; ++n) NotifyStand(copy, "Q", n);
     CheckOverflowLine(t, copy, held);
     ReleaseRoute(*copy.route);
     WaitFor(t, copy, kQueued);

@@ -57,34 +57,10 @@ const char *const kTlsLines[] = {
 };
 const uint32_t kTlsLineCount = sizeof kTlsLines / sizeof kTlsLines[0];
 
-PluginCopy *StartRetries(SelfTest &t) {
-    PluginCopy &copy = MakeCopy(t, "ZdbRetries", "http://@/retries", "/retries");
-    for (uint32_t i = 0; i < 4; ++i) copy.route->statuses[i] = 503;
+// Loaded and told of stands <letter>1 to <letter><count>.
+PluginCopy *Start(SelfTest &t, PluginCopy &copy, const char *letter, uint32_t count) {
     LoadCopy(t, copy);
-    NotifyCopy(copy, kUsualFlight, "DOK/S/R1");
-    NotifyCopy(copy, kUsualFlight, "DOK/S/R2");
-    return &copy;
-}
-
-PluginCopy *StartStatuses(SelfTest &t) {
-    PluginCopy &copy = MakeCopy(t, "ZdbStatuses", "http://@/statuses", "/statuses");
-    // A copy that follows the 307 comes here, and is seen.
-    static Route unused;
-    g_redirected = AddRoute(t.receiver, "/redirected");
-    if (!g_redirected) g_redirected = &unused;
-    for (uint32_t i = 0; i < kStatusCaseCount; ++i)
-        copy.route->statuses[i] = kStatusCases[i].status;
-    LoadCopy(t, copy);
-    NotifyCopy(copy, kUsualFlight, "DOK/S/S1");
-    NotifyCopy(copy, kUsualFlight, "DOK/S/S2");
-    NotifyCopy(copy, kUsualFlight, "DOK/S/S3");
-    return &copy;
-}
-
-PluginCopy *StartTls(SelfTest &t) {
-    PluginCopy &copy = MakeCopy(t, "ZdbTls", "https://@/tls", "/tls");
-    LoadCopy(t, copy);
-    NotifyCopy(copy, kUsualFlight, "DOK/S/T1");
+    for (uint32_t n = 1; n <= count; ++n) NotifyStand(copy, letter, n);
     return &copy;
 }
 
@@ -154,9 +130,20 @@ void CheckTls(SelfTest &t, PluginCopy &copy) {
 }  // namespace
 
 void StartLongChecks(SelfTest &t) {
-    g_retries = StartRetries(t);
-    g_statuses = StartStatuses(t);
-    g_tls = StartTls(t);
+    PluginCopy &retries = MakeCopy(t, "ZdbRetries", "http://@/retries", "/retries");
+    for (uint32_t i = 0; i < 4; ++i) retries.route->statuses[i] = 503;
+    g_retries = Start(t, retries, "R", 2);
+
+    PluginCopy &statuses = MakeCopy(t, "ZdbStatuses", "http://@/statuses", "/statuses");
+    // A copy that follows the 307 comes here, and is seen.
+    static Route unused;
+    g_redirected = AddRoute(t.receiver, "/redirected");
+    if (!g_redirected) g_redirected = &unused;
+    for (uint32_t i = 0; i < kStatusCaseCount; ++i)
+        statuses.route->statuses[i] = kStatusCases[i].status;
+    g_statuses = Start(t, statuses, "S", 3);
+
+    g_tls = Start(t, MakeCopy(t, "ZdbTls", "https://@/tls", "/tls"), "T", 1);
 }
 
 void FinishLongChecks(SelfTest &t) {

@@ -128,6 +128,8 @@ uint32_t InitCopy(PluginCopy &copy, const char *step = nullptr);
 // Returns the calls the plug-in made back into the client.
 uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchPad,
                     int dataType = 5);
+// The usual flight with stand <letter><n>.
+uint32_t NotifyStand(PluginCopy &copy, const char *letter, uint32_t n);
 uint32_t ExitCopy(PluginCopy &copy, const char *step = nullptr);
 // Exit if live, then FreeLibrary if loaded.
 void UnloadCopy(PluginCopy &copy);
@@ -160,13 +162,12 @@ bool Row(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
 // "Bridge ...").
 bool LinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
               uint32_t count, bool workerOnly = false);
-// A message the plug-in must drop: `leaked` is the body that carried it, or
-// null; `nextArrived` whether the event notified after it has arrived,
-// without which nothing can be said; `noClientCall` when the plug-in must
-// not even call back into the client for it.
-void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check,
-                    const char *leaked, bool nextArrived, uint32_t clientCalls,
-                    bool noClientCall);
+// A message the plug-in must drop, which names itself by `name`: a leak is
+// a request that carries it as a quoted value. `nextArrived`: the event notified
+// after it has arrived, without which nothing can be said. `noClientCall`:
+// the plug-in must not even call back into the client for it.
+void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check, const char *name,
+                    bool nextArrived, uint32_t clientCalls, bool noClientCall);
 
 // `length` characters of the self-test's token, repeated as needed.
 void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length);
