@@ -43,22 +43,17 @@ const Refusal kRefusals[] = {
 };
 
 void NotRun(PluginCopy &copy, const char *why, uint32_t error = 0) {
-    text::BoundedText out(copy.notRun);
-    out.Append(why);
-    if (error) {
-        out.Append(", Windows error ");
-        out.AppendDecimal(error);
-    }
+    SeenText text;
+    text << why;
+    if (error) text << ", Windows error " << error;
+    text::BoundedText(copy.notRun).Append(text.text);
 }
 
 bool NamedAfter(char (&field)[kSelfTestPath], const SelfTest &t, const char *stem,
                 const char *suffix) {
-    char name[kSelfTestPath];
-    text::BoundedText out(name);
-    out.Append(stem);
-    out.Append(suffix);
-    return out.length == text::Length(stem) + text::Length(suffix) &&
-           Join(field, t.files.folder, name);
+    SeenText name;
+    name << stem << suffix;
+    return Join(field, t.files.folder, name.text);
 }
 
 const char *FileName(const PluginCopy &copy) {
@@ -90,17 +85,11 @@ bool Refused(SelfTest &t, PluginCopy &copy, const char *call, uint32_t error, bo
     // A file gone between the copy and the load was taken by a scanner.
     bool gone = GetFileAttributesA(copy.plugin) == INVALID_FILE_ATTRIBUTES;
     if (!refusal && !gone && !always) return false;
-    text::BoundedText out(copy.notRun);
-    out.Append(FileName(copy));
-    out.Append(": ");
-    out.Append(call);
-    out.Append(" refused by this computer, Windows error ");
-    out.AppendDecimal(error);
-    if (refusal || gone) {
-        out.Append(" (");
-        out.Append(refusal ? refusal->meaning : "the file was removed");
-        out.Append(")");
-    }
+    SeenText why;
+    why << FileName(copy) << ": " << call << " refused by this computer, Windows error " << error;
+    if (refusal || gone)
+        why << " (" << (refusal ? refusal->meaning : "the file was removed") << ")";
+    text::BoundedText(copy.notRun).Append(why.text);
     copy.refused = true;
     if (!t.refusal[0]) text::BoundedText(t.refusal).Append(copy.notRun);
     return true;

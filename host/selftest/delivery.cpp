@@ -178,10 +178,8 @@ void CheckRequests(SelfTest &t) {
     Row(t, c, "requests read whole by Content-Length", "6 read whole", count.text,
         received == kRequestsExpected);
 
-    char authorization[64];
-    text::BoundedText bearer(authorization);
-    bearer.Append("Bearer ");
-    bearer.Append(t.files.token);
+    SeenText bearer;
+    bearer << "Bearer " << t.files.token;
     struct Field {
         const char *check;
         const char *expected;
@@ -189,18 +187,15 @@ void CheckRequests(SelfTest &t) {
     } fields[] = {
         {"request method", "POST", offsetof(ReceivedRequest, method)},
         {"request path", "/selftest", offsetof(ReceivedRequest, path)},
-        {"Content-Type header", "application/json",
-         offsetof(ReceivedRequest, contentType)},
-        {"Authorization header", authorization,
-         offsetof(ReceivedRequest, authorization)},
-        {"User-Agent header", "ZELTAN-DOK-Bridge/0.1",
-         offsetof(ReceivedRequest, userAgent)},
+        {"Content-Type header", "application/json", offsetof(ReceivedRequest, contentType)},
+        {"Authorization header", bearer.text, offsetof(ReceivedRequest, authorization)},
+        {"User-Agent header", "ZELTAN-DOK-Bridge/0.1", offsetof(ReceivedRequest, userAgent)},
     };
     for (const Field &field : fields) {
         SeenText seen;
         bool ok = received > 0;
         for (uint32_t i = 0; i < received && i < kRouteRecords && ok; ++i) {
-            const char *value = reinterpret_cast<const char *>(RequestOf(t, *t.own, i)) + field.offset;
+            const char *value = reinterpret_cast<const char *>(RequestOf(t, c, i)) + field.offset;
             if (!SameText(value, field.expected)) {
                 seen << "\"" << value << "\" in request " << i + 1;
                 ok = false;

@@ -186,17 +186,16 @@ bool JudgePath(const ReceivedRequest *request, SeenText &seen) {
 
 bool JudgeBearer(const SelfTest &t, const SettingsCase &c, const ReceivedRequest *request,
                  SeenText &expected, SeenText &seen) {
-    char bearer[320];
-    text::BoundedText wanted(bearer);
-    wanted.Append("Bearer ");
-    AppendToken(wanted, t, c.tokenLength);
-    bool same = request && SameText(request->authorization, bearer);
+    SeenText bearer;
+    bearer << "Bearer ";
+    AppendToken(bearer.out, t, c.tokenLength);
+    bool same = request && SameText(request->authorization, bearer.text);
     if (c.firstLine) {
-        expected << c.firstLine << "; " << bearer;
+        expected << c.firstLine << "; " << bearer.text;
         seen << (request ? request->authorization : "nothing sent");
         return same;
     }
-    expected << "\"Bearer \" and the " << c.tokenLength << " characters: " << wanted.length
+    expected << "\"Bearer \" and the " << c.tokenLength << " characters: " << bearer.out.length
              << " characters";
     if (!request) return seen << "nothing arrived", false;
     seen << text::Length(request->authorization) << " characters, "
