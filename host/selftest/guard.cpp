@@ -3,7 +3,6 @@
 #include "host/host_win32_extra.h"
 #include "platform/atomic_flag.h"
 #include "platform/memory_copy.h"
-#include "host/selftest/quick_edit.h"
 #include "text/text.h"
 
 namespace host {
@@ -36,6 +35,15 @@ struct Guard {
     uint32_t runStartMs;
 };
 Guard g_guard;
+
+HANDLE g_input;
+DWORD g_savedMode;
+AtomicFlag g_quickEditOff;  // set while QuickEdit is off because of this program
+
+BOOL WINAPI OnConsoleEnd(DWORD) {
+    RestoreQuickEdit();
+    return FALSE;  // the usual handling goes on: the process ends
+}
 
 uint32_t Read32(const BYTE *at) {
     uint32_t value;
@@ -190,6 +198,23 @@ uint32_t EndPlugInCall() {
     uint32_t took = GetTickCount() - g_guard.begunMs;
     LeaveCriticalSection(&g_guard.lock);
     return took;
+}
+
+void QuickEditOff() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode) || !(mode & ENABLE_QUICK_EDIT_MODE)) return;
+    g_input = input;
+    g_savedMode = mode;
+    if (!SetConsoleMode(input, (mode & ~ENABLE_QUICK_EDIT_MODE) | ENABLE_EXTENDED_FLAGS)) return;
+    g_quickEditOff.Set(true);
+    SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
+}
+
+void RestoreQuickEdit() {
+    // The flag only counts for a mode set together with the extended flags.
+    if (g_quickEditOff.Clear())
+        SetConsoleMode(g_input, g_savedMode | ENABLE_EXTENDED_FLAGS);
 }
 
 }  // namespace host

@@ -3,6 +3,7 @@
 // when a step overruns; an exception that nothing handles, on any thread,
 // ends it the same way. Either way the watchdog prints the step's row,
 // failed, and the verdict, and ends the process with status 1 at once.
+// A console's QuickEdit, which would hold the run as well, is off meanwhile.
 //
 // The stuck or crashed thread prints nothing itself: it may be in the
 // middle of a line, hold the loader's lock (LoadLibrary and FreeLibrary run
@@ -42,5 +43,15 @@ bool StartGuard(CheckTable &table, const char *keptFolder, uint32_t runStartMs);
 void BeginPlugInCall(const char *step, uint32_t budgetMilliseconds);
 // The call's milliseconds.
 uint32_t EndPlugInCall();
+
+// A console window in QuickEdit mode stops every program writing to it while
+// the user's mouse selection lasts, so a click into the window would hold a
+// run with deadlines. QuickEditOff switches it off when standard input is
+// such a console; RestoreQuickEdit puts it back, once, from any thread, and
+// is also run on Ctrl+C and when the window closes. Without a console
+// (output to a pipe or file, Wine started from a terminal) neither changes
+// anything.
+void QuickEditOff();
+void RestoreQuickEdit();
 
 }  // namespace host

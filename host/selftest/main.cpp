@@ -2,7 +2,6 @@
 
 #include "host/host_win32_extra.h"
 #include "host/selftest/guard.h"
-#include "host/selftest/quick_edit.h"
 
 namespace host {
 
