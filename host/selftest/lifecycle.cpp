@@ -28,10 +28,6 @@ const char *const kLogLines[] = {
 };
 const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
-// The texts the client shows in its plug-in dialog beside the name.
-const char kAuthor[] = "ZELTAN DOK Bridge developers";
-const char kCopyright[] = "Copyright (c) 2026 ZELTAN";
-
 // What the client's base class saw, and how long the call took.
 const char *Endings(SeenText &seen, const HostState &state, uint32_t milliseconds) {
     seen << "base destructor " << state.destroyed << ", frees " << state.freed;
@@ -53,12 +49,14 @@ void CheckIdentity(SelfTest &t, uint32_t initMs) {
     SeenText code;
     code << static_cast<uint32_t>(state.compatibilityCode);
     Row(t, c, "init: compatibility code", "16", code.text, state.compatibilityCode == 16);
-    const char kName[] = "ZELTAN DOK Bridge";
-    Row(t, c, "init: name", kName, state.name, SameText(state.name, kName));
-    Row(t, c, "init: version", "0.1.0", state.version, SameText(state.version, "0.1.0"));
-    Row(t, c, "init: author", kAuthor, state.author, SameText(state.author, kAuthor));
-    Row(t, c, "init: copyright", kCopyright, state.copyright,
-        SameText(state.copyright, kCopyright));
+    // The texts the client shows in its plug-in dialog: check, expected, seen.
+    const char *const texts[][3] = {
+        {"init: name", "ZELTAN DOK Bridge", state.name},
+        {"init: version", "0.1.0", state.version},
+        {"init: author", "ZELTAN DOK Bridge developers", state.author},
+        {"init: copyright", "Copyright (c) 2026 ZELTAN", state.copyright},
+    };
+    for (const auto &row : texts) Row(t, c, row[0], row[1], row[2], SameText(row[2], row[1]));
     ReadCopyLog(t, c);
     const char *first = CopyLine(c, 0);
     Row(t, c, "init: log line", kLogLines[0], first, SameText(first, kLogLines[0]));

@@ -7,8 +7,10 @@
 // has its own static storage, so each copy is an independent plug-in: its
 // own settings, log, queue and worker. Copy 0, ZeltanDokBridge.dll, goes
 // through the client's whole life; the further copies run side by side,
-// each for a few checks. Every call into a copy goes through LoadCopy,
-// InitCopy, NotifyCopy, ExitCopy or UnloadCopy.
+// each for a few checks. Calls into a copy go through LoadCopy, InitCopy,
+// NotifyCopy, ExitCopy and UnloadCopy, but for the calls that are checks of
+// their own: copy 0's LoadLibrary, destructor and FreeLibrary, and the
+// handler slots.
 #pragma once
 
 #include <stdint.h>
