@@ -24,6 +24,16 @@ Server g_servers[kReceiverServers];
 
 uint32_t MillisecondsSince(uint32_t start) { return GetTickCount() - start; }
 
+// 1 once `socket` has something to read, 0 when nothing came within a
+// poll, or SOCKET_ERROR.
+int Readable(SOCKET socket) {
+    FD_SET readable = {};
+    readable.fd_count = 1;
+    readable.fd_array[0] = socket;
+    TIMEVAL wait = {0, static_cast<LONG>(kPollMilliseconds * 1000)};
+    return select(0, &readable, nullptr, nullptr, &wait);
+}
+
 // A connection whose first byte is 22 is a TLS handshake, not HTTP: its
 // first record is read whole (5 bytes of header and the length they give),
 // and nothing is answered, so the client's handshake fails there.
@@ -58,11 +68,7 @@ void ReadRequest(Server &server, SOCKET connection) {
         }
         // Windows leaves a socket whose recv timed out in no known state:
         // recv runs only once there is something to read.
-        FD_SET readable = {};
-        readable.fd_count = 1;
-        readable.fd_array[0] = connection;
-        TIMEVAL wait = {0, static_cast<LONG>(kPollMilliseconds * 1000)};
-        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        int ready = Readable(connection);
         if (ready == 0) continue;
         int got = ready == 1 ? recv(connection, server.data + have,
                                     static_cast<int>(kRequestCapacity - have), 0)
@@ -86,39 +92,29 @@ void Serve(Server &server, SOCKET connection) {
     ReadRequest(server, connection);
     ReceivedRequest &current = server.current;
     current.arrivedMs = GetTickCount();
-    EnterCriticalSection(&receiver.lock);
-    if (server.tls) {
-        ++receiver.tally.tlsHandshakes;
-        if (server.clearText) ++receiver.tally.tlsClearText;
-        LeaveCriticalSection(&receiver.lock);
-        return;  // no answer: the handshake ends here
-    }
-    // WinHTTP sends its request as soon as it is connected: a connection
-    // that sends nothing is another program's (a port scanner, a probe).
-    if (server.have == 0) {
-        ++receiver.tally.others;
-        LeaveCriticalSection(&receiver.lock);
-        return;
-    }
-    LeaveCriticalSection(&receiver.lock);
-    if (!current.problem && ServeRoute(receiver, current, connection)) return;
+    bool request = !server.tls && server.have > 0;
+    bool routed = request && !current.problem && ServeRoute(receiver, current, connection);
     EnterCriticalSection(&receiver.lock);
     ReceiverTally &tally = receiver.tally;
-    if (tally.refused++ == 0)
+    if (server.tls) {
+        ++tally.tlsHandshakes;  // no answer: the handshake ends here
+        if (server.clearText) ++tally.tlsClearText;
+    } else if (server.have == 0) {
+        // WinHTTP sends its request as soon as it is connected: a connection
+        // that sends nothing is another program's (a port scanner, a probe).
+        ++tally.others;
+    } else if (!routed && tally.refused++ == 0) {
         tally.firstProblem = current.problem ? current.problem : "a path no copy was given";
+    }
     LeaveCriticalSection(&receiver.lock);
-    Answer(connection, 400);
+    if (request && !routed) Answer(connection, 400);
 }
 
 DWORD WINAPI ServerThread(void *parameter) {
     Server &server = *static_cast<Server *>(parameter);
     Receiver &receiver = *server.receiver;
     while (!receiver.stopping.IsSet()) {
-        FD_SET readable = {};
-        readable.fd_count = 1;
-        readable.fd_array[0] = receiver.listener;
-        TIMEVAL wait = {0, static_cast<LONG>(kPollMilliseconds * 1000)};
-        if (select(0, &readable, nullptr, nullptr, &wait) != 1) continue;
+        if (Readable(receiver.listener) != 1) continue;
         // Another server may have taken the connection meanwhile, or it was
         // reset: accept then fails at once instead of waiting for the next.
         SOCKET connection = accept(receiver.listener, nullptr, nullptr);
