@@ -9,15 +9,6 @@ namespace {
 
 const int32_t kDayMilliseconds = 86400000;
 
-// Whether `text` begins with `pattern`, '#' standing for any digit.
-bool FitsPattern(const char *text, const char *pattern) {
-    for (uint32_t i = 0; pattern[i]; ++i) {
-        bool digit = text[i] >= '0' && text[i] <= '9';
-        if (pattern[i] == '#' ? !digit : text[i] != pattern[i]) return false;
-    }
-    return true;
-}
-
 // The value of `count` decimal digits.
 int32_t Digits(const char *text, uint32_t count) {
     int32_t value = 0;
