@@ -1,11 +1,5 @@
-// The settings a controller edits, at their edges, one copy each, all
-// loaded side by side: the token's shortest and longest length, the
-// Airports list at its longest, read, trimmed, upper-cased and cut to 7;
-// the endpoint's authority of 255 characters (spaces around the port
-// digits are trimmed) used and of 256 refused, its longest path, its port
-// in 7 characters and not 8, a port out of range or with a letter, a host
-// of one character; and a module path of 259 characters that still finds
-// its settings and log.
+// The settings a controller edits, at their edges: one copy each, all
+// loaded side by side, judged by their log's first line and what they send.
 #include "host/selftest/selftest.h"
 
 namespace host {
