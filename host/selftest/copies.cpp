@@ -43,22 +43,17 @@ const Refusal kRefusals[] = {
 };
 
 void NotRun(PluginCopy &copy, const char *why, uint32_t error = 0) {
-    text::BoundedText out(copy.notRun);
-    out.Append(why);
-    if (error) {
-        out.Append(", Windows error ");
-        out.AppendDecimal(error);
-    }
+    SeenText text;
+    text << why;
+    if (error) text << ", Windows error " << error;
+    text::BoundedText(copy.notRun).Append(text.text);
 }
 
 bool NamedAfter(char (&field)[kSelfTestPath], const SelfTest &t, const char *stem,
                 const char *suffix) {
-    char name[kSelfTestPath];
-    text::BoundedText out(name);
-    out.Append(stem);
-    out.Append(suffix);
-    return out.length == text::Length(stem) + text::Length(suffix) &&
-           Join(field, t.files.folder, name);
+    SeenText name;
+    name << stem << suffix;
+    return Join(field, t.files.folder, name.text);
 }
 
 const char *FileName(const PluginCopy &copy) {
@@ -90,17 +85,11 @@ bool Refused(SelfTest &t, PluginCopy &copy, const char *call, uint32_t error, bo
     // A file gone between the copy and the load was taken by a scanner.
     bool gone = GetFileAttributesA(copy.plugin) == INVALID_FILE_ATTRIBUTES;
     if (!refusal && !gone && !always) return false;
-    text::BoundedText out(copy.notRun);
-    out.Append(FileName(copy));
-    out.Append(": ");
-    out.Append(call);
-    out.Append(" refused by this computer, Windows error ");
-    out.AppendDecimal(error);
-    if (refusal || gone) {
-        out.Append(" (");
-        out.Append(refusal ? refusal->meaning : "the file was removed");
-        out.Append(")");
-    }
+    SeenText why;
+    why << FileName(copy) << ": " << call << " refused by this computer, Windows error " << error;
+    if (refusal || gone)
+        why << " (" << (refusal ? refusal->meaning : "the file was removed") << ")";
+    text::BoundedText(copy.notRun).Append(why.text);
     copy.refused = true;
     if (!t.refusal[0]) text::BoundedText(t.refusal).Append(copy.notRun);
     return true;
@@ -114,27 +103,29 @@ void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length) {
     for (uint32_t i = 0; i < length; ++i) out.Append(t.files.token[i % kSelfTestTokenLength]);
 }
 
-void AppendSettings(text::BoundedText &out, const SelfTest &t, const char *scheme,
-                    const char *path, uint32_t tokenLength) {
-    out.Append("Endpoint=");
-    out.Append(scheme);
-    out.Append("://127.0.0.1:");
-    out.AppendDecimal(t.receiver.port);
-    out.Append(path);
-    out.Append("\r\nToken=");
-    AppendToken(out, t, tokenLength);
-    out.Append("\r\n");
-}
-
-bool WriteCopySettings(PluginCopy &copy, const char *lines) {
+bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint,
+                       uint32_t tokenLength, const char *airports) {
     static char settings[4096];
     text::BoundedText ini(settings);
-    ini.Append("[Bridge]\r\n");
-    ini.Append(lines);
+    ini.Append("[Bridge]\r\nEndpoint=");
+    for (const char *p = endpoint; *p; ++p) {
+        if (*p != '@') {
+            ini.Append(*p);
+            continue;
+        }
+        ini.Append("127.0.0.1:");
+        ini.AppendDecimal(t.receiver.port);
+    }
+    ini.Append("\r\nToken=");
+    AppendToken(ini, t, tokenLength);
+    ini.Append("\r\nAirports=");
+    ini.Append(airports ? airports : "EDDF,EDDM");
+    ini.Append("\r\n");
     return ini.length + 1 < sizeof settings && WriteWholeFile(copy.settings, settings, ini.length);
 }
 
-PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *lines, const char *routePath) {
+PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
+                     uint32_t tokenLength, const char *airports) {
     static PluginCopy spare;  // when there is no room: its rows say so
     PluginCopy &copy = g_copyCount < kMaxCopies ? g_copies[g_copyCount] : spare;
     copy.route = &g_noRoute;
@@ -155,21 +146,13 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *lines, const cha
     // Either is this computer's doing, whatever the error.
     if (!CopyPlugIn(source, copy.plugin))
         return Refused(t, copy, "CopyFile", GetLastError(), true), copy;
-    if (!WriteCopySettings(copy, lines))
+    if (!WriteCopySettings(t, copy, endpoint, tokenLength, airports))
         return Refused(t, copy, "writing the settings", GetLastError(), true), copy;
     if (routePath && !(copy.route = AddRoute(t.receiver, routePath))) {
         copy.route = &g_noRoute;
         NotRun(copy, "no route left at the receiver");
     }
     return copy;
-}
-
-PluginCopy &MakeUsualCopy(SelfTest &t, const char *stem, const char *routePath) {
-    static char lines[512];
-    text::BoundedText out(lines);
-    AppendSettings(out, t, "http", routePath);
-    out.Append("Airports=EDDF,EDDM\r\n");
-    return MakeCopy(t, stem, lines, routePath);
 }
 
 bool LoadCopy(SelfTest &t, PluginCopy &copy) {
@@ -191,14 +174,15 @@ bool LoadCopy(SelfTest &t, PluginCopy &copy) {
     return true;
 }
 
-void InitCopy(PluginCopy &copy) {
-    if (!copy.loaded) return;
+uint32_t InitCopy(PluginCopy &copy, const char *step) {
+    if (!copy.loaded) return 0;
     copy.runner.object = nullptr;
-    SeenText step;
-    BeginPlugInCall(Step(step, copy, "init"), kInitBudget);
+    SeenText name;
+    BeginPlugInCall(step ? step : Step(name, copy, "init"), kInitBudget);
     copy.runner.init(&copy.runner.object);
-    EndPlugInCall();
-    copy.live = true;
+    uint32_t took = EndPlugInCall();
+    copy.live = copy.runner.object != nullptr;
+    return took;
 }
 
 uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchPad,
@@ -221,13 +205,20 @@ uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchP
     return calls;
 }
 
-void ExitCopy(PluginCopy &copy) {
-    if (!copy.loaded) return;
-    SeenText step;
-    BeginPlugInCall(Step(step, copy, "exit"), kExitBudget);
+uint32_t NotifyStand(PluginCopy &copy, const char *letter, uint32_t n) {
+    SeenText pad;
+    pad << "DOK/S/" << letter << n;
+    return NotifyCopy(copy, kUsualFlight, pad.text);
+}
+
+uint32_t ExitCopy(PluginCopy &copy, const char *step) {
+    if (!copy.loaded) return 0;
+    SeenText name;
+    BeginPlugInCall(step ? step : Step(name, copy, "exit"), kExitBudget);
     copy.runner.exit();
-    EndPlugInCall();
+    uint32_t took = EndPlugInCall();
     copy.live = false;
+    return took;
 }
 
 void UnloadCopy(PluginCopy &copy) {
@@ -246,10 +237,11 @@ void UnloadCopies() {
 
 uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy) {
     static const char kMalformed[] = "(malformed line)";
-    ReadWholeFile(copy.log, copy.logText, sizeof copy.logText, copy.logLength);
+    uint32_t length = 0;
+    ReadWholeFile(copy.log, copy.logText, sizeof copy.logText, length);
     copy.lineCount = 0;
     uint32_t start = 0;
-    for (uint32_t i = 1; i < copy.logLength && copy.lineCount < kCopyLines; ++i) {
+    for (uint32_t i = 1; i < length && copy.lineCount < kCopyLines; ++i) {
         if (copy.logText[i - 1] != '\r' || copy.logText[i] != '\n') continue;
         char *line = copy.logText + start;
         copy.logText[i - 1] = '\0';
@@ -277,6 +269,15 @@ bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines) {
         if (GetTickCount() - lastMove >= kQuietBudget) return !(copy.stalled = true);
         Sleep(10);
     }
+}
+
+const ReceivedRequest *RequestOf(SelfTest &t, const PluginCopy &copy, uint32_t index) {
+    bool recorded = index < RouteArrived(t.receiver, *copy.route) && index < kRouteRecords;
+    return recorded ? &copy.route->records[index] : nullptr;
+}
+
+const char *BodyOf(const ReceivedRequest *request) {
+    return request ? request->body : "nothing arrived";
 }
 
 uint32_t FindCopyLine(const PluginCopy &copy, const char *message, uint32_t from) {

@@ -3,7 +3,6 @@
 #include "host/host_win32_extra.h"
 #include "platform/atomic_flag.h"
 #include "platform/memory_copy.h"
-#include "host/selftest/quick_edit.h"
 #include "text/text.h"
 
 namespace host {
@@ -36,6 +35,15 @@ struct Guard {
     uint32_t runStartMs;
 };
 Guard g_guard;
+
+HANDLE g_input;
+DWORD g_savedMode;
+AtomicFlag g_quickEditOff;  // set while QuickEdit is off because of this program
+
+BOOL WINAPI OnConsoleEnd(DWORD) {
+    RestoreQuickEdit();
+    return FALSE;  // the usual handling goes on: the process ends
+}
 
 uint32_t Read32(const BYTE *at) {
     uint32_t value;
@@ -93,55 +101,35 @@ void AppendLocation(text::BoundedText &out, uintptr_t address) {
     for (;;) Sleep(INFINITE);
 }
 
-void Budget(char (&text)[32]) {
-    text::BoundedText out(text);
-    out.Append("returns within ");
-    out.AppendDecimal(g_guard.budgetMs / 1000);
-    out.Append(" s");
-}
-
 [[noreturn]] void ReportOverrun() {
-    char expected[32];
-    Budget(expected);
-    char seen[64];
-    text::BoundedText out(seen);
-    out.Append("still running after ");
-    AppendSeconds(out, GetTickCount() - g_guard.begunMs);
-    EndRun(g_guard.step, expected, seen);
+    SeenText expected, seen;
+    seen << "still running after ";
+    AppendSeconds(seen.out, GetTickCount() - g_guard.begunMs);
+    EndRun(g_guard.step, Within(expected, "returns", g_guard.budgetMs), seen.text);
 }
 
 // The last resort for what no step's budget covers: many slow steps in a
 // row, or a wait of the self-test's own that never ends.
 [[noreturn]] void ReportRunOverrun() {
-    char expected[32];
-    text::BoundedText budget(expected);
-    budget.Append("ends within ");
-    budget.AppendDecimal(kRunBudget / 1000);
-    budget.Append(" s");
-    char seen[192];
-    text::BoundedText out(seen);
-    out.Append("still running after ");
-    AppendSeconds(out, GetTickCount() - g_guard.runStartMs);
-    out.Append(g_guard.inCall ? ", in " : ", between calls into the plug-in");
-    if (g_guard.inCall) out.Append(g_guard.step);
-    EndRun("whole run", expected, seen);
+    SeenText expected, seen;
+    seen << "still running after ";
+    AppendSeconds(seen.out, GetTickCount() - g_guard.runStartMs);
+    seen << (g_guard.inCall ? ", in " : ", between calls into the plug-in");
+    if (g_guard.inCall) seen << g_guard.step;
+    EndRun("whole run", Within(expected, "ends", kRunBudget), seen.text);
 }
 
 [[noreturn]] void ReportCrash() {
-    char seen[256];
-    text::BoundedText out(seen);
-    out.Append("exception ");
-    AppendHex(out, g_guard.crashCode);
-    out.Append(" at ");
-    AppendLocation(out, g_guard.crashAddress);
-    if (!g_guard.inCall) {
-        EndRun("between calls into the plug-in", "no unhandled exception", seen);
-    }
-    out.Append(g_guard.crashThread == g_guard.callerThread ? ", in this call"
-                                                           : ", on another thread");
-    char expected[32];
-    Budget(expected);
-    EndRun(g_guard.step, expected, seen);
+    SeenText expected, seen;
+    seen << "exception ";
+    AppendHex(seen.out, g_guard.crashCode);
+    seen << " at ";
+    AppendLocation(seen.out, g_guard.crashAddress);
+    if (!g_guard.inCall)
+        EndRun("between calls into the plug-in", "no unhandled exception", seen.text);
+    seen << (g_guard.crashThread == g_guard.callerThread ? ", in this call"
+                                                         : ", on another thread");
+    EndRun(g_guard.step, Within(expected, "returns", g_guard.budgetMs), seen.text);
 }
 
 DWORD WINAPI Watch(void *) {
@@ -210,6 +198,23 @@ uint32_t EndPlugInCall() {
     uint32_t took = GetTickCount() - g_guard.begunMs;
     LeaveCriticalSection(&g_guard.lock);
     return took;
+}
+
+void QuickEditOff() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode) || !(mode & ENABLE_QUICK_EDIT_MODE)) return;
+    g_input = input;
+    g_savedMode = mode;
+    if (!SetConsoleMode(input, (mode & ~ENABLE_QUICK_EDIT_MODE) | ENABLE_EXTENDED_FLAGS)) return;
+    g_quickEditOff.Set(true);
+    SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
+}
+
+void RestoreQuickEdit() {
+    // The flag only counts for a mode set together with the extended flags.
+    if (g_quickEditOff.Clear())
+        SetConsoleMode(g_input, g_savedMode | ENABLE_EXTENDED_FLAGS);
 }
 
 }  // namespace host

@@ -3,6 +3,7 @@
 // when a step overruns; an exception that nothing handles, on any thread,
 // ends it the same way. Either way the watchdog prints the step's row,
 // failed, and the verdict, and ends the process with status 1 at once.
+// A console's QuickEdit, which would hold the run as well, is off meanwhile.
 //
 // The stuck or crashed thread prints nothing itself: it may be in the
 // middle of a line, hold the loader's lock (LoadLibrary and FreeLibrary run
@@ -29,9 +30,8 @@ const uint32_t kSlotsBudget = 5000;     // the 22 handler slots, called in one g
 const uint32_t kExitBudget = 5000;      // the worker is idle by then: it ends within 1 s
 const uint32_t kDestructorBudget = 1000;
 const uint32_t kUnloadBudget = 5000;    // FreeLibrary: DllMain again
-// The whole run, from the start to the verdict: the plug-in's copies make
-// some hundred calls, each within its budget, and the waits for what they
-// send end 13.5 s after the load; this catches whatever slips past both.
+// The whole run, from the start to the verdict: the last bound, for
+// whatever slips past the calls' budgets and the waits' quiet time.
 const uint32_t kRunBudget = 120000;
 
 // Switches crash dialogs off, installs the exception filter and starts the
@@ -43,5 +43,15 @@ bool StartGuard(CheckTable &table, const char *keptFolder, uint32_t runStartMs);
 void BeginPlugInCall(const char *step, uint32_t budgetMilliseconds);
 // The call's milliseconds.
 uint32_t EndPlugInCall();
+
+// A console window in QuickEdit mode stops every program writing to it while
+// the user's mouse selection lasts, so a click into the window would hold a
+// run with deadlines. QuickEditOff switches it off when standard input is
+// such a console; RestoreQuickEdit puts it back, once, from any thread, and
+// is also run on Ctrl+C and when the window closes. Without a console
+// (output to a pipe or file, Wine started from a terminal) neither changes
+// anything.
+void QuickEditOff();
+void RestoreQuickEdit();
 
 }  // namespace host

@@ -28,17 +28,11 @@ const char *const kLogLines[] = {
 };
 const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
-// The texts the client shows in its plug-in dialog beside the name.
-const char kAuthor[] = "ZELTAN DOK Bridge developers";
-const char kCopyright[] = "Copyright (c) 2026 ZELTAN";
-
 // What the client's base class saw, and how long the call took.
 const char *Endings(SeenText &seen, const HostState &state, uint32_t milliseconds) {
     seen << "base destructor " << state.destroyed << ", frees " << state.freed;
     return Took(seen, ",", milliseconds);
 }
-
-bool Same(const char *a, const char *b) { return a && b && SameText(a, b); }
 
 const char kInitRow[] = "init: object handed over";
 const char kSlotsRow[] = "handler slots keep the stack";
@@ -55,12 +49,17 @@ void CheckIdentity(SelfTest &t, uint32_t initMs) {
     SeenText code;
     code << static_cast<uint32_t>(state.compatibilityCode);
     Row(t, c, "init: compatibility code", "16", code.text, state.compatibilityCode == 16);
-    Row(t, c, "init: name", "ZELTAN DOK Bridge", state.name, Same(state.name, "ZELTAN DOK Bridge"));
-    Row(t, c, "init: version", "0.1.0", state.version, Same(state.version, "0.1.0"));
-    Row(t, c, "init: author", kAuthor, state.author, Same(state.author, kAuthor));
-    Row(t, c, "init: copyright", kCopyright, state.copyright, Same(state.copyright, kCopyright));
+    // The texts the client shows in its plug-in dialog: check, expected, seen.
+    const char *const texts[][3] = {
+        {"init: name", "ZELTAN DOK Bridge", state.name},
+        {"init: version", "0.1.0", state.version},
+        {"init: author", "ZELTAN DOK Bridge developers", state.author},
+        {"init: copyright", "Copyright (c) 2026 ZELTAN", state.copyright},
+    };
+    for (const auto &row : texts) Row(t, c, row[0], row[1], row[2], SameText(row[2], row[1]));
     ReadCopyLog(t, c);
-    Row(t, c, "init: log line", kLogLines[0], CopyLine(c, 0), Same(CopyLine(c, 0), kLogLines[0]));
+    const char *first = CopyLine(c, 0);
+    Row(t, c, "init: log line", kLogLines[0], first, SameText(first, kLogLines[0]));
 }
 
 // Whatever step failed has said so in its row; the copy's further rows say
@@ -104,14 +103,7 @@ void CheckLoad(SelfTest &t) {
     names << kInitName << " and " << kExitName;
     if (!Row(t, c, "load: exports by decorated name", names.text, found.text, r.init && r.exit))
         Abandon(c, "an export missing");
-    uint32_t initMs = 0;
-    if (c.loaded) {
-        BeginPlugInCall(kInitRow, kInitBudget);
-        r.init(&r.object);
-        initMs = EndPlugInCall();
-        c.live = r.object != nullptr;
-    }
-    CheckIdentity(t, initMs);
+    CheckIdentity(t, InitCopy(c, kInitRow));
     if (c.loaded && !r.object) Abandon(c, "init gave no object");
 }
 
@@ -131,24 +123,22 @@ void CheckHandlerSlots(SelfTest &t) {
 void CheckUnload(SelfTest &t) {
     PluginCopy &c = *t.own;
     Runner &r = c.runner;
-    BeginPlugInCall(kExitRow, kExitBudget);
-    if (c.live) r.exit();
-    uint32_t took = EndPlugInCall();
+    bool live = c.live;
+    uint32_t took = ExitCopy(c, kExitRow);
     SeenText expected, afterExit;
     Row(t, c, kExitRow, Within(expected, "base destructor 1, frees 0,", kExitBudget),
         Endings(afterExit, *r.state, took), r.state->destroyed == 1 && r.state->freed == 0);
     ReadCopyLog(t, c);
     const char *last = CopyLine(c, c.lineCount - 1);
-    Row(t, c, "exit: log line", kUnloadedLine, last, Same(last, kUnloadedLine));
+    Row(t, c, "exit: log line", kUnloadedLine, last, SameText(last, kUnloadedLine));
 
     // A client that also ends the object itself, with and without a free.
     BeginPlugInCall(kDestructorRow, kDestructorBudget);
-    if (c.live) {
+    if (live) {
         r.object->~CPlugIn();
         delete r.object;
     }
     took = EndPlugInCall();
-    c.live = false;
     SeenText expectedAgain, afterDestructor;
     Row(t, c, kDestructorRow,
         Within(expectedAgain, "base destructor 1, frees 0,", kDestructorBudget),
@@ -172,7 +162,7 @@ void CheckUnload(SelfTest &t) {
         found && freed && !mapped);
     r.plugin = nullptr;
     r.object = nullptr;
-    LogLinesRow(t, c, "log lines in order", kLogLines, kLogLineCount);
+    LinesRow(t, c, "log lines in order", kLogLines, kLogLineCount);
 }
 
 }  // namespace host

@@ -2,7 +2,6 @@
 
 #include "host/host_win32_extra.h"
 #include "host/selftest/guard.h"
-#include "host/selftest/quick_edit.h"
 
 namespace host {
 
@@ -47,7 +46,7 @@ bool PrepareEverything(SelfTest &t, SeenText &why) {
 // may make long.
 bool MakeOwnCopy(SelfTest &t, SeenText &why) {
     uint32_t begun = GetTickCount();
-    t.own = &MakeUsualCopy(t, "ZeltanDokBridge", "/selftest");
+    t.own = &MakeCopy(t, "ZeltanDokBridge", "http://@/selftest", "/selftest");
     SeenText copied;
     if (t.own->notRun[0]) why << t.own->notRun;
     return Row(t.table, "copy of the plug-in", "a writable copy",
@@ -73,15 +72,14 @@ void CheckPlugIn(SelfTest &t) {
 // Every request of the run, the plug-in's copies' and any other's: each
 // read whole and taken by a route, or named here.
 void CheckEveryRequest(SelfTest &t) {
-    const char *problem = nullptr;
-    uint32_t others = 0;
-    uint32_t refused = RefusedRequests(t.receiver, problem, others);
+    ReceiverTally tally = Tally(t.receiver);
     SeenText seen;
-    seen << refused << " refused";
-    if (problem) seen << ", the first for " << problem;
+    seen << tally.refused << " refused";
+    if (tally.firstProblem) seen << ", the first for " << tally.firstProblem;
     // Not the plug-in's, and no fault of it; shown so that a busy port is seen.
-    seen << "; other connections: " << others;
-    Row(t.table, "every request of the run read whole", "0 refused", seen.text, refused == 0);
+    seen << "; other connections: " << tally.others;
+    Row(t.table, "every request of the run read whole", "0 refused", seen.text,
+        tally.refused == 0);
 }
 
 // The folder goes after a pass; after a failure it stays for review.

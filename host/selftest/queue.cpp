@@ -14,39 +14,18 @@ const uint32_t kQueueCapacity = 256;
 // Q0 is held in its attempt; Q1 to Q257 are queued behind it.
 const uint32_t kQueued = kQueueCapacity + 1;
 
-void StandOf(char (&stand)[kMarkCapacity], uint32_t n) {
-    text::BoundedText out(stand);
-    out.Append('Q');
-    out.AppendDecimal(n);
-}
-
 // Events in a burst, as many as the queue holds less one, so that none is
 // dropped however slowly the worker goes.
 const uint32_t kBurst = kQueueCapacity - 1;
-
-void Push(PluginCopy &copy, uint32_t n, char letter = 'Q') {
-    char pad[32];
-    text::BoundedText out(pad);
-    out.Append("DOK/S/");
-    out.Append(letter);
-    out.AppendDecimal(n);
-    NotifyCopy(copy, kUsualFlight, pad);
-}
-
-void Captured(char (&line)[64], uint32_t n) {
-    text::BoundedText out(line);
-    out.Append("Captured assign DLH4TK EDDF Q");
-    out.AppendDecimal(n);
-}
 
 // Exactly one "Queue full" line, between the captures of Q256 and Q257.
 void CheckOverflowLine(SelfTest &t, PluginCopy &copy, bool held) {
     ReadCopyLog(t, copy);
     const char kFull[] = "Queue full; oldest event dropped";
     uint32_t full = FindCopyLine(copy, kFull);
-    char before[64], after[64];
-    Captured(before, kQueueCapacity);
-    Captured(after, kQueueCapacity + 1);
+    SeenText before, after;
+    before << "Captured assign DLH4TK EDDF Q" << kQueueCapacity;
+    after << "Captured assign DLH4TK EDDF Q" << kQueueCapacity + 1;
     uint32_t times = CountCopyLines(copy, kFull);
     SeenText seen;
     if (!held) seen << "Q0 never arrived to be held; ";
@@ -54,8 +33,8 @@ void CheckOverflowLine(SelfTest &t, PluginCopy &copy, bool held) {
     if (full < copy.lineCount)
         seen << ", the first between \"" << CopyLine(copy, full - 1) << "\" and \""
              << CopyLine(copy, full + 1) << "\"";
-    bool ok = held && times == 1 && full > 0 && SameText(CopyLine(copy, full - 1), before) &&
-              SameText(CopyLine(copy, full + 1), after);
+    bool ok = held && times == 1 && full > 0 && SameText(CopyLine(copy, full - 1), before.text) &&
+              SameText(CopyLine(copy, full + 1), after.text);
     Row(t, copy, "queue: 256 wait, the 257th drops the oldest",
         "logged 1 time, between \"Captured ... Q256\" and \"Captured ... Q257\"", seen.text, ok);
 }
@@ -68,11 +47,11 @@ void CheckOrder(SelfTest &t, PluginCopy &copy) {
     SeenText seen;
     bool ok = arrived == kQueued;
     for (uint32_t i = 0; i < arrived && i < kRouteMarks && ok; ++i) {
-        char stand[kMarkCapacity];
-        StandOf(stand, i == 0 ? 0 : i + 1);
-        if (SameText(route.marks[i], stand)) continue;
-        seen << "request " << i + 1 << " carried \"" << route.marks[i] << "\" where \"" << stand
-             << "\" belongs";
+        SeenText stand;
+        stand << "Q" << (i == 0 ? 0 : i + 1);
+        if (SameText(route.marks[i], stand.text)) continue;
+        seen << "request " << i + 1 << " carried \"" << route.marks[i] << "\" where \""
+             << stand.text << "\" belongs";
         ok = false;
     }
     if (ok) seen << "Q0, Q2 ... Q257 in order";
@@ -84,9 +63,9 @@ void CheckOrder(SelfTest &t, PluginCopy &copy) {
 }  // namespace
 
 void CheckBurst(SelfTest &t) {
-    PluginCopy &copy = MakeUsualCopy(t, "ZdbBurst", "/burst");
+    PluginCopy &copy = MakeCopy(t, "ZdbBurst", "http://@/burst", "/burst");
     LoadCopy(t, copy);
-    for (uint32_t n = 0; n < kBurst; ++n) Push(copy, n, 'B');
+    for (uint32_t n = 0; n < kBurst; ++n) NotifyStand(copy, "B", n);
     WaitFor(t, copy, kBurst, 1 + 2 * kBurst);
     uint32_t captured = 0, delivered = 0;
     for (uint32_t i = 0; i < copy.lineCount; ++i) {
@@ -106,13 +85,13 @@ void CheckBurst(SelfTest &t) {
 }
 
 void CheckQueue(SelfTest &t) {
-    PluginCopy &copy = MakeUsualCopy(t, "ZdbQueue", "/queue");
+    PluginCopy &copy = MakeCopy(t, "ZdbQueue", "http://@/queue", "/queue");
     // Held until every event is queued behind it, however long that takes.
     copy.route->holdMs = 0xFFFFFFFFu;
     LoadCopy(t, copy);
-    Push(copy, 0);
+    NotifyStand(copy, "Q", 0);
     bool held = WaitFor(t, copy, 1);
-    for (uint32_t n = 1; n <= kQueued; ++n) Push(copy, n);
+    for (uint32_t n = 1; n <= kQueued; ++n) NotifyStand(copy, "Q", n);
     CheckOverflowLine(t, copy, held);
     ReleaseRoute(*copy.route);
     WaitFor(t, copy, kQueued);

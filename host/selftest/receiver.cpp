@@ -24,6 +24,16 @@ Server g_servers[kReceiverServers];
 
 uint32_t MillisecondsSince(uint32_t start) { return GetTickCount() - start; }
 
+// 1 once `socket` has something to read, 0 when nothing came within a
+// poll, or SOCKET_ERROR.
+int Readable(SOCKET socket) {
+    FD_SET readable = {};
+    readable.fd_count = 1;
+    readable.fd_array[0] = socket;
+    TIMEVAL wait = {0, static_cast<LONG>(kPollMilliseconds * 1000)};
+    return select(0, &readable, nullptr, nullptr, &wait);
+}
+
 // A connection whose first byte is 22 is a TLS handshake, not HTTP: its
 // first record is read whole (5 bytes of header and the length they give),
 // and nothing is answered, so the client's handshake fails there.
@@ -58,11 +68,7 @@ void ReadRequest(Server &server, SOCKET connection) {
         }
         // Windows leaves a socket whose recv timed out in no known state:
         // recv runs only once there is something to read.
-        FD_SET readable = {};
-        readable.fd_count = 1;
-        readable.fd_array[0] = connection;
-        TIMEVAL wait = {0, static_cast<LONG>(kPollMilliseconds * 1000)};
-        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        int ready = Readable(connection);
         if (ready == 0) continue;
         int got = ready == 1 ? recv(connection, server.data + have,
                                     static_cast<int>(kRequestCapacity - have), 0)
@@ -86,38 +92,29 @@ void Serve(Server &server, SOCKET connection) {
     ReadRequest(server, connection);
     ReceivedRequest &current = server.current;
     current.arrivedMs = GetTickCount();
+    bool request = !server.tls && server.have > 0;
+    bool routed = request && !current.problem && ServeRoute(receiver, current, connection);
     EnterCriticalSection(&receiver.lock);
+    ReceiverTally &tally = receiver.tally;
     if (server.tls) {
-        ++receiver.tlsHandshakes;
-        if (server.clearText) ++receiver.tlsClearText;
-        LeaveCriticalSection(&receiver.lock);
-        return;  // no answer: the handshake ends here
-    }
-    // WinHTTP sends its request as soon as it is connected: a connection
-    // that sends nothing is another program's (a port scanner, a probe).
-    if (server.have == 0) {
-        ++receiver.others;
-        LeaveCriticalSection(&receiver.lock);
-        return;
+        ++tally.tlsHandshakes;  // no answer: the handshake ends here
+        if (server.clearText) ++tally.tlsClearText;
+    } else if (server.have == 0) {
+        // WinHTTP sends its request as soon as it is connected: a connection
+        // that sends nothing is another program's (a port scanner, a probe).
+        ++tally.others;
+    } else if (!routed && tally.refused++ == 0) {
+        tally.firstProblem = current.problem ? current.problem : "a path no copy was given";
     }
     LeaveCriticalSection(&receiver.lock);
-    if (!current.problem && ServeRoute(receiver, current, connection)) return;
-    EnterCriticalSection(&receiver.lock);
-    if (receiver.refused++ == 0)
-        receiver.firstProblem = current.problem ? current.problem : "a path no copy was given";
-    LeaveCriticalSection(&receiver.lock);
-    Answer(connection, 400);
+    if (request && !routed) Answer(connection, 400);
 }
 
 DWORD WINAPI ServerThread(void *parameter) {
     Server &server = *static_cast<Server *>(parameter);
     Receiver &receiver = *server.receiver;
     while (!receiver.stopping.IsSet()) {
-        FD_SET readable = {};
-        readable.fd_count = 1;
-        readable.fd_array[0] = receiver.listener;
-        TIMEVAL wait = {0, static_cast<LONG>(kPollMilliseconds * 1000)};
-        if (select(0, &readable, nullptr, nullptr, &wait) != 1) continue;
+        if (Readable(receiver.listener) != 1) continue;
         // Another server may have taken the connection meanwhile, or it was
         // reset: accept then fails at once instead of waiting for the next.
         SOCKET connection = accept(receiver.listener, nullptr, nullptr);
@@ -127,14 +124,6 @@ DWORD WINAPI ServerThread(void *parameter) {
     }
     return 0;
 }
-
-HANDLE &ServerHandle(Receiver &receiver, uint32_t index) {
-    return index == 0 ? receiver.thread : receiver.moreServers[index - 1];
-}
-
-}  // namespace
-
-namespace {
 
 const char *Reason(uint32_t status) {
     switch (status) {
@@ -188,8 +177,8 @@ bool StartReceiver(Receiver &receiver, const char *&why) {
     receiver.port = static_cast<unsigned short>((address.sin_port >> 8) | (address.sin_port << 8));
     for (uint32_t i = 0; i < kReceiverServers; ++i) {
         g_servers[i].receiver = &receiver;
-        ServerHandle(receiver, i) = CreateThread(nullptr, 0, ServerThread, &g_servers[i], 0, nullptr);
-        if (!ServerHandle(receiver, i)) {
+        receiver.servers[i] = CreateThread(nullptr, 0, ServerThread, &g_servers[i], 0, nullptr);
+        if (!receiver.servers[i]) {
             why = "no receiver thread";
             return false;
         }
@@ -208,7 +197,7 @@ void StopReceiver(Receiver &receiver) {
     uint32_t start = GetTickCount();
     bool allEnded = true;
     for (uint32_t i = 0; i < kReceiverServers; ++i) {
-        HANDLE &thread = ServerHandle(receiver, i);
+        HANDLE &thread = receiver.servers[i];
         if (!thread) continue;
         uint32_t spent = MillisecondsSince(start);
         uint32_t left = spent < kRequestMilliseconds + 1000 ? kRequestMilliseconds + 1000 - spent : 0;
@@ -222,13 +211,11 @@ void StopReceiver(Receiver &receiver) {
     DeleteCriticalSection(&receiver.lock);
 }
 
-uint32_t RefusedRequests(Receiver &receiver, const char *&firstProblem, uint32_t &others) {
+ReceiverTally Tally(Receiver &receiver) {
     EnterCriticalSection(&receiver.lock);
-    uint32_t refused = receiver.refused;
-    firstProblem = receiver.firstProblem;
-    others = receiver.others;
+    ReceiverTally tally = receiver.tally;
     LeaveCriticalSection(&receiver.lock);
-    return refused;
+    return tally;
 }
 
 }  // namespace host

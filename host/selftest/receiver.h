@@ -37,23 +37,27 @@ struct Route {
     char marks[kRouteMarks][kMarkCapacity];  // each request's "stand", cut to 7 bytes
 };
 
+// What the receiver saw besides the routes' requests.
+struct ReceiverTally {
+    uint32_t refused;          // requests not read whole, or for no route: answered 400
+    const char *firstProblem;  // why the first of those was refused
+    uint32_t others;           // connections that sent nothing: not the plug-in's
+    uint32_t tlsHandshakes;    // connections that began with a TLS handshake record
+    uint32_t tlsClearText;     // of those, ones that carried HTTP text in clear
+};
+
 struct Receiver {
     SOCKET listener;
     unsigned short port;
-    HANDLE thread;  // the first server
-    HANDLE moreServers[kReceiverServers - 1];
+    HANDLE servers[kReceiverServers];
     bool started;  // StartReceiver ran: there is something to stop
     bool winsock;  // WSAStartup succeeded
     CRITICAL_SECTION lock;
     AtomicFlag stopping;
     // Guarded by `lock`:
-    uint32_t refused;         // requests not read whole, or for no route: answered 400
-    uint32_t others;          // connections that sent nothing: not the plug-in's
-    const char *firstProblem; // why the first of those was refused
+    ReceiverTally tally;
     Route routes[kRoutes];
     uint32_t routeCount;
-    uint32_t tlsHandshakes;  // connections that began with a TLS handshake record
-    uint32_t tlsClearText;   // of those, ones that carried HTTP text in clear
 };
 
 // Listens on 127.0.0.1 on a free port and starts the thread; false, with
@@ -64,8 +68,7 @@ bool StartReceiver(Receiver &receiver, const char *&why);
 void StopReceiver(Receiver &receiver);
 // "HTTP/1.1 <status>" with no body, and the connection closes.
 void Answer(SOCKET connection, uint32_t status);
-// Refused requests so far, why the first was, and the silent connections.
-uint32_t RefusedRequests(Receiver &receiver, const char *&firstProblem, uint32_t &others);
+ReceiverTally Tally(Receiver &receiver);
 
 // routes.cpp
 // A route for `path`, set up before anything posts to it; null when all
@@ -77,7 +80,5 @@ uint32_t RouteArrived(Receiver &receiver, const Route &route);
 // Records a request read whole and answers it from its route's script:
 // false, with nothing sent, when no route takes its path.
 bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET connection);
-// The TLS handshakes seen so far, and how many of them carried clear text.
-void TlsSeen(Receiver &receiver, uint32_t &handshakes, uint32_t &clearText);
 
 }  // namespace host

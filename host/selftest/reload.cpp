@@ -34,17 +34,11 @@ const char *const kReloadLines[] = {
 };
 const uint32_t kReloadLineCount = sizeof kReloadLines / sizeof kReloadLines[0];
 
-uint32_t TimedExit(PluginCopy &copy) {
-    uint32_t before = GetTickCount();
-    ExitCopy(copy);
-    return GetTickCount() - before;
-}
-
 void CheckExitWaits(SelfTest &t, PluginCopy &copy) {
     NotifyCopy(copy, kUsualFlight, "DOK/S/L1");
     bool held = WaitFor(t, copy, 1);
     NotifyCopy(copy, kUsualFlight, "DOK/S/LQ");
-    uint32_t took = TimedExit(copy);
+    uint32_t took = ExitCopy(copy);
     ReadCopyLog(t, copy);
     SeenText seen;
     if (!held) seen << "the attempt never arrived; ";
@@ -63,7 +57,7 @@ void CheckIdleExit(SelfTest &t, PluginCopy &copy) {
     NotifyCopy(copy, kUsualFlight, "DOK/S/L2");
     // Right after its "Delivered" line the worker starts to wait for more.
     bool delivered = WaitFor(t, copy, 0, 10);
-    uint32_t took = TimedExit(copy);
+    uint32_t took = ExitCopy(copy);
     SeenText seen;
     if (!delivered) seen << "never delivered; ";
     seen << "exit took ";
@@ -99,23 +93,18 @@ void CheckAfterEnd(SelfTest &t, PluginCopy &copy) {
 }  // namespace
 
 void CheckRepeatedLoads(SelfTest &t) {
-    char lines[256];
-    text::BoundedText https(lines);
-    AppendSettings(https, t, "https", "/reload");
-    PluginCopy &copy = MakeCopy(t, "ZdbReload", lines, "/reload");
+    PluginCopy &copy = MakeCopy(t, "ZdbReload", "https://@/reload", "/reload");
     copy.route->holdMs = kHoldMs;
     if (LoadCopy(t, copy)) ExitCopy(copy);
-    text::BoundedText http(lines);
-    AppendSettings(http, t, "http", "/reload");
-    if (!copy.notRun[0] && !WriteCopySettings(copy, lines))
+    if (!copy.notRun[0] && !WriteCopySettings(t, copy, "http://@/reload"))
         Refused(t, copy, "rewriting the settings", GetLastError(), true);
     InitCopy(copy);
     CheckExitWaits(t, copy);
     CheckIdleExit(t, copy);
     InitCopy(copy);
     ExitCopy(copy);
-    LogLinesRow(t, copy, "loads in one module, settings read afresh, the queue not kept",
-                kReloadLines, kReloadLineCount);
+    LinesRow(t, copy, "loads in one module, settings read afresh, the queue not kept", kReloadLines,
+             kReloadLineCount);
     CheckAfterEnd(t, copy);
     UnloadCopy(copy);
 }

@@ -174,6 +174,17 @@ void PrintCannotRun(CheckTable &table, const char *why, const char *advice,
     out.Print();
 }
 
+const char *Within(SeenText &text, const char *what, uint32_t budgetMilliseconds) {
+    text << what << " within " << budgetMilliseconds / 1000 << " s";
+    return text.text;
+}
+
+const char *Took(SeenText &text, const char *what, uint32_t milliseconds) {
+    text << what << " in ";
+    AppendSeconds(text.out, milliseconds);
+    return text.text;
+}
+
 void AppendHex(text::BoundedText &out, uint32_t value) {
     out.Append("0x");
     bool started = false;

@@ -35,6 +35,18 @@ void PrintVerdict(CheckTable &table, uint32_t milliseconds, const char *keptFold
 // count as well.
 void PrintCannotRun(CheckTable &table, const char *why, const char *advice,
                     uint32_t milliseconds, const char *keptFolder);
+// A row's "seen" text, built piece by piece.
+struct SeenText {
+    char text[1024];
+    text::BoundedText out;
+    SeenText() : out(text) {}
+    SeenText &operator<<(const char *s) { return out.Append(s ? s : "(null)"), *this; }
+    SeenText &operator<<(uint32_t n) { return out.AppendDecimal(n), *this; }
+};
+// "<what> within <n> s": the expected text of a row whose call has a budget.
+const char *Within(SeenText &text, const char *what, uint32_t budgetMilliseconds);
+// "<what> in <seconds> s", appended.
+const char *Took(SeenText &text, const char *what, uint32_t milliseconds);
 // "1.2 s"; with 3 decimals "1.012 s" (1 to 3)
 void AppendSeconds(text::BoundedText &out, uint32_t milliseconds, uint32_t decimals = 1);
 // "0x1b00": exception codes and addresses as Windows tools show them.

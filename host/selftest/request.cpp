@@ -83,10 +83,8 @@ const char *TakeRequestLine(const char *line, uint32_t length, ReceivedRequest &
     while (pathEnd < length && line[pathEnd] != ' ') ++pathEnd;
     if (space == 0 || pathEnd >= length || pathEnd == pathStart) return "a malformed request line";
     const char *version = line + pathEnd + 1;
-    static const char kVersion[] = "HTTP/1.";
-    bool http1 = length - pathEnd - 1 == 8 && version[7] >= '0' && version[7] <= '9';
-    for (uint32_t i = 0; http1 && kVersion[i]; ++i) http1 = version[i] == kVersion[i];
-    if (!http1) return "a request line without HTTP/1.x";
+    if (length - pathEnd - 1 != 8 || !FitsPattern(version, "HTTP/1.#"))
+        return "a request line without HTTP/1.x";
     if (!CopyWhole(request.method, sizeof request.method, line, space) ||
         !CopyWhole(request.path, sizeof request.path, line + pathStart, pathEnd - pathStart))
         return "a request line too long";
@@ -141,6 +139,14 @@ RequestVerdict JudgeRequest(const char *data, uint32_t have, ReceivedRequest &re
     request.body[body] = '\0';
     request.bodyLength = body;
     return RequestVerdict::Complete;
+}
+
+bool FitsPattern(const char *text, const char *pattern) {
+    for (uint32_t i = 0; pattern[i]; ++i) {
+        bool digit = text[i] >= '0' && text[i] <= '9';
+        if (pattern[i] == '#' ? !digit : text[i] != pattern[i]) return false;
+    }
+    return true;
 }
 
 const char *FindAfter(const char *data, uint32_t length, const char *needle) {

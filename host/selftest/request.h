@@ -32,6 +32,8 @@ enum class RequestVerdict { Incomplete, Complete, Refused };
 // a whole request needs more bytes.
 RequestVerdict JudgeRequest(const char *data, uint32_t have, ReceivedRequest &request);
 
+// Whether `text` begins with `pattern`, '#' standing for any digit.
+bool FitsPattern(const char *text, const char *pattern);
 // Where the first `needle` in the `length` bytes at `data` ends, or null.
 const char *FindAfter(const char *data, uint32_t length, const char *needle);
 

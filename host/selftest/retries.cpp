@@ -57,44 +57,17 @@ const char *const kTlsLines[] = {
 };
 const uint32_t kTlsLineCount = sizeof kTlsLines / sizeof kTlsLines[0];
 
-PluginCopy *StartRetries(SelfTest &t) {
-    PluginCopy &copy = MakeUsualCopy(t, "ZdbRetries", "/retries");
-    for (uint32_t i = 0; i < 4; ++i) copy.route->statuses[i] = 503;
+// Loaded and told of stands <letter>1 to <letter><count>.
+PluginCopy *Start(SelfTest &t, PluginCopy &copy, const char *letter, uint32_t count) {
     LoadCopy(t, copy);
-    NotifyCopy(copy, kUsualFlight, "DOK/S/R1");
-    NotifyCopy(copy, kUsualFlight, "DOK/S/R2");
-    return &copy;
-}
-
-PluginCopy *StartStatuses(SelfTest &t) {
-    PluginCopy &copy = MakeUsualCopy(t, "ZdbStatuses", "/statuses");
-    // A copy that follows the 307 comes here, and is seen.
-    static Route unused;
-    g_redirected = AddRoute(t.receiver, "/redirected");
-    if (!g_redirected) g_redirected = &unused;
-    for (uint32_t i = 0; i < kStatusCaseCount; ++i)
-        copy.route->statuses[i] = kStatusCases[i].status;
-    LoadCopy(t, copy);
-    NotifyCopy(copy, kUsualFlight, "DOK/S/S1");
-    NotifyCopy(copy, kUsualFlight, "DOK/S/S2");
-    NotifyCopy(copy, kUsualFlight, "DOK/S/S3");
-    return &copy;
-}
-
-PluginCopy *StartTls(SelfTest &t) {
-    char lines[256];
-    text::BoundedText ini(lines);
-    AppendSettings(ini, t, "https", "/tls");
-    PluginCopy &copy = MakeCopy(t, "ZdbTls", lines, "/tls");
-    LoadCopy(t, copy);
-    NotifyCopy(copy, kUsualFlight, "DOK/S/T1");
+    for (uint32_t n = 1; n <= count; ++n) NotifyStand(copy, letter, n);
     return &copy;
 }
 
 void CheckRetries(SelfTest &t, PluginCopy &copy) {
     WaitFor(t, copy, 5, 3 + kRetryLineCount);
-    WorkerLinesRow(t, copy, "retries: 4 attempts, abandoned, next event", kRetryLines,
-                   kRetryLineCount);
+    LinesRow(t, copy, "retries: 4 attempts, abandoned, next event", kRetryLines, kRetryLineCount,
+             true);
     const Route &route = *copy.route;
     SeenText seen;
     bool ok = RouteArrived(t.receiver, route) >= 4;
@@ -143,24 +116,34 @@ void CheckStatuses(SelfTest &t, PluginCopy &copy) {
 
 void CheckTls(SelfTest &t, PluginCopy &copy) {
     WaitFor(t, copy, 0, 2 + kTlsLineCount);
-    WorkerLinesRow(t, copy, "https: failed attempts with no status", kTlsLines, kTlsLineCount);
-    uint32_t handshakes, clearText;
-    TlsSeen(t.receiver, handshakes, clearText);
+    LinesRow(t, copy, "https: failed attempts with no status", kTlsLines, kTlsLineCount, true);
+    ReceiverTally tally = Tally(t.receiver);
     uint32_t plain = RouteArrived(t.receiver, *copy.route);
     SeenText seen;
-    seen << handshakes << " handshakes, " << clearText << " with clear text, " << plain
-         << " requests in clear text";
+    seen << tally.tlsHandshakes << " handshakes, " << tally.tlsClearText << " with clear text, "
+         << plain << " requests in clear text";
     Row(t, copy, "https: a TLS handshake, nothing in clear text",
         "4 or more handshakes, 0 with clear text, 0 requests in clear text", seen.text,
-        handshakes >= 4 && clearText == 0 && plain == 0);
+        tally.tlsHandshakes >= 4 && tally.tlsClearText == 0 && plain == 0);
 }
 
 }  // namespace
 
 void StartLongChecks(SelfTest &t) {
-    g_retries = StartRetries(t);
-    g_statuses = StartStatuses(t);
-    g_tls = StartTls(t);
+    PluginCopy &retries = MakeCopy(t, "ZdbRetries", "http://@/retries", "/retries");
+    for (uint32_t i = 0; i < 4; ++i) retries.route->statuses[i] = 503;
+    g_retries = Start(t, retries, "R", 2);
+
+    PluginCopy &statuses = MakeCopy(t, "ZdbStatuses", "http://@/statuses", "/statuses");
+    // A copy that follows the 307 comes here, and is seen.
+    static Route unused;
+    g_redirected = AddRoute(t.receiver, "/redirected");
+    if (!g_redirected) g_redirected = &unused;
+    for (uint32_t i = 0; i < kStatusCaseCount; ++i)
+        statuses.route->statuses[i] = kStatusCases[i].status;
+    g_statuses = Start(t, statuses, "S", 3);
+
+    g_tls = Start(t, MakeCopy(t, "ZdbTls", "https://@/tls", "/tls"), "T", 1);
 }
 
 void FinishLongChecks(SelfTest &t) {

@@ -73,11 +73,4 @@ uint32_t RouteArrived(Receiver &receiver, const Route &route) {
     return arrived;
 }
 
-void TlsSeen(Receiver &receiver, uint32_t &handshakes, uint32_t &clearText) {
-    EnterCriticalSection(&receiver.lock);
-    handshakes = receiver.tlsHandshakes;
-    clearText = receiver.tlsClearText;
-    LeaveCriticalSection(&receiver.lock);
-}
-
 }  // namespace host

@@ -7,8 +7,10 @@
 // has its own static storage, so each copy is an independent plug-in: its
 // own settings, log, queue and worker. Copy 0, ZeltanDokBridge.dll, goes
 // through the client's whole life; the further copies run side by side,
-// each for a few checks. Every call into a copy goes through LoadCopy,
-// InitCopy, NotifyCopy, ExitCopy or UnloadCopy.
+// each for a few checks. Calls into a copy go through LoadCopy, InitCopy,
+// NotifyCopy, ExitCopy and UnloadCopy, but for the calls that are checks of
+// their own: copy 0's LoadLibrary, destructor and FreeLibrary, and the
+// handler slots.
 #pragma once
 
 #include <stdint.h>
@@ -53,7 +55,6 @@ struct PluginCopy {
     // The log as last read: each line's message after its timestamp, or
     // "(malformed line)".
     char logText[kCopyLog];
-    uint32_t logLength;
     const char *lines[kCopyLines];
     uint32_t lineCount;
 };
@@ -101,15 +102,18 @@ void CheckTexts(SelfTest &t);
 void CheckSettings(SelfTest &t);
 void CheckRepeatedLoads(SelfTest &t);
 
-// Copies the plug-in to <folder>\<stem>.dll, writes <stem>.ini with the
-// [Bridge] section's `lines` and adds a route for `routePath`. Always
-// returns a copy: one that could not be made says why in `notRun`.
-PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *lines, const char *routePath);
-// The usual settings: an endpoint at the receiver's `routePath`, a token of
-// 43 characters and the airports EDDF and EDDM.
-PluginCopy &MakeUsualCopy(SelfTest &t, const char *stem, const char *routePath);
-// Replaces the copy's settings by the [Bridge] section's `lines`.
-bool WriteCopySettings(PluginCopy &copy, const char *lines);
+// Writes the copy's settings: the Endpoint `endpoint`, where '@' stands for
+// 127.0.0.1:<the receiver's port>; `tokenLength` characters of the
+// self-test's token; the Airports, by default EDDF,EDDM.
+bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint,
+                       uint32_t tokenLength = kSelfTestTokenLength,
+                       const char *airports = nullptr);
+// Copies the plug-in to <folder>\<stem>.dll, writes its settings and adds a
+// route for `routePath`. Always returns a copy: one that could not be made
+// says why in `notRun`.
+PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
+                     uint32_t tokenLength = kSelfTestTokenLength,
+                     const char *airports = nullptr);
 // LoadLibrary, both exports, init; false, with `notRun` set, when the copy
 // gives no object.
 bool LoadCopy(SelfTest &t, PluginCopy &copy);
@@ -120,11 +124,15 @@ bool Refused(SelfTest &t, PluginCopy &copy, const char *call, uint32_t error,
              bool always = false);
 // What to do about such a refusal.
 extern const char *const kRefusalAdvice;
-void InitCopy(PluginCopy &copy);
+// Init and exit: the call's milliseconds. `step` names the call for the
+// watchdog instead of "<file name>: init" or ": exit".
+uint32_t InitCopy(PluginCopy &copy, const char *step = nullptr);
 // Returns the calls the plug-in made back into the client.
 uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchPad,
                     int dataType = 5);
-void ExitCopy(PluginCopy &copy);
+// The usual flight with stand <letter><n>.
+uint32_t NotifyStand(PluginCopy &copy, const char *letter, uint32_t n);
+uint32_t ExitCopy(PluginCopy &copy, const char *step = nullptr);
 // Exit if live, then FreeLibrary if loaded.
 void UnloadCopy(PluginCopy &copy);
 // Unloads every copy still loaded, so that its files can be removed.
@@ -136,6 +144,10 @@ uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy);
 // lines; false when what is still missing stopped coming first (see
 // kQuietBudget): the requests while they lack, then the lines.
 bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines = 0);
+// The copy's request `index` as recorded, or null when there is none.
+const ReceivedRequest *RequestOf(SelfTest &t, const PluginCopy &copy, uint32_t index);
+// Its body, or "nothing arrived".
+const char *BodyOf(const ReceivedRequest *request);
 // The index of the first line from `from` on whose message is `message`, or
 // lineCount when there is none.
 uint32_t FindCopyLine(const PluginCopy &copy, const char *message, uint32_t from = 0);
@@ -147,41 +159,21 @@ bool StartsWith(const char *s, const char *prefix);
 // A row of the copy's checks; "not run" instead when the copy did not load.
 bool Row(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
          const char *seen, bool ok);
-// The copy's whole log against `expected`, line by line: one row.
-bool LogLinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
-                 uint32_t count);
-// The lines the copy's worker wrote (every line but "Captured ..." and
-// "Bridge ..."), in order, against `expected`: one row.
-bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
-                    const char *const *expected, uint32_t count);
-// A message the plug-in must drop: `leaked` is the body that carried it, or
-// null; `nextArrived` whether the event notified after it has arrived,
-// without which nothing can be said; `noClientCall` when the plug-in must
-// not even call back into the client for it.
-void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check,
-                    const char *leaked, bool nextArrived, uint32_t clientCalls,
-                    bool noClientCall);
+// The copy's log lines against `expected`, in order: one row. With
+// `workerOnly`, only the worker's lines (all but "Captured ..." and
+// "Bridge ...").
+bool LinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
+              uint32_t count, bool workerOnly = false);
+// A message the plug-in must drop, which names itself by `name`: a leak is
+// a request that carries it as a quoted value. `nextArrived`: the event notified
+// after it has arrived, without which nothing can be said. `noClientCall`:
+// the plug-in must not even call back into the client for it.
+void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check, const char *name,
+                    bool nextArrived, uint32_t clientCalls, bool noClientCall);
 
-// "Endpoint=<scheme>://127.0.0.1:<receiver's port><path>" and "Token=" with
-// `tokenLength` characters of the self-test's token, each line ending in
-// CR LF.
-void AppendSettings(text::BoundedText &out, const SelfTest &t, const char *scheme,
-                    const char *path, uint32_t tokenLength = kSelfTestTokenLength);
 // `length` characters of the self-test's token, repeated as needed.
 void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length);
 
-// A row's "seen" text, built piece by piece.
-struct SeenText {
-    char text[1024];
-    text::BoundedText out;
-    SeenText() : out(text) {}
-    SeenText &operator<<(const char *s) { return out.Append(s ? s : "(null)"), *this; }
-    SeenText &operator<<(uint32_t n) { return out.AppendDecimal(n), *this; }
-};
-// "<what> within <n> s": the expected text of a row whose call has a budget.
-const char *Within(SeenText &text, const char *what, uint32_t budgetMilliseconds);
-// "<what> in <seconds> s", appended.
-const char *Took(SeenText &text, const char *what, uint32_t milliseconds);
 // The request's body against the pattern: same length, same bytes, '#'
 // for any digit.
 bool BodyMatches(const ReceivedRequest &request, const char *pattern);

@@ -1,11 +1,5 @@
-// The settings a controller edits, at their edges, one copy each, all
-// loaded side by side: the token's shortest and longest length, the
-// Airports list at its longest, read, trimmed, upper-cased and cut to 7;
-// the endpoint's authority of 255 characters (spaces around the port
-// digits are trimmed) used and of 256 refused, its longest path, its port
-// in 7 characters and not 8, a port out of range or with a letter, a host
-// of one character; and a module path of 259 characters that still finds
-// its settings and log.
+// The settings a controller edits, at their edges: one copy each, all
+// loaded side by side, judged by their log's first line and what they send.
 #include "host/selftest/selftest.h"
 
 namespace host {
@@ -117,10 +111,10 @@ void AppendEndpoint(text::BoundedText &out, const SelfTest &t, const SettingsCas
             while (path.length < kLongestPath + 64)
                 path.Append(static_cast<char>('a' + path.length % 26));
             out.Append(g_path + 9);
-        } else if (*p == '@') {
+        } else if (*p == '@' && c.spaces) {
             out.Append("127.0.0.1:");
             for (uint32_t i = 0; i < c.spaces; ++i) out.Append(' ');
-            out.AppendDecimal(t.receiver.port, c.spaces ? kPortText : 1);
+            out.AppendDecimal(t.receiver.port, kPortText);
         } else {
             out.Append(*p);
         }
@@ -134,16 +128,10 @@ PluginCopy &MakeCaseCopy(SelfTest &t, const SettingsCase &c) {
     // <folder>\<stem>.dll: 259 characters.
     while (!c.stem && text::Length(t.files.folder) + 1 + name.length + 4 < kSelfTestPath - 1)
         name.Append('N');
-    static char lines[4096];
-    text::BoundedText out(lines);
-    out.Append("Endpoint=");
+    static char endpoint[2048];
+    text::BoundedText out(endpoint);
     AppendEndpoint(out, t, c);
-    out.Append("\r\nToken=");
-    AppendToken(out, t, c.tokenLength);
-    out.Append("\r\nAirports=");
-    out.Append(c.airports ? c.airports : "EDDF,EDDM");
-    out.Append("\r\n");
-    PluginCopy &copy = MakeCopy(t, stem, lines, c.route);
+    PluginCopy &copy = MakeCopy(t, stem, endpoint, c.route, c.tokenLength, c.airports);
     LoadCopy(t, copy);
     return copy;
 }
@@ -168,15 +156,13 @@ uint32_t Notify(const SettingsCase &c, PluginCopy &copy) {
     return kDestinationsSent;
 }
 
-bool JudgeAirports(const Route &route, uint32_t arrived, SeenText &seen) {
+bool JudgeAirports(SelfTest &t, const PluginCopy &copy, uint32_t arrived, SeenText &seen) {
     uint32_t want = 0;
     for (const Destination &d : kDestinations) {
         if (!d.sentAs) continue;
-        if (!(want < arrived && want < kRouteRecords && BodyHas(route.records[want], d.sentAs))) {
-            seen << "request " << want + 1 << ": "
-                 << (want < arrived ? route.records[want].body : "nothing arrived");
-            return false;
-        }
+        const ReceivedRequest *request = RequestOf(t, copy, want);
+        if (!request || !BodyHas(*request, d.sentAs))
+            return seen << "request " << want + 1 << ": " << BodyOf(request), false;
         ++want;
     }
     if (arrived != want) return seen << arrived << " requests, " << want << " expected", false;
@@ -194,17 +180,16 @@ bool JudgePath(const ReceivedRequest *request, SeenText &seen) {
 
 bool JudgeBearer(const SelfTest &t, const SettingsCase &c, const ReceivedRequest *request,
                  SeenText &expected, SeenText &seen) {
-    char bearer[320];
-    text::BoundedText wanted(bearer);
-    wanted.Append("Bearer ");
-    AppendToken(wanted, t, c.tokenLength);
-    bool same = request && SameText(request->authorization, bearer);
+    SeenText bearer;
+    bearer << "Bearer ";
+    AppendToken(bearer.out, t, c.tokenLength);
+    bool same = request && SameText(request->authorization, bearer.text);
     if (c.firstLine) {
-        expected << c.firstLine << "; " << bearer;
+        expected << c.firstLine << "; " << bearer.text;
         seen << (request ? request->authorization : "nothing sent");
         return same;
     }
-    expected << "\"Bearer \" and the " << c.tokenLength << " characters: " << wanted.length
+    expected << "\"Bearer \" and the " << c.tokenLength << " characters: " << bearer.out.length
              << " characters";
     if (!request) return seen << "nothing arrived", false;
     seen << text::Length(request->authorization) << " characters, "
@@ -214,9 +199,8 @@ bool JudgeBearer(const SelfTest &t, const SettingsCase &c, const ReceivedRequest
 
 void CheckCase(SelfTest &t, const SettingsCase &c, PluginCopy &copy) {
     ReadCopyLog(t, copy);
-    const Route &route = *copy.route;
-    uint32_t arrived = RouteArrived(t.receiver, route);
-    const ReceivedRequest *first = arrived ? &route.records[0] : nullptr;
+    uint32_t arrived = RouteArrived(t.receiver, *copy.route);
+    const ReceivedRequest *first = RequestOf(t, copy, 0);
     SeenText expected, seen;
     bool ok = !c.firstLine || SameText(CopyLine(copy, 0), c.firstLine);
     if (c.firstLine) seen << CopyLine(copy, 0);
@@ -234,7 +218,7 @@ void CheckCase(SelfTest &t, const SettingsCase &c, PluginCopy &copy) {
         if (c.firstLine) seen << "; ";
         ok = JudgeBearer(t, c, first, expected, seen) && ok;
         break;
-    case Judge::Airports: ok = JudgeAirports(route, arrived, seen) && ok; break;
+    case Judge::Airports: ok = JudgeAirports(t, copy, arrived, seen) && ok; break;
     case Judge::Path: ok = JudgePath(first, seen) && ok; break;
     }
     if (!expected.out.length) expected << (c.expected ? c.expected : c.firstLine);

@@ -9,13 +9,25 @@ namespace {
 
 const int32_t kDayMilliseconds = 86400000;
 
-bool Digits(const char *text, uint32_t count, int32_t &value) {
-    value = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        value = value * 10 + (text[i] - '0');
+// The value of `count` decimal digits.
+int32_t Digits(const char *text, uint32_t count) {
+    int32_t value = 0;
+    for (uint32_t i = 0; i < count; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+}
+
+// The first of the copy's requests that carries `name` as a quoted value:
+// its body, or beyond the records its stand; null when none does.
+const char *Leaked(SelfTest &t, const PluginCopy &copy, const char *name) {
+    SeenText quoted;
+    quoted << "\"" << name << "\"";
+    uint32_t arrived = RouteArrived(t.receiver, *copy.route);
+    for (uint32_t i = 0; i < arrived && i < kRouteMarks; ++i) {
+        const ReceivedRequest *request = RequestOf(t, copy, i);
+        if (request ? BodyHas(*request, quoted.text) : SameText(copy.route->marks[i], name))
+            return request ? request->body : copy.route->marks[i];
     }
-    return true;
+    return nullptr;
 }
 
 }  // namespace
@@ -28,17 +40,6 @@ int32_t DayNumber(int32_t year, int32_t month, int32_t day) {
     int32_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
     int32_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
     return era * 146097 + dayOfEra - 719468;
-}
-
-const char *Within(SeenText &text, const char *what, uint32_t budgetMilliseconds) {
-    text << what << " within " << budgetMilliseconds / 1000 << " s";
-    return text.text;
-}
-
-const char *Took(SeenText &text, const char *what, uint32_t milliseconds) {
-    text << what << " in ";
-    AppendSeconds(text.out, milliseconds);
-    return text.text;
 }
 
 uint32_t RunMilliseconds(const SelfTest &t) {
@@ -54,19 +55,14 @@ int32_t ClockNow(const SelfTest &t) {
 }
 
 bool ClockOf(const SelfTest &t, const char *text, int32_t &milliseconds) {
-    static const char kForm[] = "####-##-##T##:##:##.###Z";
-    for (uint32_t i = 0; kForm[i]; ++i) {
-        bool digit = text[i] >= '0' && text[i] <= '9';
-        if (kForm[i] == '#' ? !digit : text[i] != kForm[i]) return false;
-    }
-    int32_t year, month, day, hour, minute, second, millisecond;
-    Digits(text, 4, year);
-    Digits(text + 5, 2, month);
-    Digits(text + 8, 2, day);
-    Digits(text + 11, 2, hour);
-    Digits(text + 14, 2, minute);
-    Digits(text + 17, 2, second);
-    Digits(text + 20, 3, millisecond);
+    if (!FitsPattern(text, "####-##-##T##:##:##.###Z")) return false;
+    int32_t year = Digits(text, 4);
+    int32_t month = Digits(text + 5, 2);
+    int32_t day = Digits(text + 8, 2);
+    int32_t hour = Digits(text + 11, 2);
+    int32_t minute = Digits(text + 14, 2);
+    int32_t second = Digits(text + 17, 2);
+    int32_t millisecond = Digits(text + 20, 3);
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
         return false;
     int32_t days = DayNumber(year, month, day) - static_cast<int32_t>(t.originDay);
@@ -81,17 +77,12 @@ bool BodyHas(const ReceivedRequest &request, const char *needle) {
 }
 
 bool BodyMatches(const ReceivedRequest &request, const char *pattern) {
-    if (request.bodyLength != text::Length(pattern)) return false;
-    for (uint32_t i = 0; pattern[i]; ++i) {
-        char c = request.body[i];
-        if (pattern[i] == '#' ? !(c >= '0' && c <= '9') : c != pattern[i]) return false;
-    }
-    return true;
+    return request.bodyLength == text::Length(pattern) && FitsPattern(request.body, pattern);
 }
 
-void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check,
-                    const char *leaked, bool nextArrived, uint32_t clientCalls,
-                    bool noClientCall) {
+void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check, const char *name,
+                    bool nextArrived, uint32_t clientCalls, bool noClientCall) {
+    const char *leaked = Leaked(t, copy, name);
     SeenText seen;
     if (leaked)
         seen << "sent: " << leaked;
@@ -104,54 +95,32 @@ void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check,
         !leaked && nextArrived && callsOk);
 }
 
-bool LogLinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
-                 uint32_t count) {
+bool LinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
+              uint32_t count, bool workerOnly) {
     ReadCopyLog(t, copy);
-    SeenText wanted;
-    wanted << count << " lines, from \"" << expected[0] << "\" to \"" << expected[count - 1]
-           << "\"";
-    SeenText seen;
-    seen << copy.lineCount << " lines";
-    bool ok = true;
-    for (uint32_t i = 0; ok && i < count && i < copy.lineCount; ++i) {
-        if (SameText(copy.lines[i], expected[i])) continue;
-        seen << "; line " << i + 1 << " is \"" << copy.lines[i] << "\" where \"" << expected[i]
-             << "\" belongs";
-        ok = false;
-    }
-    if (ok && copy.lineCount < count)
-        seen << "; missing from line " << copy.lineCount + 1 << ": \"" << expected[copy.lineCount]
-             << "\"";
-    else if (ok && copy.lineCount > count)
-        seen << "; more than expected: \"" << copy.lines[count] << "\"";
-    else if (ok)
-        seen << " as expected";
-    return Row(t, copy, check, wanted.text, seen.text, ok && copy.lineCount == count);
-}
-
-bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
-                    const char *const *expected, uint32_t count) {
-    ReadCopyLog(t, copy);
-    SeenText wanted;
-    for (uint32_t i = 0; i < count; ++i) wanted << (i ? "; " : "") << expected[i];
-    SeenText seen;
+    SeenText wanted, seen;
+    if (workerOnly)
+        for (uint32_t i = 0; i < count; ++i) wanted << (i ? "; " : "") << expected[i];
+    else
+        wanted << count << " lines, from \"" << expected[0] << "\" to \"" << expected[count - 1]
+               << "\"";
     uint32_t matched = 0;
-    bool ok = true;
-    for (uint32_t i = 0; i < copy.lineCount && ok; ++i) {
+    for (uint32_t i = 0; i < copy.lineCount; ++i) {
         const char *line = copy.lines[i];
-        if (StartsWith(line, "Captured ") || StartsWith(line, "Bridge ")) continue;
+        if (workerOnly && (StartsWith(line, "Captured ") || StartsWith(line, "Bridge "))) continue;
         if (matched < count && SameText(line, expected[matched])) {
             ++matched;
             continue;
         }
-        seen << "worker line " << matched + 1 << " is \"" << line << "\"";
-        ok = false;
+        seen << (workerOnly ? "worker line " : "line ") << matched + 1 << " is \"" << line << "\"";
+        if (matched < count) seen << " where \"" << expected[matched] << "\" belongs";
+        return Row(t, copy, check, wanted.text, seen.text, false);
     }
-    if (ok && matched < count)
+    if (matched < count)
         seen << matched << " of " << count << " lines; missing: \"" << expected[matched] << "\"";
-    else if (ok)
-        seen << "as expected";
-    return Row(t, copy, check, wanted.text, seen.text, ok && matched == count);
+    else
+        seen << count << " lines as expected";
+    return Row(t, copy, check, wanted.text, seen.text, matched == count);
 }
 
 }  // namespace host
