@@ -19,7 +19,7 @@ mirror=${ZDB_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 # interpreter with jsonschema, test_https's certificate tools, test_imports'
 # llvm-readobj (it reads Wine's own DLLs) and test_faults' ip, which with
 # unshare puts a client offline.
-packages=(wine wine32:i386 python3 python3-jsonschema openssl ca-certificates llvm iproute2)
+packages=(wine wine32:i386 python3 python3-jsonschema openssl ca-certificates llvm iproute2 strace)
 complete_mark=.zeltan-dok-complete
 
 if [ "$(id -u)" -ne 0 ]; then
