@@ -23,8 +23,8 @@ add_library(host_runner_objects OBJECT
   host/selftest/delivery.cpp host/selftest/receiver.cpp host/selftest/request.cpp
   host/selftest/folder.cpp host/selftest/report.cpp host/selftest/guard.cpp
   host/selftest/copies.cpp host/selftest/retries.cpp host/selftest/queue.cpp
-  host/selftest/texts.cpp host/selftest/settings.cpp host/selftest/endpoint.cpp
-  host/selftest/reload.cpp
+  host/selftest/texts.cpp host/selftest/settings.cpp
+  host/selftest/reload.cpp host/selftest/routes.cpp host/selftest/quick_edit.cpp
   src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
   src/delivery/json_writer.cpp
   src/platform/runtime.cpp)

@@ -1,9 +1,9 @@
 // The test client's Windows declarations beyond host_win32.h. The
 // self-test needs Winsock for its receiver on 127.0.0.1, BCrypt for the
 // plug-in's SHA-256 and a random token, kernel32 file calls for its own
-// folder, the temp folder's path in UTF-16 to judge it, and the error mode,
-// exception filter and process end of its watchdog; the settings check
-// needs the file calls and Windows' error texts.
+// folder, the temp folder's path in UTF-16 to judge it, the error mode,
+// exception filter and process end of its watchdog, and the console's input
+// mode; the settings check needs the file calls and Windows' error texts.
 #pragma once
 
 #include "host/host_win32.h"
@@ -53,9 +53,11 @@ struct TIMEVAL {
 #define FIONBIO 0x8004667E
 #define INVALID_SOCKET ((SOCKET)~0)
 #define SOCKET_ERROR (-1)
-#define WSAETIMEDOUT 10060L
 #define BCRYPT_USE_SYSTEM_PREFERRED_RNG 0x00000002
-#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_LOCK_VIOLATION 33L
 #define FILE_SHARE_WRITE 0x00000002
 #define ERROR_ALREADY_EXISTS 183L
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
@@ -156,6 +158,11 @@ struct EXCEPTION_POINTERS {
 };
 
 typedef LONG(WINAPI *LPTOP_LEVEL_EXCEPTION_FILTER)(EXCEPTION_POINTERS *exception);
+typedef BOOL(WINAPI *PHANDLER_ROUTINE)(DWORD controlType);
+
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define ENABLE_QUICK_EDIT_MODE 0x0040
+#define ENABLE_EXTENDED_FLAGS 0x0080
 
 extern "C" {
 
@@ -225,6 +232,9 @@ ZDB_WINAPI_IMPORT SIZE_T WINAPI VirtualQuery(const void *address, MEMORY_BASIC_I
 ZDB_WINAPI_IMPORT DWORD WINAPI GetCurrentThreadId(void);
 ZDB_WINAPI_IMPORT HANDLE WINAPI GetCurrentProcess(void);
 ZDB_WINAPI_IMPORT BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode);
+ZDB_WINAPI_IMPORT BOOL WINAPI GetConsoleMode(HANDLE console, DWORD *mode);
+ZDB_WINAPI_IMPORT BOOL WINAPI SetConsoleMode(HANDLE console, DWORD mode);
+ZDB_WINAPI_IMPORT BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 ZDB_WINAPI_IMPORT DWORD WINAPI FormatMessageA(DWORD flags, const void *source, DWORD messageId,
                                               DWORD languageId, char *buffer, DWORD size,
                                               void *arguments);

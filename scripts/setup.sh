@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build                                          # build
   libgtest-dev libbenchmark-dev nlohmann-json3-dev           # unit tests, benchmarks, fuzzers
   python3 openssl ca-certificates zip                        # receiver, test certificates, release
+  strace                                                     # the self-test with every file open delayed
   python3-jsonschema                                         # bodies checked against docs/stand-event.schema.json
   wine wine32:i386                                           # the product under test
   mingw-w64-i686-dev gcc-mingw-w64-i686                      # independent Windows headers for the declaration test

@@ -1,24 +1,54 @@
-#include "host/selftest/copies.h"
+// The copies of the plug-in: made, loaded, called, unloaded, their logs
+// read and waited for; and this computer's refusals told apart from the
+// plug-in's faults.
+#include "host/selftest/selftest.h"
 
 #include "host/selftest/guard.h"
 
 namespace host {
 
+const char kLoadedLine[] = "Bridge loaded; event worker started";
+const char kDisabledLine[] = "Bridge disabled: Endpoint/Token missing or invalid";
+const char kUnloadedLine[] = "Bridge unloaded";
+const Flight kUsualFlight = {"DLH4TK", "EDDF", "EDDF_GND", true, true};
+
 namespace {
 
-// Every wait of the copies' checks ends by then, whatever arrived.
-const uint32_t kRunBudgetMilliseconds = 13500;
 const uint32_t kMaxCopies = 24;
 
 PluginCopy g_copies[kMaxCopies];
 uint32_t g_copyCount;
+Route g_noRoute;  // the route of a copy that never posts
 
-bool Failed(SelfTest &t, const char *stem, const char *what) {
-    SeenText check;
-    check << "copy " << stem;
-    SeenText seen;
-    seen << what << " (Windows error " << GetLastError() << ")";
-    return Row(t.table, check.text, "copied, with settings of its own", seen.text, false);
+// The errors Windows documents for a file that security software or a
+// policy keeps from being copied or loaded.
+struct Refusal {
+    uint32_t error;
+    const char *meaning;
+};
+const Refusal kRefusals[] = {
+    {5, "access denied"},
+    {32, "the file is in use by another program"},
+    {225, "security software found a threat in the file"},
+    {226, "security software removed the file"},
+    {577, "the file's signature could not be verified"},
+    {786, "blocked by a software restriction policy"},
+    {1260, "blocked by a group policy"},
+    {4551, "blocked by an application control policy"},
+    {4556, "blocked by Smart App Control: reputation malicious"},
+    {4557, "blocked by Smart App Control: potentially unwanted"},
+    {4558, "blocked by Smart App Control: dangerous file type"},
+    {4559, "blocked by Smart App Control: no reputation while offline"},
+    {4581, "blocked by Smart App Control: no reputation could be found"},
+};
+
+void NotRun(PluginCopy &copy, const char *why, uint32_t error = 0) {
+    text::BoundedText out(copy.notRun);
+    out.Append(why);
+    if (error) {
+        out.Append(", Windows error ");
+        out.AppendDecimal(error);
+    }
 }
 
 bool NamedAfter(char (&field)[kSelfTestPath], const SelfTest &t, const char *stem,
@@ -31,29 +61,57 @@ bool NamedAfter(char (&field)[kSelfTestPath], const SelfTest &t, const char *ste
            Join(field, t.files.folder, name);
 }
 
-// "<file name of the copy>: <call>", the step the watchdog names.
-const char *Step(SeenText &step, const PluginCopy &copy, const char *call) {
+const char *FileName(const PluginCopy &copy) {
     const char *name = copy.plugin;
     for (const char *p = copy.plugin; *p; ++p)
         if (*p == '\\') name = p + 1;
-    step << name << ": " << call;
+    return name;
+}
+
+// "<file name of the copy>: <call>", the step the watchdog names.
+const char *Step(SeenText &step, const PluginCopy &copy, const char *call) {
+    step << FileName(copy) << ": " << call;
     return step.text;
+}
+
+// The message of a log line of `length` bytes (without its CR LF) after a
+// well-formed timestamp and its space, or null.
+const char *MessageOf(const SelfTest &t, const char *line, uint32_t length) {
+    int32_t stamp;
+    return length >= 25 && line[24] == ' ' && ClockOf(t, line, stamp) ? line + 25 : nullptr;
 }
 
 }  // namespace
 
-bool StartsWith(const char *s, const char *prefix) {
-    while (*prefix)
-        if (*s++ != *prefix++) return false;
+bool Refused(SelfTest &t, PluginCopy &copy, const char *call, uint32_t error, bool always) {
+    const Refusal *refusal = nullptr;
+    for (const Refusal &r : kRefusals)
+        if (r.error == error) refusal = &r;
+    // A file gone between the copy and the load was taken by a scanner.
+    bool gone = GetFileAttributesA(copy.plugin) == INVALID_FILE_ATTRIBUTES;
+    if (!refusal && !gone && !always) return false;
+    text::BoundedText out(copy.notRun);
+    out.Append(FileName(copy));
+    out.Append(": ");
+    out.Append(call);
+    out.Append(" refused by this computer, Windows error ");
+    out.AppendDecimal(error);
+    if (refusal || gone) {
+        out.Append(" (");
+        out.Append(refusal ? refusal->meaning : "the file was removed");
+        out.Append(")");
+    }
+    copy.refused = true;
+    if (!t.refusal[0]) text::BoundedText(t.refusal).Append(copy.notRun);
     return true;
 }
 
-const Flight kUsualFlight = {"DLH4TK", "EDDF", "EDDF_GND", true, true};
+const char *const kRefusalAdvice =
+    "let ZeltanDokTestClient.exe copy and load DLLs in the temp folder in the security software, "
+    "or ask whoever manages this computer, then run the self-test again";
 
-uint32_t CopyWait(const SelfTest &t, uint32_t wanted) {
-    uint32_t spent = GetTickCount() - t.loadedMs;
-    uint32_t left = spent < kRunBudgetMilliseconds ? kRunBudgetMilliseconds - spent : 0;
-    return wanted < left ? wanted : left;
+void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length) {
+    for (uint32_t i = 0; i < length; ++i) out.Append(t.files.token[i % kSelfTestTokenLength]);
 }
 
 void AppendSettings(text::BoundedText &out, const SelfTest &t, const char *scheme,
@@ -69,33 +127,44 @@ void AppendSettings(text::BoundedText &out, const SelfTest &t, const char *schem
 }
 
 bool WriteCopySettings(PluginCopy &copy, const char *lines) {
-    static char settings[kCopySettings];
+    static char settings[4096];
     text::BoundedText ini(settings);
     ini.Append("[Bridge]\r\n");
     ini.Append(lines);
-    DeleteFileA(copy.settings);
     return ini.length + 1 < sizeof settings && WriteWholeFile(copy.settings, settings, ini.length);
 }
 
-PluginCopy *MakeCopy(SelfTest &t, const char *stem, const char *lines, const char *routePath) {
-    if (g_copyCount == kMaxCopies) return Failed(t, stem, "no room for another copy"), nullptr;
-    PluginCopy &copy = g_copies[g_copyCount];
+PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *lines, const char *routePath) {
+    static PluginCopy spare;  // when there is no room: its rows say so
+    PluginCopy &copy = g_copyCount < kMaxCopies ? g_copies[g_copyCount] : spare;
+    copy.route = &g_noRoute;
+    copy.runner.state = ZdbHostState();
+    copy.runner.pluginPath = copy.plugin;
+    if (&copy == &spare) return NotRun(copy, "no room for another copy"), copy;
     if (!NamedAfter(copy.plugin, t, stem, ".dll") || !NamedAfter(copy.settings, t, stem, ".ini") ||
         !NamedAfter(copy.log, t, stem, ".log"))
-        return Failed(t, stem, "the path is too long"), nullptr;
+        return NotRun(copy, "the path is too long"), copy;
     ++g_copyCount;  // from here on its files are removed at the end
-    if (!CopyFileA(t.files.plugin, copy.plugin, TRUE))
-        return Failed(t, stem, "cannot copy the plug-in"), nullptr;
+    if (t.refusal[0] || (t.own && t.own->notRun[0])) {
+        NotRun(copy, t.refusal[0] ? "not tried after this computer's refusal"
+                                  : "not tried: ZeltanDokBridge.dll did not load");
+        copy.told = true;
+        return copy;
+    }
+    const char *source = &copy == g_copies ? t.source : g_copies[0].plugin;
+    // Either is this computer's doing, whatever the error.
+    if (!CopyPlugIn(source, copy.plugin))
+        return Refused(t, copy, "CopyFile", GetLastError(), true), copy;
     if (!WriteCopySettings(copy, lines))
-        return Failed(t, stem, "cannot write the settings"), nullptr;
-    if (routePath && !(copy.route = AddRoute(t.receiver, routePath)))
-        return Failed(t, stem, "no route left at the receiver"), nullptr;
-    copy.runner.pluginPath = copy.plugin;
-    copy.runner.state = ZdbHostState();
-    return &copy;
+        return Refused(t, copy, "writing the settings", GetLastError(), true), copy;
+    if (routePath && !(copy.route = AddRoute(t.receiver, routePath))) {
+        copy.route = &g_noRoute;
+        NotRun(copy, "no route left at the receiver");
+    }
+    return copy;
 }
 
-PluginCopy *MakeUsualCopy(SelfTest &t, const char *stem, const char *routePath) {
+PluginCopy &MakeUsualCopy(SelfTest &t, const char *stem, const char *routePath) {
     static char lines[512];
     text::BoundedText out(lines);
     AppendSettings(out, t, "http", routePath);
@@ -103,27 +172,27 @@ PluginCopy *MakeUsualCopy(SelfTest &t, const char *stem, const char *routePath) 
     return MakeCopy(t, stem, lines, routePath);
 }
 
-bool LoadCopy(SelfTest &t, PluginCopy &copy, const char *check) {
+bool LoadCopy(SelfTest &t, PluginCopy &copy) {
+    if (copy.notRun[0]) return false;
     Runner &r = copy.runner;
     SeenText step;
     BeginPlugInCall(Step(step, copy, "LoadLibrary"), kLoadBudget);
     r.plugin = LoadLibraryA(copy.plugin);
+    uint32_t error = GetLastError();
     EndPlugInCall();
-    SeenText seen;
     if (!r.plugin) {
-        seen << "LoadLibrary failed, Windows error " << GetLastError();
-        return Row(t.table, check, "the copy loads and gives an object", seen.text, false);
+        if (!Refused(t, copy, "LoadLibrary", error)) NotRun(copy, "LoadLibrary failed", error);
+        return false;
     }
     copy.loaded = true;
-    if (!FindExports(r))
-        return Row(t.table, check, "the copy loads and gives an object", "an export missing", false);
+    if (!FindExports(r)) return NotRun(copy, "an export missing"), false;
     InitCopy(copy);
-    if (!r.object)
-        return Row(t.table, check, "the copy loads and gives an object", "no object", false);
+    if (!r.object) return NotRun(copy, "init gave no object"), false;
     return true;
 }
 
 void InitCopy(PluginCopy &copy) {
+    if (!copy.loaded) return;
     copy.runner.object = nullptr;
     SeenText step;
     BeginPlugInCall(Step(step, copy, "init"), kInitBudget);
@@ -134,6 +203,7 @@ void InitCopy(PluginCopy &copy) {
 
 uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchPad,
                     int dataType) {
+    if (!copy.live) return 0;
     HostState &state = *copy.runner.state;
     state.plan.callsign = flight.callsign;
     state.plan.destination = flight.destination;
@@ -141,13 +211,18 @@ uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchP
     state.controllerCallsign = flight.controller;
     copy.runner.planValid = flight.planValid;
     SeenText step;
-    BeginPlugInCall(Step(step, copy, "scratch-pad handler"), kHandlerBudget);
+    Step(step, copy, "scratch-pad handler (");
+    step << scratchPad << ")";
+    BeginPlugInCall(step.text, kHandlerBudget);
     uint32_t calls = NotifyPlugIn(copy.runner, dataType, scratchPad);
-    EndPlugInCall();
+    uint32_t took = EndPlugInCall();
+    ++copy.notifications;
+    if (took > copy.longestNotifyMs) copy.longestNotifyMs = took;
     return calls;
 }
 
 void ExitCopy(PluginCopy &copy) {
+    if (!copy.loaded) return;
     SeenText step;
     BeginPlugInCall(Step(step, copy, "exit"), kExitBudget);
     copy.runner.exit();
@@ -155,18 +230,14 @@ void ExitCopy(PluginCopy &copy) {
     copy.live = false;
 }
 
-bool FreeCopy(PluginCopy &copy) {
+void UnloadCopy(PluginCopy &copy) {
+    if (copy.live) ExitCopy(copy);
+    if (!copy.loaded) return;
     copy.loaded = false;
     SeenText step;
     BeginPlugInCall(Step(step, copy, "FreeLibrary"), kUnloadBudget);
-    bool freed = FreeLibrary(copy.runner.plugin) != 0;
+    FreeLibrary(copy.runner.plugin);
     EndPlugInCall();
-    return freed;
-}
-
-void UnloadCopy(PluginCopy &copy) {
-    if (copy.live) ExitCopy(copy);
-    if (copy.loaded) FreeCopy(copy);
 }
 
 void UnloadCopies() {
@@ -189,13 +260,23 @@ uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy) {
     return copy.lineCount;
 }
 
-bool WaitForCopyLog(const SelfTest &t, PluginCopy &copy, uint32_t lines, uint32_t milliseconds) {
-    uint32_t deadline = RunMilliseconds(t) + CopyWait(t, milliseconds);
-    while (ReadCopyLog(t, copy) < lines) {
-        if (RunMilliseconds(t) >= deadline) return false;
+bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines) {
+    if (copy.notRun[0] || copy.stalled) return false;
+    uint32_t arrivedBefore = 0, loggedBefore = 0;
+    uint32_t lastMove = GetTickCount();
+    for (;;) {
+        uint32_t arrived = RouteArrived(t.receiver, *copy.route);
+        uint32_t logged = lines ? ReadCopyLog(t, copy) : 0;
+        if (arrived >= requests && logged >= lines) return true;
+        // Only what is still missing counts as moving: a worker that fails
+        // attempt after attempt keeps logging, but nothing arrives.
+        if (arrived != arrivedBefore || (arrived >= requests && logged != loggedBefore))
+            lastMove = GetTickCount();
+        arrivedBefore = arrived;
+        loggedBefore = logged;
+        if (GetTickCount() - lastMove >= kQuietBudget) return !(copy.stalled = true);
         Sleep(10);
     }
-    return true;
 }
 
 uint32_t FindCopyLine(const PluginCopy &copy, const char *message, uint32_t from) {
@@ -215,67 +296,25 @@ const char *CopyLine(const PluginCopy &copy, uint32_t index) {
     return index < copy.lineCount ? copy.lines[index] : "(no such line)";
 }
 
-bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
-                    const char *const *expected, uint32_t count) {
-    ReadCopyLog(t, copy);
-    SeenText wanted;
-    for (uint32_t i = 0; i < count; ++i) wanted << (i ? "; " : "") << expected[i];
-    SeenText seen;
-    uint32_t matched = 0;
-    bool ok = true;
-    for (uint32_t i = 0; i < copy.lineCount && ok; ++i) {
-        const char *line = copy.lines[i];
-        if (StartsWith(line, "Captured ") || StartsWith(line, "Bridge ")) continue;
-        if (matched < count && SameText(line, expected[matched])) {
-            ++matched;
-            continue;
-        }
-        seen << "worker line " << matched + 1 << " is \"" << line << "\"";
-        ok = false;
+bool StartsWith(const char *s, const char *prefix) {
+    while (*prefix)
+        if (*s++ != *prefix++) return false;
+    return true;
+}
+
+bool Row(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
+         const char *seen, bool ok) {
+    if (!copy.notRun[0]) return Row(t.table, check, expected, seen, ok);
+    // The plug-in's own failure to load fails the copy's first row; every
+    // other row, and all of a refused copy's, say why they did not run.
+    if (copy.refused || copy.told) {
+        NotRunRow(t.table, check, expected, copy.notRun);
+        return false;
     }
-    if (ok && matched < count)
-        seen << matched << " of " << count << " lines; missing: \"" << expected[matched] << "\"";
-    else if (ok)
-        seen << "as expected";
-    return Row(t.table, check, wanted.text, seen.text, ok && matched == count);
-}
-
-void CheckCopies(SelfTest &t) {
-    CheckQueue(t);
-    CheckBurst(t);
-    CheckTexts(t);
-    CheckSettingsCopies(t);
-    CheckEndpoints(t);
-    CheckRepeatedLoads(t);
-    FinishLongChecks(t);
-}
-
-bool LogLinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
-                 uint32_t count) {
-    ReadCopyLog(t, copy);
-    SeenText wanted;
-    wanted << count << " lines, from \"" << expected[0] << "\" to \"" << expected[count - 1] << "\"";
-    SeenText seen;
-    seen << copy.lineCount << " lines";
-    bool ok = true;
-    for (uint32_t i = 0; ok && i < count && i < copy.lineCount; ++i) {
-        if (SameText(copy.lines[i], expected[i])) continue;
-        seen << "; line " << i + 1 << " is \"" << copy.lines[i] << "\" where \"" << expected[i]
-             << "\" belongs";
-        ok = false;
-    }
-    if (ok && copy.lineCount < count)
-        seen << "; missing from line " << copy.lineCount + 1 << ": \"" << expected[copy.lineCount]
-             << "\"";
-    else if (ok && copy.lineCount > count)
-        seen << "; more than expected: \"" << copy.lines[count] << "\"";
-    else if (ok)
-        seen << " as expected";
-    return Row(t.table, check, wanted.text, seen.text, ok && copy.lineCount == count);
-}
-
-void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length) {
-    for (uint32_t i = 0; i < length; ++i) out.Append(t.files.token[i % kSelfTestTokenLength]);
+    copy.told = true;
+    SeenText why;
+    why << "not run: " << copy.notRun;
+    return Row(t.table, check, expected, why.text, false);
 }
 
 }  // namespace host

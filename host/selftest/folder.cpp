@@ -10,8 +10,9 @@ namespace host {
 namespace {
 
 const char kFolderPrefix[] = "ZeltanDokSelfTest-";  // then 8 hex digits
-const char kPlugInName[] = "ZeltanDokBridge.dll";
-// How long the clean-up keeps trying, and its pause between tries.
+const uint32_t kPlugInName = sizeof "ZeltanDokBridge.dll" - 1;  // copy 0's file name
+// How long the clean-up and a rewrite keep trying, and their pause between
+// tries.
 const uint32_t kRemoveMilliseconds = 5000;
 const uint32_t kRemovePauseMilliseconds = 100;
 
@@ -70,22 +71,9 @@ void RemoveFiles(const char *folder, text::BoundedText &left) {
     FindClose(search);
 }
 
-const char *WriteSettings(SelfTestFolder &folder, unsigned short port) {
-    BYTE random[kSelfTestTokenLength];
-    if (!RandomBytes(random, sizeof random)) return "no random numbers from BCrypt";
-    for (uint32_t i = 0; i < kSelfTestTokenLength; ++i)
-        folder.token[i] = kTokenAlphabet[random[i] & 63];
-    folder.token[kSelfTestTokenLength] = '\0';
-
-    char settings[256];
-    text::BoundedText ini(settings);
-    ini.Append("[Bridge]\r\nEndpoint=http://127.0.0.1:");
-    ini.AppendDecimal(port);
-    ini.Append("/selftest\r\nToken=");
-    ini.Append(folder.token);
-    ini.Append("\r\nAirports=EDDF,EDDM\r\n");
-    if (!WriteWholeFile(folder.settings, settings, ini.length)) return "cannot write the settings";
-    return nullptr;
+bool Busy(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -99,9 +87,13 @@ bool Join(char (&field)[kSelfTestPath], const char *folder, const char *name) {
 }
 
 bool WriteWholeFile(const char *path, const char *data, uint32_t length) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    uint32_t start = GetTickCount();
+    HANDLE file;
+    while ((file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr)) == INVALID_HANDLE_VALUE) {
+        if (!Busy(GetLastError()) || GetTickCount() - start >= kRemoveMilliseconds) return false;
+        Sleep(kRemovePauseMilliseconds);
+    }
     DWORD written = 0;
     bool ok = WriteFile(file, data, length, &written, nullptr) && written == length;
     CloseHandle(file);
@@ -136,30 +128,27 @@ const char *ChooseTempFolder(SelfTestFolder &folder, const char *&advice) {
     if (folder.temp[bytes - 1] != '\\') temp.Append('\\');
     // The copy's path must fit the plug-in's buffers whole, or the plug-in
     // would derive its settings' and log's names from a cut one.
-    uint32_t copyPath = temp.length + sizeof kFolderPrefix - 1 + 8 + 1 + sizeof kPlugInName - 1;
+    uint32_t copyPath = temp.length + sizeof kFolderPrefix - 1 + 8 + 1 + kPlugInName;
     if (copyPath >= kPathCapacity) return "the temp folder's path is too long for the plug-in";
     advice = nullptr;
     return nullptr;
 }
 
-const char *MakeSelfTestFolder(SelfTestFolder &folder, unsigned short port) {
-    const char *problem = MakeFolder(folder.temp, folder.folder);
-    if (problem) return problem;
-    if (!Join(folder.plugin, folder.folder, kPlugInName) ||
-        !Join(folder.settings, folder.folder, "ZeltanDokBridge.ini") ||
-        !Join(folder.log, folder.folder, "ZeltanDokBridge.log"))
-        return "the temp folder's path is too long";
-    return WriteSettings(folder, port);
+const char *MakeSelfTestFolder(SelfTestFolder &folder) {
+    BYTE random[kSelfTestTokenLength];
+    if (!RandomBytes(random, sizeof random)) return "no random numbers from BCrypt";
+    for (uint32_t i = 0; i < kSelfTestTokenLength; ++i)
+        folder.token[i] = kTokenAlphabet[random[i] & 63];
+    folder.token[kSelfTestTokenLength] = '\0';
+    return MakeFolder(folder.temp, folder.folder);
 }
 
-const char *CopyPlugIn(const SelfTestFolder &folder, const char *pluginPath) {
-    if (!CopyFileA(pluginPath, folder.plugin, TRUE)) return "cannot copy the plug-in";
-    DWORD attributes = GetFileAttributesA(folder.plugin);
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
-        ((attributes & FILE_ATTRIBUTE_READONLY) &&
-         !SetFileAttributesA(folder.plugin, attributes & ~FILE_ATTRIBUTE_READONLY)))
-        return "cannot make the copy writable";
-    return nullptr;
+bool CopyPlugIn(const char *source, const char *target) {
+    if (!CopyFileA(source, target, TRUE)) return false;
+    DWORD attributes = GetFileAttributesA(target);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (!(attributes & FILE_ATTRIBUTE_READONLY) ||
+            SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY));
 }
 
 bool RemoveSelfTestFolder(const SelfTestFolder &folder, char (&left)[512]) {

@@ -1,6 +1,7 @@
 #include "host/selftest/guard.h"
 
 #include "host/host_win32_extra.h"
+#include "host/selftest/quick_edit.h"
 #include "text/text.h"
 
 namespace host {
@@ -85,6 +86,7 @@ void AppendLocation(text::BoundedText &out, uintptr_t address) {
     Row(table, check, expected, seen, false);
     PrintVerdict(table, GetTickCount() - g_guard.runStartMs,
                  g_guard.keptFolder[0] ? g_guard.keptFolder : nullptr);
+    RestoreQuickEdit();
     TerminateProcess(GetCurrentProcess(), 1);
     for (;;) Sleep(INFINITE);
 }
@@ -157,7 +159,10 @@ DWORD WINAPI Watch(void *) {
 // the watchdog to end the process.
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS *exception) {
     DWORD self = GetCurrentThreadId();
-    if (self == g_guard.watchdogThread) TerminateProcess(GetCurrentProcess(), 1);
+    if (self == g_guard.watchdogThread) {
+        RestoreQuickEdit();
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
     if (__atomic_exchange_n(&g_guard.claimed, 1, __ATOMIC_ACQ_REL) == 0) {
         g_guard.crashCode = exception->ExceptionRecord->ExceptionCode;
         g_guard.crashAddress =

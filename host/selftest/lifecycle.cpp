@@ -12,7 +12,7 @@ namespace {
 // Every line the run must leave, in order: the four stand messages
 // delivered, nothing of the filtered ones, the retried event, the unload.
 const char *const kLogLines[] = {
-    "Bridge loaded; event worker started",
+    kLoadedLine,
     "Captured assign DLH4TK EDDF A12",
     "Delivered assign DLH4TK EDDF A12 (HTTP 201)",
     "Captured cancel DLH4TK EDDF",
@@ -24,7 +24,7 @@ const char *const kLogLines[] = {
     "Captured assign DLH4TK EDDF B7",
     "Delivery failed assign DLH4TK EDDF B7 (HTTP 503)",
     "Delivered assign DLH4TK EDDF B7 (HTTP 201)",
-    "Bridge unloaded",
+    kUnloadedLine,
 };
 const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
@@ -46,132 +46,125 @@ const char kExitRow[] = "exit: base destructor once, nothing freed";
 const char kDestructorRow[] = "destructor after exit does nothing";
 const char kUnloadRow[] = "FreeLibrary unmaps the module";
 
-bool CheckIdentity(SelfTest &t, uint32_t initMs) {
-    const HostState &state = *t.runner.state;
+void CheckIdentity(SelfTest &t, uint32_t initMs) {
+    PluginCopy &c = *t.own;
+    const HostState &state = *c.runner.state;
     SeenText expected, seen;
-    Row(t.table, kInitRow, Within(expected, "an object", kInitBudget),
-        Took(seen, t.runner.object ? "an object" : "none", initMs), t.runner.object != nullptr);
+    Row(t, c, kInitRow, Within(expected, "an object", kInitBudget),
+        Took(seen, c.runner.object ? "an object" : "none", initMs), c.runner.object != nullptr);
     SeenText code;
     code << static_cast<uint32_t>(state.compatibilityCode);
-    Row(t.table, "init: compatibility code", "16", code.text, state.compatibilityCode == 16);
-    Row(t.table, "init: name", "ZELTAN DOK Bridge", state.name,
-        Same(state.name, "ZELTAN DOK Bridge"));
-    Row(t.table, "init: version", "0.1.0", state.version, Same(state.version, "0.1.0"));
-    Row(t.table, "init: author", kAuthor, state.author, Same(state.author, kAuthor));
-    Row(t.table, "init: copyright", kCopyright, state.copyright, Same(state.copyright, kCopyright));
-    char first[256];
-    ReadLog(t);
-    bool logged = LogMessage(t, 0, first);
-    Row(t.table, "init: log line", kLogLines[0], logged ? first : "no well-formed line",
-        logged && Same(first, kLogLines[0]));
-    return t.runner.object != nullptr;
+    Row(t, c, "init: compatibility code", "16", code.text, state.compatibilityCode == 16);
+    Row(t, c, "init: name", "ZELTAN DOK Bridge", state.name, Same(state.name, "ZELTAN DOK Bridge"));
+    Row(t, c, "init: version", "0.1.0", state.version, Same(state.version, "0.1.0"));
+    Row(t, c, "init: author", kAuthor, state.author, Same(state.author, kAuthor));
+    Row(t, c, "init: copyright", kCopyright, state.copyright, Same(state.copyright, kCopyright));
+    ReadCopyLog(t, c);
+    Row(t, c, "init: log line", kLogLines[0], CopyLine(c, 0), Same(CopyLine(c, 0), kLogLines[0]));
 }
 
-
-// Exit and unload after a failed init; their rows would only repeat it.
-void Abandon(Runner &r) {
-    if (r.object) {
-        BeginPlugInCall(kExitRow, kExitBudget);
-        r.exit();
-        EndPlugInCall();
-    }
-    BeginPlugInCall(kUnloadRow, kUnloadBudget);
-    FreeLibrary(r.plugin);
-    EndPlugInCall();
+// Whatever step failed has said so in its row; the copy's further rows say
+// that they did not run.
+void Abandon(PluginCopy &c, const char *why) {
+    if (!c.notRun[0]) text::BoundedText(c.notRun).Append(why);
+    c.told = true;
+    UnloadCopy(c);
 }
 
 }  // namespace
 
-bool CheckLoad(SelfTest &t) {
-    Runner &r = t.runner;
-    r.pluginPath = t.files.plugin;
-    r.state = ZdbHostState();
+void CheckLoad(SelfTest &t) {
+    PluginCopy &c = *t.own;
+    Runner &r = c.runner;
     // The plug-in's DllMain runs inside LoadLibrary.
     const char kLoadRow[] = "load: LoadLibrary";
     BeginPlugInCall(kLoadRow, kLoadBudget);
-    r.plugin = LoadLibraryA(t.files.plugin);
+    r.plugin = LoadLibraryA(c.plugin);
     DWORD error = GetLastError();
     uint32_t took = EndPlugInCall();
-    t.loadedMs = GetTickCount();
+    c.loaded = r.plugin != nullptr;
     SeenText expected, seen;
-    if (r.plugin)
+    if (c.loaded)
         Took(seen, "loaded", took);
-    else
+    else if (!Refused(t, c, "LoadLibrary", error))
         seen << "LoadLibrary failed, Windows error " << error;
     // An exception in DllMain comes back as LoadLibrary's error: its code.
-    if (!r.plugin && error >= 0x80000000u) {
+    if (!c.loaded && error >= 0x80000000u) {
         seen << " (";
         AppendHex(seen.out, error);
         seen << ")";
     }
-    if (!Row(t.table, kLoadRow, Within(expected, "the copy loads", kLoadBudget), seen.text,
-             r.plugin != nullptr))
-        return false;
-    FindExports(r);
+    if (!Row(t, c, kLoadRow, Within(expected, "the copy loads", kLoadBudget), seen.text,
+             c.loaded))
+        Abandon(c, "ZeltanDokBridge.dll did not load");
+    if (c.loaded) FindExports(r);
     SeenText found;
     found << (r.init ? "init found" : "init MISSING") << ", " << (r.exit ? "exit found" : "exit MISSING");
     SeenText names;
     names << kInitName << " and " << kExitName;
-    if (!Row(t.table, "load: exports by decorated name", names.text, found.text, r.init && r.exit)) {
-        Abandon(r);
-        return false;
+    if (!Row(t, c, "load: exports by decorated name", names.text, found.text, r.init && r.exit))
+        Abandon(c, "an export missing");
+    uint32_t initMs = 0;
+    if (c.loaded) {
+        BeginPlugInCall(kInitRow, kInitBudget);
+        r.init(&r.object);
+        initMs = EndPlugInCall();
+        c.live = r.object != nullptr;
     }
-    BeginPlugInCall(kInitRow, kInitBudget);
-    r.init(&r.object);
-    uint32_t initMs = EndPlugInCall();
-    if (CheckIdentity(t, initMs)) return true;
-    Abandon(r);
-    return false;
+    CheckIdentity(t, initMs);
+    if (c.loaded && !r.object) Abandon(c, "init gave no object");
 }
 
 void CheckHandlerSlots(SelfTest &t) {
-    t.runner.planValid = false;
+    PluginCopy &c = *t.own;
+    c.runner.planValid = false;
     SlotTally tally;
     BeginPlugInCall(kSlotsRow, kSlotsBudget);
-    CallEverySlot(t.runner, tally);
+    if (c.live) CallEverySlot(c.runner, tally);
     uint32_t took = EndPlugInCall();
     SeenText expected, seen;
     seen << tally.called << " called, stack moved by " << (tally.moves[0] ? tally.moves : "0");
-    Row(t.table, kSlotsRow, Within(expected, "22 called, stack moved by 0,", kSlotsBudget),
+    Row(t, c, kSlotsRow, Within(expected, "22 called, stack moved by 0,", kSlotsBudget),
         Took(seen, ",", took), tally.called == 22 && !tally.moves[0]);
 }
 
 void CheckUnload(SelfTest &t) {
-    Runner &r = t.runner;
+    PluginCopy &c = *t.own;
+    Runner &r = c.runner;
     BeginPlugInCall(kExitRow, kExitBudget);
-    r.exit();
+    if (c.live) r.exit();
     uint32_t took = EndPlugInCall();
     SeenText expected, afterExit;
-    Row(t.table, kExitRow, Within(expected, "base destructor 1, frees 0,", kExitBudget),
-        Endings(afterExit, *r.state, took),
-        r.state->destroyed == 1 && r.state->freed == 0);
-    uint32_t lines = ReadLog(t);
-    char last[256];
-    bool logged = lines > 0 && LogMessage(t, lines - 1, last);
-    Row(t.table, "exit: log line", "Bridge unloaded", logged ? last : "no well-formed line",
-        logged && Same(last, "Bridge unloaded"));
+    Row(t, c, kExitRow, Within(expected, "base destructor 1, frees 0,", kExitBudget),
+        Endings(afterExit, *r.state, took), r.state->destroyed == 1 && r.state->freed == 0);
+    ReadCopyLog(t, c);
+    const char *last = CopyLine(c, c.lineCount - 1);
+    Row(t, c, "exit: log line", kUnloadedLine, last, Same(last, kUnloadedLine));
 
     // A client that also ends the object itself, with and without a free.
     BeginPlugInCall(kDestructorRow, kDestructorBudget);
-    r.object->~CPlugIn();
-    delete r.object;
+    if (c.live) {
+        r.object->~CPlugIn();
+        delete r.object;
+    }
     took = EndPlugInCall();
+    c.live = false;
     SeenText expectedAgain, afterDestructor;
-    Row(t.table, kDestructorRow,
+    Row(t, c, kDestructorRow,
         Within(expectedAgain, "base destructor 1, frees 0,", kDestructorBudget),
-        Endings(afterDestructor, *r.state, took),
-        r.state->destroyed == 1 && r.state->freed == 0);
+        Endings(afterDestructor, *r.state, took), r.state->destroyed == 1 && r.state->freed == 0);
 
     // The lookup by path must find the module while it is loaded, or its
     // failing afterwards would prove nothing.
-    bool found = GetModuleHandleA(t.files.plugin) == r.plugin;
+    bool found = c.loaded && GetModuleHandleA(c.plugin) == r.plugin;
     BeginPlugInCall(kUnloadRow, kUnloadBudget);
-    bool freed = FreeLibrary(r.plugin) != 0;
+    bool freed = c.loaded && FreeLibrary(r.plugin) != 0;
     took = EndPlugInCall();
+    c.loaded = false;
     // The worker thread has ended by now; a reference it held is gone.
-    bool mapped = GetModuleHandleA(t.files.plugin) != nullptr;
+    bool mapped = GetModuleHandleA(c.plugin) != nullptr;
     SeenText expectedUnmapped, unmapped;
-    Row(t.table, kUnloadRow, Within(expectedUnmapped, "unmapped", kUnloadBudget),
+    Row(t, c, kUnloadRow, Within(expectedUnmapped, "unmapped", kUnloadBudget),
         !found   ? "not found by its path while loaded"
         : !freed ? "FreeLibrary failed"
         : mapped ? "still mapped"
@@ -179,34 +172,7 @@ void CheckUnload(SelfTest &t) {
         found && freed && !mapped);
     r.plugin = nullptr;
     r.object = nullptr;
-}
-
-void CheckLogLines(SelfTest &t) {
-    uint32_t lines = ReadLog(t);
-    SeenText expected;
-    expected << kLogLineCount << " lines, from \"" << kLogLines[0] << "\" to \""
-             << kLogLines[kLogLineCount - 1] << "\"";
-    SeenText seen;
-    seen << lines << " lines";
-    bool ok = true;
-    for (uint32_t i = 0; ok && i < kLogLineCount && i < lines; ++i) {
-        char message[256];
-        if (!LogMessage(t, i, message)) {
-            seen << "; line " << i + 1 << " malformed";
-            ok = false;
-        } else if (!Same(message, kLogLines[i])) {
-            seen << "; line " << i + 1 << " is \"" << message << "\" where \"" << kLogLines[i]
-                 << "\" belongs";
-            ok = false;
-        }
-    }
-    if (ok && lines < kLogLineCount)
-        seen << "; missing from line " << lines + 1 << ": \"" << kLogLines[lines] << "\"";
-    else if (ok && lines > kLogLineCount)
-        seen << "; more than expected";
-    else if (ok)
-        seen << " as expected";
-    Row(t.table, "log lines in order", expected.text, seen.text, ok && lines == kLogLineCount);
+    LogLinesRow(t, c, "log lines in order", kLogLines, kLogLineCount);
 }
 
 }  // namespace host

@@ -56,73 +56,23 @@ void ReadRequest(Server &server, SOCKET connection) {
             server.current.problem = "a request not finished in 3 s";
             return;
         }
-        int got = recv(connection, server.data + have, static_cast<int>(kRequestCapacity - have), 0);
-        if (got > 0) {
-            have += static_cast<uint32_t>(got);
-        } else if (got == 0 || WSAGetLastError() != WSAETIMEDOUT) {
+        // Windows leaves a socket whose recv timed out in no known state:
+        // recv runs only once there is something to read.
+        FD_SET readable = {};
+        readable.fd_count = 1;
+        readable.fd_array[0] = connection;
+        TIMEVAL wait = {0, static_cast<LONG>(kPollMilliseconds * 1000)};
+        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        if (ready == 0) continue;
+        int got = ready == 1 ? recv(connection, server.data + have,
+                                    static_cast<int>(kRequestCapacity - have), 0)
+                             : SOCKET_ERROR;
+        if (got <= 0) {
             server.current.problem = "a connection ended before the request did";
             return;
         }
+        have += static_cast<uint32_t>(got);
     }
-}
-
-const char *Reason(uint32_t status) {
-    switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 400: return "Bad Request";
-    case 503: return "Service Unavailable";
-    }
-    return "Scripted";
-}
-
-void Answer(SOCKET connection, uint32_t status) {
-    char response[160];
-    text::BoundedText out(response);
-    out.Append("HTTP/1.1 ");
-    out.AppendDecimal(status);
-    out.Append(' ');
-    out.Append(Reason(status));
-    // A client that followed a redirect would come back here, and be seen.
-    if (status >= 300 && status <= 399) out.Append("\r\nLocation: /redirected");
-    out.Append("\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    send(connection, response, static_cast<int>(out.length), 0);
-}
-
-// The route a path belongs to, or null; under the receiver's lock.
-Route *RouteOf(Receiver &receiver, const char *path) {
-    for (uint32_t r = 0; r < receiver.routeCount; ++r) {
-        const char *want = receiver.routes[r].path;
-        uint32_t i = 0;
-        while (want[i] && path[i] == want[i]) ++i;
-        if (!want[i] && (path[i] == '\0' || path[i] == '/')) return &receiver.routes[r];
-    }
-    return nullptr;
-}
-
-void Mark(char (&mark)[kMarkCapacity], const char *body) {
-    const char *value = FindAfter(body, text::Length(body), "\"stand\":\"");
-    text::BoundedText out(mark);
-    for (const char *p = value; p && *p && *p != '"'; ++p) out.Append(*p);
-}
-
-// A request of a route: recorded, held if it is the route's first and the
-// route holds, then answered from the route's script.
-void ServeRoute(Receiver &receiver, Route &route, const ReceivedRequest &request,
-                SOCKET connection) {
-    uint32_t index = route.arrived++;
-    uint32_t status = index < kRouteScript && route.statuses[index] ? route.statuses[index] : 201;
-    if (index < kRouteRecords) route.records[index] = request;
-    if (index < kRouteMarks) Mark(route.marks[index], request.body);
-    LeaveCriticalSection(&receiver.lock);
-    uint32_t held = GetTickCount();
-    if (index == 0 && route.holdMs)
-        while (!route.released.IsSet() && !receiver.stopping.IsSet() &&
-               MillisecondsSince(held) < route.holdMs)
-            Sleep(5);
-    Answer(connection, status);
-    EnterCriticalSection(&receiver.lock);
-    ++route.answered;
 }
 
 void Serve(Server &server, SOCKET connection) {
@@ -131,8 +81,6 @@ void Serve(Server &server, SOCKET connection) {
     DWORD blocking = 0;
     ioctlsocket(connection, static_cast<LONG>(FIONBIO), &blocking);
     DWORD timeout = kSocketTimeoutMilliseconds;
-    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout),
-               sizeof timeout);
     setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeout),
                sizeof timeout);
     ReadRequest(server, connection);
@@ -152,23 +100,13 @@ void Serve(Server &server, SOCKET connection) {
         LeaveCriticalSection(&receiver.lock);
         return;
     }
-    Route *route = current.problem ? nullptr : RouteOf(receiver, current.path);
-    if (route) {
-        ServeRoute(receiver, *route, current, connection);
-        LeaveCriticalSection(&receiver.lock);
-        return;
-    }
-    uint32_t status = 400;
-    if (current.problem) {
-        if (receiver.refused++ == 0) receiver.firstProblem = current.problem;
-    } else if (receiver.count < kReceiverRequests) {
-        status = receiver.statuses[receiver.count] ? receiver.statuses[receiver.count] : 201;
-        receiver.requests[receiver.count++] = current;
-    } else {
-        ++receiver.extra;
-    }
     LeaveCriticalSection(&receiver.lock);
-    Answer(connection, status);
+    if (!current.problem && ServeRoute(receiver, current, connection)) return;
+    EnterCriticalSection(&receiver.lock);
+    if (receiver.refused++ == 0)
+        receiver.firstProblem = current.problem ? current.problem : "a path no copy was given";
+    LeaveCriticalSection(&receiver.lock);
+    Answer(connection, 400);
 }
 
 DWORD WINAPI ServerThread(void *parameter) {
@@ -195,6 +133,33 @@ HANDLE &ServerHandle(Receiver &receiver, uint32_t index) {
 }
 
 }  // namespace
+
+namespace {
+
+const char *Reason(uint32_t status) {
+    switch (status) {
+    case 200: return "OK";
+    case 201: return "Created";
+    case 400: return "Bad Request";
+    case 503: return "Service Unavailable";
+    }
+    return "Scripted";
+}
+
+}  // namespace
+
+void Answer(SOCKET connection, uint32_t status) {
+    char response[160];
+    text::BoundedText out(response);
+    out.Append("HTTP/1.1 ");
+    out.AppendDecimal(status);
+    out.Append(' ');
+    out.Append(Reason(status));
+    // A client that followed a redirect would come back here, and be seen.
+    if (status >= 300 && status <= 399) out.Append("\r\nLocation: /redirected");
+    out.Append("\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    send(connection, response, static_cast<int>(out.length), 0);
+}
 
 bool StartReceiver(Receiver &receiver, const char *&why) {
     receiver.started = true;
@@ -257,69 +222,13 @@ void StopReceiver(Receiver &receiver) {
     DeleteCriticalSection(&receiver.lock);
 }
 
-uint32_t RequestsReceived(Receiver &receiver) {
+uint32_t RefusedRequests(Receiver &receiver, const char *&firstProblem, uint32_t &others) {
     EnterCriticalSection(&receiver.lock);
-    uint32_t count = receiver.count + receiver.extra;
+    uint32_t refused = receiver.refused;
+    firstProblem = receiver.firstProblem;
+    others = receiver.others;
     LeaveCriticalSection(&receiver.lock);
-    return count;
-}
-
-bool WaitForRequests(Receiver &receiver, uint32_t count, uint32_t milliseconds) {
-    uint32_t start = GetTickCount();
-    while (RequestsReceived(receiver) < count) {
-        if (MillisecondsSince(start) >= milliseconds) return false;
-        Sleep(10);
-    }
-    return true;
-}
-
-}  // namespace host
-
-namespace host {
-
-Route *AddRoute(Receiver &receiver, const char *path) {
-    if (text::Length(path) >= sizeof receiver.routes[0].path) return nullptr;
-    EnterCriticalSection(&receiver.lock);
-    Route *route = receiver.routeCount < kRoutes ? &receiver.routes[receiver.routeCount] : nullptr;
-    if (route) {
-        text::BoundedText(route->path).Append(path);
-        ++receiver.routeCount;
-    }
-    LeaveCriticalSection(&receiver.lock);
-    return route;
-}
-
-void ReleaseRoute(Route &route) { route.released.Set(true); }
-
-uint32_t RouteArrived(Receiver &receiver, const Route &route) {
-    EnterCriticalSection(&receiver.lock);
-    uint32_t arrived = route.arrived;
-    LeaveCriticalSection(&receiver.lock);
-    return arrived;
-}
-
-uint32_t RouteAnswered(Receiver &receiver, const Route &route) {
-    EnterCriticalSection(&receiver.lock);
-    uint32_t answered = route.answered;
-    LeaveCriticalSection(&receiver.lock);
-    return answered;
-}
-
-bool WaitForRoute(Receiver &receiver, const Route &route, uint32_t arrived,
-                  uint32_t milliseconds) {
-    uint32_t start = GetTickCount();
-    while (RouteArrived(receiver, route) < arrived) {
-        if (GetTickCount() - start >= milliseconds) return false;
-        Sleep(10);
-    }
-    return true;
-}
-
-void TlsSeen(Receiver &receiver, uint32_t &handshakes, uint32_t &clearText) {
-    EnterCriticalSection(&receiver.lock);
-    handshakes = receiver.tlsHandshakes;
-    clearText = receiver.tlsClearText;
-    LeaveCriticalSection(&receiver.lock);
+    return refused;
 }
 
 }  // namespace host

@@ -113,6 +113,17 @@ void PrintTableHead() {
     out.Print();
 }
 
+static void PrintRow(const char *check, const char *expected, const char *seen, const char *ok) {
+    ConsoleLine out;
+    out.Escaped(check);
+    out << " | ";
+    out.Escaped(expected);
+    out << " | ";
+    out.Escaped(seen);
+    out << " | " << ok;
+    out.Print();
+}
+
 bool Row(CheckTable &table, const char *check, const char *expected, const char *seen, bool ok) {
     EnterCriticalSection(&table.lock);
     ++table.checks;
@@ -120,38 +131,44 @@ bool Row(CheckTable &table, const char *check, const char *expected, const char 
         ++table.failed;
         AppendName(table.failedNames, sizeof table.failedNames, check);
     }
-    ConsoleLine out;
-    out << check << " | ";
-    out.Escaped(expected);
-    out << " | ";
-    out.Escaped(seen);
-    out << (ok ? " | ok" : " | FAILED");
-    out.Print();
+    PrintRow(check, expected, seen, ok ? "ok" : "FAILED");
     LeaveCriticalSection(&table.lock);
     return ok;
+}
+
+void NotRunRow(CheckTable &table, const char *check, const char *expected, const char *why) {
+    EnterCriticalSection(&table.lock);
+    ++table.checks;
+    ++table.notRun;
+    PrintRow(check, expected, why, "not run");
+    LeaveCriticalSection(&table.lock);
 }
 
 void PrintVerdict(CheckTable &table, uint32_t milliseconds, const char *keptFolder) {
     EnterCriticalSection(&table.lock);
     ConsoleLine out;
-    bool passed = table.failed == 0 && table.checks > 0;
-    if (passed)
+    bool passed = table.failed == 0 && table.notRun == 0 && table.checks > 0;
+    if (passed) {
         out << "verdict: PASS, all " << table.checks << " checks passed";
-    else
-        out << "verdict: FAIL, " << table.failed << " of " << table.checks
-            << " checks failed: " << table.failedNames;
+    } else {
+        out << "verdict: FAIL, " << table.failed << " of " << table.checks << " checks failed";
+        if (table.notRun) out << ", " << table.notRun << " not run";
+        out << ": " << table.failedNames;
+    }
     AppendTime(out, milliseconds);
     AppendKept(out, keptFolder);
     out.Print();
     LeaveCriticalSection(&table.lock);
 }
 
-void PrintCannotRun(const char *why, const char *advice, uint32_t milliseconds,
-                    const char *keptFolder) {
+void PrintCannotRun(CheckTable &table, const char *why, const char *advice,
+                    uint32_t milliseconds, const char *keptFolder) {
     ConsoleLine out;
     out << "verdict: CANNOT RUN, ";
     out.Escaped(why);
     out << "; " << advice;
+    if (table.checks)
+        out << "; " << table.checks - table.notRun << " of " << table.checks << " checks run";
     AppendTime(out, milliseconds);
     AppendKept(out, keptFolder);
     out.Print();

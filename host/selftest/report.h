@@ -15,6 +15,7 @@ struct CheckTable {
     CRITICAL_SECTION lock;
     uint32_t checks;
     uint32_t failed;
+    uint32_t notRun;  // rows of copies that did not load
     char failedNames[512];  // the first failing checks' names, for the verdict
 };
 
@@ -25,12 +26,15 @@ bool PrintSelfTestHeader(const char *pluginPath);
 void PrintTableHead();
 // One row: check | expected | seen | ok (or FAILED). Returns `ok`.
 bool Row(CheckTable &table, const char *check, const char *expected, const char *seen, bool ok);
+// A row whose check could not run: check | expected | why | not run.
+void NotRunRow(CheckTable &table, const char *check, const char *expected, const char *why);
 // "verdict: ..." with the run's time; names the folder kept on failure.
 void PrintVerdict(CheckTable &table, uint32_t milliseconds, const char *keptFolder);
 // "verdict: CANNOT RUN, <why>; <what to do>": the input or this computer
-// keeps the self-test from judging the plug-in.
-void PrintCannotRun(const char *why, const char *advice, uint32_t milliseconds,
-                    const char *keptFolder);
+// keeps the self-test from judging the plug-in. With rows printed, their
+// count as well.
+void PrintCannotRun(CheckTable &table, const char *why, const char *advice,
+                    uint32_t milliseconds, const char *keptFolder);
 // "1.2 s"; with 3 decimals "1.012 s" (1 to 3)
 void AppendSeconds(text::BoundedText &out, uint32_t milliseconds, uint32_t decimals = 1);
 // "0x1b00": exception codes and addresses as Windows tools show them.

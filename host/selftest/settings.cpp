@@ -1,113 +1,261 @@
-// The settings a controller edits, each on a copy of its own: the token's
-// shortest length (31 characters disable the plug-in, 32 enable it) and the
-// Airports list, read, trimmed and upper-cased, its codes cut to 7.
-#include "host/selftest/copies.h"
+// The settings a controller edits, at their edges, one copy each, all
+// loaded side by side: the token's shortest and longest length, the
+// Airports list at its longest, read, trimmed, upper-cased and cut to 7;
+// the endpoint's authority of 255 characters (spaces around the port
+// digits are trimmed) used and of 256 refused, its longest path, its port
+// in 7 characters and not 8, a port out of range or with a letter, a host
+// of one character; and a module path of 259 characters that still finds
+// its settings and log.
+#include "host/selftest/selftest.h"
 
 namespace host {
 
 namespace {
 
-PluginCopy *TokenCopy(SelfTest &t, const char *stem, const char *path, uint32_t tokenLength,
-                      const char *airportsLine) {
-    static char lines[512];
-    text::BoundedText out(lines);
-    AppendSettings(out, t, "http", path, tokenLength);
-    out.Append(airportsLine);
-    PluginCopy *copy = MakeCopy(t, stem, lines, path);
-    return copy && LoadCopy(t, *copy, stem) ? copy : nullptr;
-}
+const uint32_t kPortText = 7;
+const uint32_t kLongestPath = 1535;
 
-const char kLoaded[] = "Bridge loaded; event worker started";
-const char kDisabled[] = "Bridge disabled: Endpoint/Token missing or invalid";
+// What the row judges beyond the log's first line.
+enum class Judge {
+    FirstLine,  // the log's first line alone
+    Sent,       // ... and one request at the copy's route
+    Silent,     // ... the only line, and no call back into the client for an event
+    Bearer,     // ... and the Authorization header the token gives
+    Airports,   // which destinations were sent
+    Path,       // the first 1535 characters of the path arrived
+};
 
-// Where each flight goes, and whether the list lets it through. The list
-// comes quoted so that the spaces reach the plug-in's own trimming.
+struct SettingsCase {
+    const char *check;
+    // The copy's name; null: the longest the folder allows (a module path
+    // of 259 characters); empty: the previous row's copy.
+    const char *stem;
+    // The Endpoint value. '@' is 127.0.0.1:<the receiver's port>, after
+    // `spaces` spaces and in 7 digits when there are any; '*' a path
+    // longer than the plug-in keeps.
+    const char *endpoint;
+    uint32_t spaces;
+    uint32_t tokenLength;
+    const char *airports;  // null: the usual EDDF,EDDM
+    const char *route;     // where its requests arrive, or null: none are sent
+    const char *firstLine; // null: not judged
+    Judge judge;
+    const char *expected;  // null: the first line
+};
+
+// Not quoted: Wine's GetPrivateProfileString cuts the last character of a
+// quoted value that fills the buffer.
+const char kAirports[] = "eddk ;\tabcdefg,, lowi,lows,loww,lszh,lfsb,lkpr,epwa,lhbp,, eddl";
+static_assert(sizeof kAirports - 1 == 63, "the longest Airports value the plug-in keeps");
+
+const SettingsCase kCases[] = {
+    {"token of 31 characters: disabled", "ZdbToken31", "http://@/token31", 0, 31, nullptr,
+     "/token31", kDisabledLine, Judge::Silent,
+     "Bridge disabled: Endpoint/Token missing or invalid; log lines: 1, client calls: 0"},
+    {"token of 32 characters: enabled", "ZdbToken32", "http://@/token32", 0, 32, kAirports,
+     "/token32", kLoadedLine, Judge::Bearer, nullptr},
+    {"airports: 63 characters read, trimmed, upper-cased, cut to 7", "", nullptr, 0, 0, nullptr,
+     nullptr, nullptr, Judge::Airports,
+     "\"eddk ;<TAB>abcdefg,, lowi,...,, eddl\": EDDK, ABCDEFG and EDDL sent, EDDF not"},
+    // "127.0.0.1:" is 10 characters and the port text 7.
+    {"endpoint: authority of 255 characters", "ZdbAuthority255", "http://@/authority255",
+     255 - 10 - kPortText, kSelfTestTokenLength, nullptr, "/authority255", kLoadedLine,
+     Judge::Sent, "Bridge loaded; event worker started; requests at /authority255: 1"},
+    {"endpoint: authority of 256 characters", "ZdbAuthority256", "http://@/authority256",
+     256 - 10 - kPortText, kSelfTestTokenLength, nullptr, nullptr, kDisabledLine,
+     Judge::FirstLine, nullptr},
+    {"endpoint: longest path", "ZdbLongest", "http://@/longest/*", 0, 255, nullptr, "/longest",
+     nullptr, Judge::Path, "the path's first 1535 characters"},
+    {"token: longest", "", nullptr, 0, 255, nullptr, nullptr, nullptr, Judge::Bearer, nullptr},
+    {"module path of 259 characters", nullptr, "http://@/longname", 0, kSelfTestTokenLength,
+     nullptr, "/longname", kLoadedLine, Judge::Sent,
+     "Bridge loaded; event worker started; requests at /longname: 1"},
+    // Loaded and unloaded without an event: nothing is ever sent to these.
+    {"endpoint: port 65535", "ZdbPort65535", "http://127.0.0.1:65535/unused", 0,
+     kSelfTestTokenLength, nullptr, nullptr, kLoadedLine, Judge::FirstLine, nullptr},
+    {"endpoint: port 65536", "ZdbPort65536", "http://127.0.0.1:65536/unused", 0,
+     kSelfTestTokenLength, nullptr, nullptr, kDisabledLine, Judge::FirstLine, nullptr},
+    {"endpoint: port 0", "ZdbPort0", "http://127.0.0.1:0/unused", 0, kSelfTestTokenLength,
+     nullptr, nullptr, kDisabledLine, Judge::FirstLine, nullptr},
+    {"endpoint: port in 7 characters", "ZdbPort7", "http://127.0.0.1:0065535/unused", 0,
+     kSelfTestTokenLength, nullptr, nullptr, kLoadedLine, Judge::FirstLine, nullptr},
+    {"endpoint: port in 8 characters", "ZdbPort8", "http://127.0.0.1:00065535/unused", 0,
+     kSelfTestTokenLength, nullptr, nullptr, kDisabledLine, Judge::FirstLine, nullptr},
+    // Short of 65535, so that only the letter can refuse it.
+    {"endpoint: a letter in the port", "ZdbPortLetter", "http://127.0.0.1:80a/unused", 0,
+     kSelfTestTokenLength, nullptr, nullptr, kDisabledLine, Judge::FirstLine, nullptr},
+    // A host of one character is a host: loaded, though it is never used.
+    {"endpoint: a host of one character", "ZdbHostOne", "https://a/x", 0, kSelfTestTokenLength,
+     nullptr, nullptr, kLoadedLine, Judge::FirstLine, nullptr},
+};
+const uint32_t kCaseCount = sizeof kCases / sizeof kCases[0];
+
+// Where each flight of the Airports row goes, and whether the list lets it
+// through; its last code must arrive whole.
 struct Destination {
     const char *destination;
     const char *scratchPad;
     const char *sentAs;  // the body's destination, or null: not sent
 };
-const char kAirportsLine[] = "Airports=\"  eddk ;\tabcdefg,, \"\r\n";
 const Destination kDestinations[] = {
     {"eddk", "DOK/S/K1", "\"destination\":\"EDDK\",\"stand\":\"K1\""},
     {"abcdefghij", "DOK/S/K2", "\"destination\":\"ABCDEFG\",\"stand\":\"K2\""},
     {"EDDF", "DOK/S/K3", nullptr},  // listed by default, not by this list
+    {"EDDL", "DOK/S/K4", "\"destination\":\"EDDL\",\"stand\":\"K4\""},
     {"EDDK", "DOK/S/END", "\"destination\":\"EDDK\",\"stand\":\"END\""},
 };
+const uint32_t kDestinationsSent = 4;  // those with a body
 
-void CheckToken31(SelfTest &t, PluginCopy &copy) {
-    ReadCopyLog(t, copy);
-    uint32_t calls = NotifyCopy(copy, kUsualFlight, "DOK/S/A31");
-    ReadCopyLog(t, copy);
-    SeenText seen;
-    seen << CopyLine(copy, 0) << "; log lines: " << copy.lineCount << ", client calls: " << calls;
-    Row(t.table, "token of 31 characters: disabled",
-        "Bridge disabled: Endpoint/Token missing or invalid; log lines: 1, client calls: 0", seen.text,
-        SameText(CopyLine(copy, 0), kDisabled) && copy.lineCount == 1 && calls == 0);
+char g_path[1700];  // the longest copy's endpoint path, longer than kept
+uint32_t g_silentCalls;
+
+void AppendEndpoint(text::BoundedText &out, const SelfTest &t, const SettingsCase &c) {
+    for (const char *p = c.endpoint; *p; ++p) {
+        if (*p == '*') {
+            text::BoundedText path(g_path);
+            path.Append("/longest/");
+            while (path.length < kLongestPath + 64)
+                path.Append(static_cast<char>('a' + path.length % 26));
+            out.Append(g_path + 9);
+        } else if (*p == '@') {
+            out.Append("127.0.0.1:");
+            for (uint32_t i = 0; i < c.spaces; ++i) out.Append(' ');
+            out.AppendDecimal(t.receiver.port, c.spaces ? kPortText : 1);
+        } else {
+            out.Append(*p);
+        }
+    }
 }
 
-void CheckToken32(SelfTest &t, PluginCopy &copy) {
-    ReadCopyLog(t, copy);
-    char bearer[64];
-    text::BoundedText expected(bearer);
-    expected.Append("Bearer ");
-    AppendToken(expected, t, 32);
-    const Route &route = *copy.route;
-    uint32_t arrived = RouteArrived(t.receiver, route);
-    SeenText seen;
-    seen << CopyLine(copy, 0) << "; " << (arrived ? route.records[0].authorization : "nothing sent");
-    SeenText wanted;
-    wanted << kLoaded << "; " << bearer;
-    Row(t.table, "token of 32 characters: enabled", wanted.text, seen.text,
-        SameText(CopyLine(copy, 0), kLoaded) && arrived > 0 &&
-            SameText(route.records[0].authorization, bearer));
+PluginCopy &MakeCaseCopy(SelfTest &t, const SettingsCase &c) {
+    char stem[kSelfTestPath];
+    text::BoundedText name(stem);
+    name.Append(c.stem ? c.stem : "ZdbLongName");
+    // <folder>\<stem>.dll: 259 characters.
+    while (!c.stem && text::Length(t.files.folder) + 1 + name.length + 4 < kSelfTestPath - 1)
+        name.Append('N');
+    static char lines[4096];
+    text::BoundedText out(lines);
+    out.Append("Endpoint=");
+    AppendEndpoint(out, t, c);
+    out.Append("\r\nToken=");
+    AppendToken(out, t, c.tokenLength);
+    out.Append("\r\nAirports=");
+    out.Append(c.airports ? c.airports : "EDDF,EDDM");
+    out.Append("\r\n");
+    PluginCopy &copy = MakeCopy(t, stem, lines, c.route);
+    LoadCopy(t, copy);
+    return copy;
 }
 
-void CheckAirports(SelfTest &t, PluginCopy &copy) {
-    const Route &route = *copy.route;
-    uint32_t arrived = RouteArrived(t.receiver, route);
-    SeenText seen;
+// The events each copy with a route is told of; how many requests must
+// arrive.
+uint32_t Notify(const SettingsCase &c, PluginCopy &copy) {
+    if (!c.route) return 0;
+    if (c.judge == Judge::Silent) {
+        g_silentCalls = NotifyCopy(copy, kUsualFlight, "DOK/S/A31");
+        return 0;
+    }
+    if (!c.airports) {
+        NotifyCopy(copy, kUsualFlight, "DOK/S/E1");
+        return 1;
+    }
+    for (const Destination &d : kDestinations) {
+        Flight flight = kUsualFlight;
+        flight.destination = d.destination;
+        NotifyCopy(copy, flight, d.scratchPad);
+    }
+    return kDestinationsSent;
+}
+
+bool JudgeAirports(const Route &route, uint32_t arrived, SeenText &seen) {
     uint32_t want = 0;
-    bool ok = true;
     for (const Destination &d : kDestinations) {
         if (!d.sentAs) continue;
-        bool sent = want < arrived && want < kRouteRecords && BodyHas(route.records[want], d.sentAs);
-        if (!sent && ok) {
+        if (!(want < arrived && want < kRouteRecords && BodyHas(route.records[want], d.sentAs))) {
             seen << "request " << want + 1 << ": "
                  << (want < arrived ? route.records[want].body : "nothing arrived");
-            ok = false;
+            return false;
         }
         ++want;
     }
-    if (ok && arrived != want) {
-        seen << arrived << " requests, " << want << " expected";
-        ok = false;
+    if (arrived != want) return seen << arrived << " requests, " << want << " expected", false;
+    return seen << "EDDK, ABCDEFG and EDDL sent, EDDF not", true;
+}
+
+bool JudgePath(const ReceivedRequest *request, SeenText &seen) {
+    uint32_t length = request ? text::Length(request->path) : 0;
+    bool same = length == kLongestPath;
+    for (uint32_t i = 0; same && i < kLongestPath; ++i) same = request->path[i] == g_path[i];
+    if (!request) return seen << "nothing arrived", false;
+    seen << length << " characters, " << (same ? "the first ones" : "not the first ones");
+    return same;
+}
+
+bool JudgeBearer(const SelfTest &t, const SettingsCase &c, const ReceivedRequest *request,
+                 SeenText &expected, SeenText &seen) {
+    char bearer[320];
+    text::BoundedText wanted(bearer);
+    wanted.Append("Bearer ");
+    AppendToken(wanted, t, c.tokenLength);
+    bool same = request && SameText(request->authorization, bearer);
+    if (c.firstLine) {
+        expected << c.firstLine << "; " << bearer;
+        seen << (request ? request->authorization : "nothing sent");
+        return same;
     }
-    if (ok) seen << "EDDK and ABCDEFG sent, EDDF not";
-    Row(t.table, "airports: read, trimmed, upper-cased, cut to 7",
-        "\"  eddk ;<TAB>abcdefg,, \": EDDK and ABCDEFG sent, EDDF not", seen.text, ok);
+    expected << "\"Bearer \" and the " << c.tokenLength << " characters: " << wanted.length
+             << " characters";
+    if (!request) return seen << "nothing arrived", false;
+    seen << text::Length(request->authorization) << " characters, "
+         << (same ? "the same" : "not the same");
+    return same;
+}
+
+void CheckCase(SelfTest &t, const SettingsCase &c, PluginCopy &copy) {
+    ReadCopyLog(t, copy);
+    const Route &route = *copy.route;
+    uint32_t arrived = RouteArrived(t.receiver, route);
+    const ReceivedRequest *first = arrived ? &route.records[0] : nullptr;
+    SeenText expected, seen;
+    bool ok = !c.firstLine || SameText(CopyLine(copy, 0), c.firstLine);
+    if (c.firstLine) seen << CopyLine(copy, 0);
+    switch (c.judge) {
+    case Judge::FirstLine: break;
+    case Judge::Sent:
+        seen << "; requests at " << c.route << ": " << arrived;
+        ok = ok && arrived == 1;
+        break;
+    case Judge::Silent:
+        seen << "; log lines: " << copy.lineCount << ", client calls: " << g_silentCalls;
+        ok = ok && copy.lineCount == 1 && g_silentCalls == 0 && arrived == 0;
+        break;
+    case Judge::Bearer:
+        if (c.firstLine) seen << "; ";
+        ok = JudgeBearer(t, c, first, expected, seen) && ok;
+        break;
+    case Judge::Airports: ok = JudgeAirports(route, arrived, seen) && ok; break;
+    case Judge::Path: ok = JudgePath(first, seen) && ok; break;
+    }
+    if (!expected.out.length) expected << (c.expected ? c.expected : c.firstLine);
+    Row(t, copy, c.check, expected.text, seen.text, ok);
 }
 
 }  // namespace
 
-void CheckSettingsCopies(SelfTest &t) {
-    PluginCopy *token31 = TokenCopy(t, "ZdbToken31", "/token31", 31, "");
-    PluginCopy *token32 = TokenCopy(t, "ZdbToken32", "/token32", 32, kAirportsLine);
-    if (token32)
-        for (const Destination &d : kDestinations) {
-            Flight flight = kUsualFlight;
-            flight.destination = d.destination;
-            NotifyCopy(*token32, flight, d.scratchPad);
-        }
-    if (token31) CheckToken31(t, *token31);
-    if (token32) {
-        WaitForRoute(t.receiver, *token32->route, 3, CopyWait(t, 3000));
-        CheckToken32(t, *token32);
-        CheckAirports(t, *token32);
+void CheckSettings(SelfTest &t) {
+    PluginCopy *copies[kCaseCount];
+    uint32_t requests[kCaseCount];
+    for (uint32_t i = 0; i < kCaseCount; ++i) {
+        bool shared = kCases[i].stem && !kCases[i].stem[0];
+        copies[i] = shared ? copies[i - 1] : &MakeCaseCopy(t, kCases[i]);
+        requests[i] = shared ? 0 : Notify(kCases[i], *copies[i]);
     }
-    PluginCopy *copies[] = {token31, token32};
-    for (PluginCopy *copy : copies)
-        if (copy) UnloadCopy(*copy);
+    for (uint32_t i = 0; i < kCaseCount; ++i)
+        if (requests[i]) WaitFor(t, *copies[i], requests[i]);
+    for (uint32_t i = 0; i < kCaseCount; ++i)
+        CheckCase(t, kCases[i], *copies[i]);
+    for (uint32_t i = 0; i < kCaseCount; ++i) UnloadCopy(*copies[i]);
 }
 
 }  // namespace host

@@ -1,15 +1,12 @@
-// What the self-test's checks share: the run's time budget, the UTC clock
-// as milliseconds of the run's first day, and the plug-in's log.
+// What the self-test's checks share: the UTC clock as milliseconds of the
+// run's first day, the texts of rows, and the rows that judge a log or a
+// message that must not be sent.
 #include "host/selftest/selftest.h"
 
 namespace host {
 
 namespace {
 
-// Every wait for the self-test's own copy ends this long after the load,
-// whatever arrived; the other copies' waits end 13.5 s after it, so that a
-// run in which nothing arrives still ends soon after.
-const uint32_t kBudgetMilliseconds = 8500;
 const int32_t kDayMilliseconds = 86400000;
 
 bool Digits(const char *text, uint32_t count, int32_t &value) {
@@ -48,12 +45,6 @@ uint32_t RunMilliseconds(const SelfTest &t) {
     return GetTickCount() - t.startMs;
 }
 
-uint32_t WaitBudget(const SelfTest &t, uint32_t wanted) {
-    uint32_t spent = GetTickCount() - t.loadedMs;
-    uint32_t left = spent < kBudgetMilliseconds ? kBudgetMilliseconds - spent : 0;
-    return wanted < left ? wanted : left;
-}
-
 int32_t ClockNow(const SelfTest &t) {
     SYSTEMTIME now = {};
     GetSystemTime(&now);
@@ -85,44 +76,82 @@ bool ClockOf(const SelfTest &t, const char *text, int32_t &milliseconds) {
     return true;
 }
 
-uint32_t ReadLog(SelfTest &t) {
-    ReadWholeFile(t.files.log, t.log, sizeof t.log, t.logLength);
-    uint32_t lines = 0;
-    for (uint32_t i = 1; i < t.logLength; ++i)
-        if (t.log[i - 1] == '\r' && t.log[i] == '\n') ++lines;
-    return lines;
+bool BodyHas(const ReceivedRequest &request, const char *needle) {
+    return FindAfter(request.body, request.bodyLength, needle) != nullptr;
 }
 
-bool WaitForLogLines(SelfTest &t, uint32_t lines, uint32_t milliseconds) {
-    uint32_t deadline = RunMilliseconds(t) + WaitBudget(t, milliseconds);
-    while (ReadLog(t) < lines) {
-        if (RunMilliseconds(t) >= deadline) return false;
-        Sleep(10);
+bool BodyMatches(const ReceivedRequest &request, const char *pattern) {
+    if (request.bodyLength != text::Length(pattern)) return false;
+    for (uint32_t i = 0; pattern[i]; ++i) {
+        char c = request.body[i];
+        if (pattern[i] == '#' ? !(c >= '0' && c <= '9') : c != pattern[i]) return false;
     }
     return true;
 }
 
-bool LogMessage(const SelfTest &t, uint32_t index, char (&message)[256]) {
-    message[0] = '\0';
-    uint32_t start = 0;
-    for (uint32_t line = 0; line < index; ++line) {
-        while (start + 1 < t.logLength && !(t.log[start] == '\r' && t.log[start + 1] == '\n'))
-            ++start;
-        if (start + 1 >= t.logLength) return false;
-        start += 2;
-    }
-    uint32_t end = start;
-    while (end + 1 < t.logLength && !(t.log[end] == '\r' && t.log[end + 1] == '\n')) ++end;
-    const char *body = end + 1 < t.logLength ? MessageOf(t, t.log + start, end - start) : nullptr;
-    if (!body) return false;
-    text::BoundedText out(message);
-    for (const char *c = body; c < t.log + end; ++c) out.Append(*c);
-    return true;
+void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check,
+                    const char *leaked, bool nextArrived, uint32_t clientCalls,
+                    bool noClientCall) {
+    SeenText seen;
+    if (leaked)
+        seen << "sent: " << leaked;
+    else if (!nextArrived)
+        seen << "unknown: the next event did not arrive after it";
+    else
+        seen << "nothing sent, " << clientCalls << " client calls";
+    bool callsOk = !noClientCall || clientCalls == 0;
+    Row(t, copy, check, noClientCall ? "nothing sent, 0 client calls" : "nothing sent", seen.text,
+        !leaked && nextArrived && callsOk);
 }
 
-const char *MessageOf(const SelfTest &t, const char *line, uint32_t length) {
-    int32_t stamp;
-    return length >= 25 && line[24] == ' ' && ClockOf(t, line, stamp) ? line + 25 : nullptr;
+bool LogLinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
+                 uint32_t count) {
+    ReadCopyLog(t, copy);
+    SeenText wanted;
+    wanted << count << " lines, from \"" << expected[0] << "\" to \"" << expected[count - 1]
+           << "\"";
+    SeenText seen;
+    seen << copy.lineCount << " lines";
+    bool ok = true;
+    for (uint32_t i = 0; ok && i < count && i < copy.lineCount; ++i) {
+        if (SameText(copy.lines[i], expected[i])) continue;
+        seen << "; line " << i + 1 << " is \"" << copy.lines[i] << "\" where \"" << expected[i]
+             << "\" belongs";
+        ok = false;
+    }
+    if (ok && copy.lineCount < count)
+        seen << "; missing from line " << copy.lineCount + 1 << ": \"" << expected[copy.lineCount]
+             << "\"";
+    else if (ok && copy.lineCount > count)
+        seen << "; more than expected: \"" << copy.lines[count] << "\"";
+    else if (ok)
+        seen << " as expected";
+    return Row(t, copy, check, wanted.text, seen.text, ok && copy.lineCount == count);
+}
+
+bool WorkerLinesRow(SelfTest &t, PluginCopy &copy, const char *check,
+                    const char *const *expected, uint32_t count) {
+    ReadCopyLog(t, copy);
+    SeenText wanted;
+    for (uint32_t i = 0; i < count; ++i) wanted << (i ? "; " : "") << expected[i];
+    SeenText seen;
+    uint32_t matched = 0;
+    bool ok = true;
+    for (uint32_t i = 0; i < copy.lineCount && ok; ++i) {
+        const char *line = copy.lines[i];
+        if (StartsWith(line, "Captured ") || StartsWith(line, "Bridge ")) continue;
+        if (matched < count && SameText(line, expected[matched])) {
+            ++matched;
+            continue;
+        }
+        seen << "worker line " << matched + 1 << " is \"" << line << "\"";
+        ok = false;
+    }
+    if (ok && matched < count)
+        seen << matched << " of " << count << " lines; missing: \"" << expected[matched] << "\"";
+    else if (ok)
+        seen << "as expected";
+    return Row(t, copy, check, wanted.text, seen.text, ok && matched == count);
 }
 
 }  // namespace host

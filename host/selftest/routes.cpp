@@ -1,0 +1,83 @@
+// The receiver's routes: one per plug-in copy, each answering from its own
+// script and keeping its own records, so that copies running side by side
+// never shift each other's answers.
+#include "host/selftest/receiver.h"
+
+#include "text/text.h"
+
+namespace host {
+
+namespace {
+
+// The route a path belongs to, or null; under the receiver's lock.
+Route *RouteOf(Receiver &receiver, const char *path) {
+    for (uint32_t r = 0; r < receiver.routeCount; ++r) {
+        const char *want = receiver.routes[r].path;
+        uint32_t i = 0;
+        while (want[i] && path[i] == want[i]) ++i;
+        if (!want[i] && (path[i] == '\0' || path[i] == '/')) return &receiver.routes[r];
+    }
+    return nullptr;
+}
+
+void Mark(char (&mark)[kMarkCapacity], const char *body) {
+    const char *value = FindAfter(body, text::Length(body), "\"stand\":\"");
+    text::BoundedText out(mark);
+    for (const char *p = value; p && *p && *p != '"'; ++p) out.Append(*p);
+}
+
+}  // namespace
+
+// Recorded, held if it is the route's first and the route holds, then
+// answered from the route's script.
+bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET connection) {
+    EnterCriticalSection(&receiver.lock);
+    Route *found = RouteOf(receiver, request.path);
+    if (!found) {
+        LeaveCriticalSection(&receiver.lock);
+        return false;
+    }
+    Route &route = *found;
+    uint32_t index = route.arrived++;
+    uint32_t status = index < kRouteScript && route.statuses[index] ? route.statuses[index] : 201;
+    if (index < kRouteRecords) route.records[index] = request;
+    if (index < kRouteMarks) Mark(route.marks[index], request.body);
+    LeaveCriticalSection(&receiver.lock);
+    uint32_t held = GetTickCount();
+    if (index == 0 && route.holdMs)
+        while (!route.released.IsSet() && !receiver.stopping.IsSet() &&
+               GetTickCount() - held < route.holdMs)
+            Sleep(5);
+    Answer(connection, status);
+    return true;
+}
+
+Route *AddRoute(Receiver &receiver, const char *path) {
+    if (text::Length(path) >= sizeof receiver.routes[0].path) return nullptr;
+    EnterCriticalSection(&receiver.lock);
+    Route *route = receiver.routeCount < kRoutes ? &receiver.routes[receiver.routeCount] : nullptr;
+    if (route) {
+        text::BoundedText(route->path).Append(path);
+        ++receiver.routeCount;
+    }
+    LeaveCriticalSection(&receiver.lock);
+    return route;
+}
+
+void ReleaseRoute(Route &route) { route.released.Set(true); }
+
+uint32_t RouteArrived(Receiver &receiver, const Route &route) {
+    EnterCriticalSection(&receiver.lock);
+    uint32_t arrived = route.arrived;
+    LeaveCriticalSection(&receiver.lock);
+    return arrived;
+}
+
+void TlsSeen(Receiver &receiver, uint32_t &handshakes, uint32_t &clearText) {
+    EnterCriticalSection(&receiver.lock);
+    handshakes = receiver.tlsHandshakes;
+    clearText = receiver.tlsClearText;
+    LeaveCriticalSection(&receiver.lock);
+}
+
+}  // namespace host
