@@ -10,15 +10,14 @@ redirect targets; here each fault persists until the event is abandoned."""
 import datetime
 import os
 import shutil
-import socket
 import subprocess
 import sys
-import threading
 import unittest
 from dataclasses import dataclass, field
 
 from harness import (QUEUE_FULL, UNLOADED, Bench, event_line, ini_text, refused_port,
                      run_concurrently, work_dir)
+from raw_server import RawServer
 from receiver import Receiver, parse_json_object
 from test_delivery import EVENT_MESSAGE, DeliveryTestCase, assign, gap, scratch_steps
 
@@ -50,83 +49,6 @@ sys.exit(subprocess.run(sys.argv[2:]).returncode)
 """
 
 _rows = []  # filled by the matrix, printed when the module ends
-
-
-class RawServer:
-    """A loopback server answering every request the same way after reading
-    its headers and body: for answers http.server will not send. `answer`
-    is bytes, or f(send, stopping) that paces its own sending and returns
-    once `stopping` is set."""
-
-    def __init__(self, answer):
-        self.answer = answer
-        self.requests = 0
-        self.sent = 0  # pieces sent by paced answers, over all connections
-        self._lock = threading.Lock()
-        self._stopping = threading.Event()
-        self._threads = []
-        self._sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self._sock.bind(("127.0.0.1", 0))
-        self._sock.listen(16)
-        self._sock.settimeout(0.1)
-        self.port = self._sock.getsockname()[1]
-        self._accepting = threading.Thread(target=self._accept_loop, daemon=True)
-        self._accepting.start()
-
-    def _accept_loop(self):
-        while not self._stopping.is_set():
-            try:
-                connection, _ = self._sock.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            thread = threading.Thread(target=self._serve, args=(connection,), daemon=True)
-            self._threads.append(thread)
-            thread.start()
-
-    def _serve(self, connection):
-        with connection:
-            connection.settimeout(10)
-            data = b""
-            try:
-                while b"\r\n\r\n" not in data and len(data) < 65536:
-                    chunk = connection.recv(4096)
-                    if not chunk:
-                        return
-                    data += chunk
-                head, _, rest = data.partition(b"\r\n\r\n")
-                length = 0
-                for line in head.split(b"\r\n")[1:]:
-                    name, _, value = line.partition(b":")
-                    if name.strip().lower() == b"content-length":
-                        length = int(value.strip())
-                while len(rest) < length:
-                    chunk = connection.recv(4096)
-                    if not chunk:
-                        return
-                    rest += chunk
-                with self._lock:
-                    self.requests += 1
-                if callable(self.answer):
-                    self.answer(lambda piece: self._send(connection, piece), self._stopping)
-                else:
-                    connection.sendall(self.answer)
-                connection.shutdown(socket.SHUT_WR)
-            except OSError:
-                pass
-
-    def _send(self, connection, piece):
-        connection.sendall(piece)
-        with self._lock:
-            self.sent += 1
-
-    def stop(self):
-        self._stopping.set()
-        self._sock.close()
-        self._accepting.join(5)
-        for thread in self._threads:
-            thread.join(5)
 
 
 @dataclass

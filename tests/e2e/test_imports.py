@@ -49,14 +49,17 @@ def blocks(text, kind):
 
 def exports(path):
     """Named exports; an unnamed slot with RVA 0 is an unused ordinal, an
-    unnamed one with code behind it an ordinal-only export (named '#n')."""
+    unnamed one with code behind it or forwarded elsewhere an ordinal-only
+    export (named '#n'). llvm-readobj 19 prints a forwarded slot's target in
+    place of its RVA."""
     names = []
     for body in blocks(run_readobj("--coff-exports", path), "Export"):
         name = re.search(r"^\s*Name: ?(.*)$", body, re.MULTILINE).group(1).strip()
-        rva = int(re.search(r"^\s*RVA: (0x[0-9A-Fa-f]+)", body, re.MULTILINE).group(1), 16)
+        forwarded = re.search(r"^\s*ForwardedTo: \S", body, re.MULTILINE)
         if name:
             names.append(name)
-        elif rva:
+        elif forwarded or int(re.search(r"^\s*RVA: (0x[0-9A-Fa-f]+)", body,
+                                        re.MULTILINE).group(1), 16):
             ordinal = re.search(r"^\s*Ordinal: (\d+)", body, re.MULTILINE).group(1)
             names.append(f"#{ordinal}")
     return names

@@ -6,12 +6,12 @@ The unload must then go on without it, a new load must get its own object
 and worker, and the client's FreeLibrary must not unmap the code the old
 worker still runs: it holds its own reference until its last act."""
 
-import socket
-import threading
+import itertools
 import time
 import unittest
 
 from harness import LOADED, UNLOADED, BridgeTestCase, ini_text
+from raw_server import RawServer
 
 
 def assign_line(verb, callsign, stand, status=None):
@@ -20,57 +20,28 @@ def assign_line(verb, callsign, stand, status=None):
 TRICKLE_SECONDS = 44  # the first attempt's answer trickles this long, then ends
 
 
-class TrickleThenAnswer:
-    """The first connection gets a 503 whose one header trickles in a byte
-    every two seconds; every later one a plain 201."""
+def trickle_then_answer():
+    """The first request gets a 503 whose one header trickles in a byte every
+    two seconds; every later one a plain 201."""
+    answered = itertools.count()
 
-    def __init__(self):
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(8)
-        self.connections = 0
-        self.stopping = threading.Event()
-        self.thread = threading.Thread(target=self._accept, daemon=True)
-        self.thread.start()
+    def answer(send, stopping):
+        if next(answered) > 0:
+            send(b"HTTP/1.1 201 Created\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+            return
+        send(b"HTTP/1.1 503 Service Unavailable\r\nX-Wait: ")
+        deadline = time.monotonic() + TRICKLE_SECONDS
+        while time.monotonic() < deadline and not stopping.wait(2):
+            send(b"x")
+        send(b"\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
 
-    @property
-    def port(self):
-        return self.listener.getsockname()[1]
-
-    def stop(self):
-        self.stopping.set()
-        self.listener.close()
-
-    def _accept(self):
-        while not self.stopping.is_set():
-            try:
-                connection, _ = self.listener.accept()
-            except OSError:
-                return
-            self.connections += 1
-            serve = self._trickle if self.connections == 1 else self._answer
-            threading.Thread(target=serve, args=(connection,), daemon=True).start()
-
-    def _trickle(self, connection):
-        with connection:
-            connection.recv(65536)
-            connection.sendall(b"HTTP/1.1 503 Service Unavailable\r\nX-Wait: ")
-            deadline = time.monotonic() + TRICKLE_SECONDS
-            while time.monotonic() < deadline and not self.stopping.wait(2):
-                connection.sendall(b"x")
-            connection.sendall(b"\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
-
-    def _answer(self, connection):
-        with connection:
-            connection.recv(65536)
-            connection.sendall(b"HTTP/1.1 201 Created\r\nContent-Length: 0\r\n"
-                               b"Connection: close\r\n\r\n")
+    return RawServer(answer)
 
 
 class OutlivingWorker(BridgeTestCase, unittest.TestCase):
 
     def test_unload_goes_on_and_a_new_load_shares_nothing_with_the_stuck_worker(self):
-        server = TrickleThenAnswer()
+        server = trickle_then_answer()
         self.addCleanup(server.stop)
         bench = self.bench(ini_text(f"http://127.0.0.1:{server.port}/stands"))
         run = bench.run([
@@ -87,6 +58,7 @@ class OutlivingWorker(BridgeTestCase, unittest.TestCase):
             "is-loaded",                      # it let go as its last act
         ], timeout=150)
         self.assert_clean_run(run)
+        self.assertEqual(server.requests, 2, "one attempt per load, the new one delivered at once")
         waits = run.exit_seconds()
         self.assertEqual(len(waits), 2, run.describe())
         self.assertGreater(waits[0], 29.0, "the first unload waited its full bound")
