@@ -10,6 +10,13 @@ foreach(config DEBUG RELEASE RELWITHDEBINFO MINSIZEREL)
   set(CMAKE_CXX_FLAGS_${config} "")
 endforeach()
 
+# CodeView debug information for the PDBs: source names relative to the
+# tree's root and no build folder. clang 14 also keeps each compile's
+# command line in them, with the tree's absolute path (the switch to leave
+# it out, -gno-codeview-command-line, came with clang 15).
+add_compile_options(-g -gcodeview -ffile-compilation-dir=.
+  -fdebug-prefix-map=${PROJECT_SOURCE_DIR}/=)
+
 # Import libraries from our own .def files: stdcall names like
 # CreateEventA@16, imported under their undecorated names (-k).
 function(zdb_import_library name def)
@@ -26,12 +33,16 @@ zdb_import_library(winhttp ${PROJECT_SOURCE_DIR}/src/platform/winhttp.def)
 zdb_import_library(EuroScopePlugInDll ${PROJECT_SOURCE_DIR}/src/sdk/EuroScopePlugInDll.def)
 zdb_import_library(kernel32_host ${PROJECT_SOURCE_DIR}/host/kernel32_host.def)
 
-# Links `objects` (an OBJECT library) into `output` with lld-link; the rest
-# of the arguments are lld-link switches and libraries.
+# Links `objects` (an OBJECT library) into `output` with lld-link, and its
+# symbols into a PDB of the same name, which the binary names without a
+# folder (/pdbaltpath); the rest of the arguments are lld-link switches and
+# libraries.
 function(zdb_link target output objects)
   set(extra ${ARGN})
   set(libs)
-  set(outputs ${CMAKE_BINARY_DIR}/${output})
+  get_filename_component(stem ${output} NAME_WE)
+  set(pdb ${CMAKE_BINARY_DIR}/${stem}.pdb)
+  set(outputs ${CMAKE_BINARY_DIR}/${output} ${pdb})
   foreach(item IN LISTS extra)
     if(item MATCHES "^/(implib|map):(.*)$")
       list(APPEND outputs ${CMAKE_MATCH_2})
@@ -39,8 +50,12 @@ function(zdb_link target output objects)
       list(APPEND libs ${item})
     endif()
   endforeach()
+  # The link runs through relative_link.cmake, in the build folder.
   add_custom_command(OUTPUT ${outputs}
-    COMMAND ${ZDB_LLD_LINK} /nologo /nodefaultlib /machine:x86 /Brepro /opt:ref
+    COMMAND ${CMAKE_COMMAND} -D ZDB_BASE=${CMAKE_BINARY_DIR}
+            -P ${PROJECT_SOURCE_DIR}/cmake/relative_link.cmake --
+            ${ZDB_LLD_LINK} /nologo /nodefaultlib /machine:x86 /Brepro /opt:ref
+            /debug /pdb:${pdb} /pdbaltpath:%_PDB% /pdbsourcepath:C:/zdb
             /out:${CMAKE_BINARY_DIR}/${output} $<TARGET_OBJECTS:${objects}> ${extra}
     DEPENDS ${objects} $<TARGET_OBJECTS:${objects}> ${libs}
     COMMAND_EXPAND_LISTS VERBATIM)

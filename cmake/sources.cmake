@@ -22,6 +22,23 @@ list(TRANSFORM ZDB_PRODUCT_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
 set(ZDB_HOST_SDK_SOURCES ${PROJECT_SOURCE_DIR}/host/sdk_impl.cpp
   ${PROJECT_SOURCE_DIR}/host/selftest/request.cpp)
 
+# The test client's scenario runner and self-test (Windows builds only).
+set(ZDB_HOST_RUNNER_SOURCES
+  host/runner_main.cpp host/runner_support.cpp host/steps_lifecycle.cpp host/steps_client.cpp
+  host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp host/check_limits.cpp
+  host/command_line.cpp
+  host/timing.cpp
+  host/selftest/main.cpp host/selftest/support.cpp host/selftest/lifecycle.cpp
+  host/selftest/delivery.cpp host/selftest/receiver.cpp host/selftest/request.cpp
+  host/selftest/folder.cpp host/selftest/report.cpp host/selftest/guard.cpp
+  host/selftest/copies.cpp host/selftest/retries.cpp host/selftest/queue.cpp
+  host/selftest/texts.cpp host/selftest/settings.cpp
+  host/selftest/reload.cpp host/selftest/routes.cpp host/selftest/quick_edit.cpp
+  src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
+  src/delivery/json_writer.cpp
+  src/platform/runtime.cpp)
+list(TRANSFORM ZDB_HOST_RUNNER_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
+
 set(ZDB_WARNINGS -Wall -Wextra -Werror)
 
 # The product's compile flags; the native build's declaration test compiles

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/host_state.h"
+#include "platform/memory_copy.h"
 #include "sdk/EuroScopePlugIn.h"
 
 namespace host {
@@ -11,7 +12,7 @@ namespace host {
 template <class T>
 void *HandleOf(const T *object) {
     void *handle;
-    __builtin_memcpy(&handle, static_cast<const void *>(object), sizeof handle);
+    memcpy(&handle, static_cast<const void *>(object), sizeof handle);
     return handle;
 }
 
@@ -19,7 +20,7 @@ template <class T>
 T WithHandle(void *handle) {
     static_assert(sizeof(T) >= sizeof(void *), "handle classes start with their handle");
     T object;
-    __builtin_memcpy(static_cast<void *>(&object), &handle, sizeof handle);
+    memcpy(static_cast<void *>(&object), &handle, sizeof handle);
     return object;
 }
 

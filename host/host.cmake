@@ -14,20 +14,7 @@ zdb_import_library(bcrypt_host ${PROJECT_SOURCE_DIR}/host/bcrypt_host.def)
 zdb_import_library(ntdll_host ${PROJECT_SOURCE_DIR}/host/ntdll_host.def)
 zdb_import_library(kernel32_host_extra ${PROJECT_SOURCE_DIR}/host/kernel32_host_extra.def)
 
-add_library(host_runner_objects OBJECT
-  host/runner_main.cpp host/runner_support.cpp host/steps_lifecycle.cpp host/steps_client.cpp
-  host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp host/check_limits.cpp
-  host/command_line.cpp
-  host/timing.cpp
-  host/selftest/main.cpp host/selftest/support.cpp host/selftest/lifecycle.cpp
-  host/selftest/delivery.cpp host/selftest/receiver.cpp host/selftest/request.cpp
-  host/selftest/folder.cpp host/selftest/report.cpp host/selftest/guard.cpp
-  host/selftest/copies.cpp host/selftest/retries.cpp host/selftest/queue.cpp
-  host/selftest/texts.cpp host/selftest/settings.cpp
-  host/selftest/reload.cpp host/selftest/routes.cpp host/selftest/quick_edit.cpp
-  src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
-  src/delivery/json_writer.cpp
-  src/platform/runtime.cpp)
+add_library(host_runner_objects OBJECT ${ZDB_HOST_RUNNER_SOURCES})
 target_include_directories(host_runner_objects PRIVATE src ${PROJECT_SOURCE_DIR})
 target_compile_options(host_runner_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
 zdb_link(host_runner ZeltanDokTestClient.exe host_runner_objects

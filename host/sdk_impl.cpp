@@ -36,7 +36,7 @@ CController CPlugIn::ControllerMyself(void) const {
     if (!g_state.controllerValid) return CController();
     CController myself = host::WithHandle<CController>(&g_state);
     bool isMyself = true;  // the flag follows the handle: offset 4 on 32 bits
-    __builtin_memcpy(reinterpret_cast<char *>(&myself) + sizeof(void *), &isMyself, 1);
+    memcpy(reinterpret_cast<char *>(&myself) + sizeof(void *), &isMyself, 1);
     return myself;
 }
 

@@ -66,33 +66,46 @@ namespace {
 // call are in one asm statement, and ESP is put back before anything else
 // runs: nothing in between may address the stack, and a wrong pop can move
 // nothing this function reads.
-__attribute__((noinline)) uint32_t CallPoppingCheck(void *object, const void *code,
-                                                    const uint32_t *words, uint32_t count,
-                                                    int32_t &moved) {
-    uint32_t result, before;
-    uint32_t codeThenAfter = reinterpret_cast<uint32_t>(code);
-    __asm__ volatile(
-        "movl %%esp, %%edi\n\t"
-        "1:\n\t"
-        "jecxz 2f\n\t"
-        "pushl -4(%%esi,%%ecx,4)\n\t"
-        "decl %%ecx\n\t"
-        "jmp 1b\n\t"
-        "2:\n\t"
-        "movl %%ebx, %%ecx\n\t"
-        "call *%%edx\n\t"
-        "movl %%esp, %%edx\n\t"
-        "movl %%edi, %%esp\n\t"
-        : "=a"(result), "=&D"(before), "+d"(codeThenAfter), "+c"(count)
-        : "b"(object), "S"(words)
-        : "memory", "cc");
-    moved = static_cast<int32_t>(codeThenAfter - before);
+__declspec(noinline) uint32_t CallPoppingCheck(void *object, const void *code,
+                                               const uint32_t *words, uint32_t count,
+                                               int32_t &moved) {
+    uint32_t result, before, after;
+    __asm {
+        mov esi, words
+        mov ecx, count
+        mov ebx, object
+        mov edx, code
+        mov edi, esp
+    push_word:
+        jecxz pushed
+        push dword ptr [esi + ecx * 4 - 4]
+        dec ecx
+        jmp push_word
+    pushed:
+        mov ecx, ebx
+        call edx
+        mov edx, esp
+        mov esp, edi
+        mov result, eax
+        mov before, edi
+        mov after, edx
+    }
+    moved = static_cast<int32_t>(after - before);
     return result;
 }
 
 template <class T>
 struct Exactly {
     typedef T type;
+};
+
+template <class T>
+struct IsVoid {
+    static const bool value = false;
+};
+template <>
+struct IsVoid<void> {
+    static const bool value = true;
 };
 
 // What calls through the virtual table showed, and how far each call that
@@ -112,17 +125,17 @@ struct SlotReport {
         static_assert(sizeof handler == sizeof(void *), "a plain code pointer");
         static_assert((0 + ... + ((sizeof(P) + 3) / 4)) <= 8, "room for the arguments");
         const void *code;
-        __builtin_memcpy(&code, &handler, sizeof code);
+        memcpy(&code, &handler, sizeof code);
         uint32_t words[8] = {};
         uint32_t count = 0;
-        ((__builtin_memcpy(&words[count], &arguments, sizeof arguments),
+        ((memcpy(&words[count], &arguments, sizeof arguments),
           count += (sizeof arguments + 3) / 4),
          ...);
         int32_t moved;
         uint32_t result = CallPoppingCheck(object, code, words, count, moved);
         ++tally.called;
-        if constexpr (!__is_void(R)) {
-            if (sizeof(R) == 1) result &= 0xFF;  // a bool comes back in AL alone
+        if constexpr (!IsVoid<R>::value) {
+            if constexpr (sizeof(R) == 1) result &= 0xFF;  // a bool comes back in AL alone
             if (result != 0) ++tally.answered;
         }
         if (moved != 0) Moved(moved);

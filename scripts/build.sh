@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Configures and builds both builds into build/ (or $ZDB_BUILD_DIR):
 #   build/win     the DLL and the test client, 32-bit Windows
+#   build/msvc    the same three binaries through Visual Studio's CMake path,
+#                 here with clang-cl and LLVM's tools (preset clang-cl-cross)
 #   build/native  unit tests, fuzzers, benchmarks, and the Wine end-to-end tests
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,7 +13,9 @@ cmake -S "$root" -B "$build/win" -G Ninja \
 cmake --build "$build/win"
 
 if [ "${1:-}" != "--win-only" ]; then
-  cmake -S "$root" -B "$build/native" -G Ninja \
-    -DCMAKE_CXX_COMPILER=clang++-14 -DZDB_WIN_BUILD_DIR="$build/win" >/dev/null
+  (cd "$root" && cmake --preset clang-cl-cross -B "$build/msvc" >/dev/null)
+  cmake --build "$build/msvc"
+  cmake -S "$root" -B "$build/native" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DZDB_WIN_BUILD_DIR="$build/win" -DZDB_MSVC_BUILD_DIR="$build/msvc" >/dev/null
   cmake --build "$build/native"
 fi

@@ -3,7 +3,8 @@
 # a commented settings file, README.txt for controllers, the test client
 # with a sample scenario, and the endpoint contract for the service's
 # engineers. The DLL and the test client build bit for bit the
-# same from the same source; SHA256SUMS.txt lists them.
+# same from the same source; SHA256SUMS.txt lists them. Their PDBs go
+# beside the zip.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZDB_BUILD_DIR:-$root/build}
@@ -34,4 +35,8 @@ crlf "$root/docs/stand-event.schema.json" "$stage/Endpoint/stand-event.schema.js
 # Fixed times and order, so the same files give the same archive.
 find "$stage" -exec touch -h -d '2026-12-07 00:00:00 UTC' {} +
 (cd "$out" && find "$name" -type f | LC_ALL=C sort | TZ=UTC zip -X -q -D "$name.zip" -@)
+# The symbols of the three binaries, for reading a crash dump; beside the
+# zip, not in it: controllers have no use for them.
+cp "$build/win/ZeltanDokBridge.pdb" "$build/win/ZeltanDokTestClient.pdb" \
+   "$build/win/EuroScopePlugInDll.pdb" "$out/"
 echo "$out/$name.zip"

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   clang-14 clang lld-14 lld llvm-14 llvm libclang-rt-14-dev   # both builds, sanitizers, libFuzzer
+  clang-tools-14                                             # clang-cl, for Visual Studio's CMake path
   cmake ninja-build                                          # build
   libgtest-dev libbenchmark-dev nlohmann-json3-dev           # unit tests, benchmarks, fuzzers
   python3 openssl ca-certificates zip                        # receiver, test certificates, release

@@ -5,6 +5,8 @@
 // against the clock around each notification.
 #include "host/selftest/selftest.h"
 
+#include <stddef.h>
+
 #include "host/selftest/guard.h"
 
 namespace host {
@@ -204,14 +206,14 @@ void CheckRequests(SelfTest &t) {
         const char *expected;
         uint32_t offset;
     } fields[] = {
-        {"request method", "POST", __builtin_offsetof(ReceivedRequest, method)},
-        {"request path", "/selftest", __builtin_offsetof(ReceivedRequest, path)},
+        {"request method", "POST", offsetof(ReceivedRequest, method)},
+        {"request path", "/selftest", offsetof(ReceivedRequest, path)},
         {"Content-Type header", "application/json",
-         __builtin_offsetof(ReceivedRequest, contentType)},
+         offsetof(ReceivedRequest, contentType)},
         {"Authorization header", authorization,
-         __builtin_offsetof(ReceivedRequest, authorization)},
+         offsetof(ReceivedRequest, authorization)},
         {"User-Agent header", "ZELTAN-DOK-Bridge/0.1",
-         __builtin_offsetof(ReceivedRequest, userAgent)},
+         offsetof(ReceivedRequest, userAgent)},
     };
     for (const Field &field : fields) {
         SeenText seen;

@@ -2,6 +2,8 @@
 
 #include "host/host_win32_extra.h"
 #include "host/selftest/quick_edit.h"
+#include "platform/atomic_flag.h"
+#include "platform/memory_copy.h"
 #include "text/text.h"
 
 namespace host {
@@ -21,8 +23,8 @@ struct Guard {
 
     // The first unhandled exception, written by the thread that raised it
     // before it sets `crashed`.
-    uint8_t claimed;
-    uint8_t crashed;
+    AtomicFlag claimed;
+    AtomicFlag crashed;
     DWORD crashCode;
     uintptr_t crashAddress;
     DWORD crashThread;
@@ -37,7 +39,7 @@ Guard g_guard;
 
 uint32_t Read32(const BYTE *at) {
     uint32_t value;
-    __builtin_memcpy(&value, at, sizeof value);
+    memcpy(&value, at, sizeof value);
     return value;
 }
 
@@ -146,7 +148,7 @@ DWORD WINAPI Watch(void *) {
     for (;;) {
         Sleep(kPollMilliseconds);
         EnterCriticalSection(&g_guard.lock);
-        if (__atomic_load_n(&g_guard.crashed, __ATOMIC_ACQUIRE)) ReportCrash();
+        if (g_guard.crashed.IsSet()) ReportCrash();
         if (g_guard.inCall && GetTickCount() - g_guard.begunMs > g_guard.budgetMs)
             ReportOverrun();
         if (GetTickCount() - g_guard.runStartMs > kRunBudget) ReportRunOverrun();
@@ -163,12 +165,12 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS *exception) {
         RestoreQuickEdit();
         TerminateProcess(GetCurrentProcess(), 1);
     }
-    if (__atomic_exchange_n(&g_guard.claimed, 1, __ATOMIC_ACQ_REL) == 0) {
+    if (g_guard.claimed.Claim()) {
         g_guard.crashCode = exception->ExceptionRecord->ExceptionCode;
         g_guard.crashAddress =
             reinterpret_cast<uintptr_t>(exception->ExceptionRecord->ExceptionAddress);
         g_guard.crashThread = self;
-        __atomic_store_n(&g_guard.crashed, 1, __ATOMIC_RELEASE);
+        g_guard.crashed.Set(true);
     }
     for (;;) Sleep(INFINITE);
 }

@@ -1,6 +1,7 @@
 #include "host/selftest/quick_edit.h"
 
 #include "host/host_win32_extra.h"
+#include "platform/atomic_flag.h"
 
 namespace host {
 
@@ -8,7 +9,7 @@ namespace {
 
 HANDLE g_input;
 DWORD g_savedMode;
-uint8_t g_quickEditOff;  // set while QuickEdit is off because of this program
+AtomicFlag g_quickEditOff;  // set while QuickEdit is off because of this program
 
 BOOL WINAPI OnConsoleEnd(DWORD) {
     RestoreQuickEdit();
@@ -24,13 +25,13 @@ void QuickEditOff() {
     g_input = input;
     g_savedMode = mode;
     if (!SetConsoleMode(input, (mode & ~ENABLE_QUICK_EDIT_MODE) | ENABLE_EXTENDED_FLAGS)) return;
-    __atomic_store_n(&g_quickEditOff, 1, __ATOMIC_RELEASE);
+    g_quickEditOff.Set(true);
     SetConsoleCtrlHandler(OnConsoleEnd, TRUE);
 }
 
 void RestoreQuickEdit() {
     // The flag only counts for a mode set together with the extended flags.
-    if (__atomic_exchange_n(&g_quickEditOff, 0, __ATOMIC_ACQ_REL))
+    if (g_quickEditOff.Take())
         SetConsoleMode(g_input, g_savedMode | ENABLE_EXTENDED_FLAGS);
 }
 

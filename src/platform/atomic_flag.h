@@ -1,12 +1,19 @@
-// A boolean shared between the client's thread and the worker, through the
-// compiler's builtins: no runtime library is needed for them.
+// A boolean shared between threads, through the Interlocked intrinsics: no
+// runtime library is needed for them. Each access is a full barrier.
 #pragma once
 
-#include <stdint.h>
+#include "platform/interlocked.h"
 
 struct AtomicFlag {
-    uint8_t value;
+    mutable char value;  // mutable: a read is a locked exchange too
 
-    void Set(bool on) { __atomic_store_n(&value, static_cast<uint8_t>(on), __ATOMIC_SEQ_CST); }
-    bool IsSet() const { return __atomic_load_n(&value, __ATOMIC_SEQ_CST) != 0; }
+    void Set(bool on) { _InterlockedExchange8(&value, on ? 1 : 0); }
+    bool IsSet() const {
+        // Exchanging 0 for 0 changes nothing and reads the byte under the lock.
+        return _InterlockedCompareExchange8(&value, 0, 0) != 0;
+    }
+    // Sets the flag and tells whether this call was the one that set it.
+    bool Claim() { return _InterlockedExchange8(&value, 1) == 0; }
+    // Clears the flag and tells whether it was set.
+    bool Take() { return _InterlockedExchange8(&value, 0) != 0; }
 };

@@ -1,5 +1,6 @@
 // What a C runtime would otherwise supply to the freestanding product build.
-// Compiled into the Windows DLL and the test client only.
+// Compiled into the Windows DLL and the test client only. Written in the
+// forms that Visual Studio's compiler (cl) and clang both accept.
 #include <stddef.h>
 
 extern "C" {
@@ -8,18 +9,34 @@ extern "C" {
 // client's interface takes a double); MSVC's runtime defines it.
 int _fltused = 0;
 
+// cl treats memcpy and memset as intrinsics under /O2 and refuses a
+// definition of an intrinsic unless told that these are functions; clang
+// (14) needs no such word and knows no such pragma.
+#if defined(_MSC_VER) && !defined(__clang__)
+#pragma function(memcpy, memset)
+#endif
+
 // The compiler emits calls to these for struct copies and zero fills. They
-// are written with string instructions so that the compiler cannot turn
-// them back into calls to themselves.
+// are written with string instructions in assembly so that the compiler
+// cannot turn them back into calls to themselves (clang lowers the __stosb
+// intrinsic to a memset call, and knows no __movsb intrinsic at all).
 void *memcpy(void *destination, const void *source, size_t count) {
-    void *d = destination;
-    __asm__ volatile("rep movsb" : "+D"(d), "+S"(source), "+c"(count) : : "memory");
+    __asm {
+        mov edi, destination
+        mov esi, source
+        mov ecx, count
+        rep movsb
+    }
     return destination;
 }
 
 void *memset(void *destination, int value, size_t count) {
-    void *d = destination;
-    __asm__ volatile("rep stosb" : "+D"(d), "+c"(count) : "a"(value) : "memory");
+    __asm {
+        mov edi, destination
+        mov eax, value
+        mov ecx, count
+        rep stosb
+    }
     return destination;
 }
 
@@ -27,29 +44,30 @@ void *memset(void *destination, int value, size_t count) {
 // stack one guard page at a time, so every page between the old and the new
 // stack top must be touched in order. EAX holds the frame size; on return
 // ESP is lowered by it and the return address sits at the new top.
-__attribute__((naked)) void _chkstk() {
-    __asm__ volatile(
-        "pushl %ecx\n\t"
-        "leal 4(%esp), %ecx\n\t"     // where our return address lies
-        "subl %eax, %ecx\n\t"        // where it must lie when we return
-        "sbbl %eax, %eax\n\t"
-        "notl %eax\n\t"
-        "andl %eax, %ecx\n\t"        // clamp to 0 when the size wrapped
-        "movl %esp, %eax\n\t"
-        "andl $-4096, %eax\n\t"      // the page we are on
-        "1:\n\t"
-        "cmpl %eax, %ecx\n\t"
-        "jae 2f\n\t"
-        "subl $4096, %eax\n\t"
-        "testl %eax, (%eax)\n\t"     // touch the next page down
-        "jmp 1b\n\t"
-        "2:\n\t"
-        "movl %ecx, %eax\n\t"
-        "popl %ecx\n\t"
-        "xchgl %eax, %esp\n\t"       // ESP = new top; EAX = address of the return address
-        "movl (%eax), %eax\n\t"
-        "movl %eax, (%esp)\n\t"
-        "ret\n\t");
+__declspec(naked) void _chkstk() {
+    __asm {
+        push ecx
+        lea ecx, [esp + 4]    // where our return address lies
+        sub ecx, eax          // where it must lie when we return
+        sbb eax, eax
+        not eax
+        and ecx, eax          // clamp to 0 when the size wrapped
+        mov eax, esp
+        and eax, -4096        // the page we are on
+    next_page:
+        cmp ecx, eax
+        jae probed
+        sub eax, 4096
+        test [eax], eax       // touch the next page down
+        jmp next_page
+    probed:
+        mov eax, ecx
+        pop ecx
+        xchg eax, esp         // ESP = new top; EAX = address of the return address
+        mov eax, [eax]
+        mov [esp], eax
+        ret
+    }
 }
 
 }  // extern "C"

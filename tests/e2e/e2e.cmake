@@ -45,3 +45,21 @@ foreach(module IN LISTS ZDB_E2E_MODULES)
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
 endforeach()
+
+# The binaries of Visual Studio's path, as clang-cl builds them here: the
+# binary interface, the plug-in's life cycle and delivery, and the
+# self-test's passing run with its changed-byte copies. Their benches live
+# apart from the Debian build's, so that both may run at once.
+if(ZDB_MSVC_BUILD_DIR)
+  set(ZDB_E2E_MSVC_ENV ${ZDB_E2E_ENV})
+  list(TRANSFORM ZDB_E2E_MSVC_ENV REPLACE "^ZDB_WIN_BUILD=.*" "ZDB_WIN_BUILD=${ZDB_MSVC_BUILD_DIR}")
+  list(TRANSFORM ZDB_E2E_MSVC_ENV REPLACE "^ZDB_E2E_WORK=.*" "ZDB_E2E_WORK=${ZDB_E2E_WORK}/msvc")
+  foreach(module test_imports test_lifecycle test_delivery
+          test_selftest.SelfTest.test_the_dll_passes_and_each_changed_byte_fails_its_check)
+    string(REGEX REPLACE "\\..*" "" name ${module})
+    add_test(NAME e2e_msvc_${name}
+      COMMAND ${CMAKE_COMMAND} -E env ${ZDB_E2E_MSVC_ENV} ${ZDB_DEBIAN_PYTHON} -m unittest -v ${module}
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
+    set_tests_properties(e2e_msvc_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
+  endforeach()
+endif()

@@ -32,6 +32,8 @@ EXPECTED_ENTRIES = sorted(f"{BUNDLE}/{name}" for name in (
     "TestClient/sample-scenario.txt", "Endpoint/endpoint.md", "Endpoint/stand-event.schema.json"))
 CHECKSUMMED = ["ZeltanDokBridge.dll", "TestClient/ZeltanDokTestClient.exe",
                "TestClient/EuroScopePlugInDll.dll"]
+# Beside the zip, not in it: each binary's symbols.
+PDB_NAMES = {name: os.path.basename(name).rsplit(".", 1)[0] + ".pdb" for name in CHECKSUMMED}
 
 # What samples/eddf_morning.txt must deliver, in order; the scenario also
 # types texts that must never leave the machine (other airports, lower-case
@@ -51,6 +53,7 @@ SAMPLE_EVENTS = [
 WINE_TIMEOUT = 120.0
 
 _zip_bytes = None
+_pdb_bytes = None
 
 
 def _work(*parts):
@@ -59,7 +62,7 @@ def _work(*parts):
 
 def _release_script():
     """Runs scripts/release.sh on the build tree the other tests use and
-    returns the archive's bytes."""
+    returns the archive's bytes and {PDB name: bytes} of the PDBs beside it."""
     win = harness.build_dir()
     if os.path.basename(win) != "win":
         raise unittest.SkipTest(f"release.sh builds into <build>/win; ZDB_WIN_BUILD is {win}")
@@ -71,13 +74,14 @@ def _release_script():
     if done.returncode != 0:
         raise AssertionError(f"release.sh failed ({done.returncode}):\n{output}")
     path = output.strip().splitlines()[-1]
-    with open(path, "rb") as handle:
-        return handle.read()
+    pdbs = {pdb: read_bytes(os.path.join(os.path.dirname(path), pdb))
+            for pdb in PDB_NAMES.values()}
+    return read_bytes(path), pdbs
 
 
 def setUpModule():
-    global _zip_bytes
-    _zip_bytes = _release_script()
+    global _zip_bytes, _pdb_bytes
+    _zip_bytes, _pdb_bytes = _release_script()
     shutil.rmtree(_work(), ignore_errors=True)
     os.makedirs(_work())
     # Later steps (a second release.sh run) rewrite the script's own copy.
@@ -165,10 +169,51 @@ class Bundle(unittest.TestCase):
             with self.subTest(name=name):
                 self.assertEqual(digest, _sha256(_member(name)))
 
-    def test_same_source_gives_the_same_archive(self):
-        again = _release_script()
+    def test_same_source_gives_the_same_archive_and_symbols(self):
+        again, pdbs = _release_script()
         self.assertEqual(_sha256(again), _sha256(_zip_bytes),
                          "a second release.sh run made a different archive")
+        self.assertEqual({name: _sha256(data) for name, data in pdbs.items()},
+                         {name: _sha256(data) for name, data in _pdb_bytes.items()},
+                         "a second release.sh run made different PDBs")
+
+    def test_each_binary_names_the_pdb_beside_the_zip_that_matches_it(self):
+        # The debugger looks for the file the binary names, with the GUID and
+        # age the binary carries: a PDB from another build is refused.
+        for name, pdb in PDB_NAMES.items():
+            with self.subTest(name=name):
+                binary = _work(os.path.basename(name))
+                with open(binary, "wb") as handle:
+                    handle.write(_member(name))
+                with open(_work(pdb), "wb") as handle:
+                    handle.write(_pdb_bytes[pdb])
+                wanted = _debug_directory(binary)
+                self.assertEqual(wanted["file"], pdb, "the binary must name the PDB alone")
+                self.assertEqual((wanted["guid"], wanted["age"]), _pdb_identity(_work(pdb)))
+
+
+def _llvm_tool(name, *args):
+    found = shutil.which(f"{name}-14") or shutil.which(name)
+    if not found:
+        raise AssertionError(f"{name} not found")
+    return subprocess.run([found, *args], check=True, stdout=subprocess.PIPE, text=True,
+                          timeout=120).stdout
+
+
+def _debug_directory(path):
+    """The PDB a binary names: file, GUID (as the PDB prints it) and age."""
+    text = _llvm_tool("llvm-readobj", "--coff-debug-directory", path)
+    raw = bytes.fromhex(re.search(r"PDBGUID: \(([0-9A-F ]+)\)", text).group(1))
+    # A GUID's first three fields are stored little-endian.
+    guid = (raw[3::-1] + raw[5:3:-1] + raw[7:5:-1]).hex().upper() + raw[8:].hex().upper()
+    return {"file": re.search(r"PDBFileName: (.*)", text).group(1).strip(),
+            "guid": guid, "age": int(re.search(r"PDBAge: (\d+)", text).group(1))}
+
+
+def _pdb_identity(path):
+    text = _llvm_tool("llvm-pdbutil", "dump", "-summary", path)
+    guid = re.search(r"GUID: \{([0-9A-F-]+)\}", text).group(1).replace("-", "")
+    return guid, int(re.search(r"Age: (\d+)", text).group(1))
 
 
 def _replace_setting(text, key, value):
