@@ -6,7 +6,7 @@
 // Words are separated by spaces or tabs. Inside a word, \s is a space, \t a
 // tab, \n a line feed, \r a carriage return, \\ a backslash and \xHH any
 // byte; the word (null) stands for a null text. The steps themselves are
-// listed by the runner (runner_main.cpp) and in README.md.
+// listed by the runner (runner_main.cpp) and in docs/test-client.md.
 #pragma once
 
 #include <stdint.h>
