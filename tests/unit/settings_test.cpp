@@ -22,6 +22,8 @@ TEST(Settings, ValuesAreCleanedAsRead) {
          "https://e.com/x", "abc def", "EDDF , EDDM"},
         {"[Bridge]\r\nAirports=\r\n", "", "", "EDDF,EDDM"},
         {"[Bridge]\r\nAirports= \t \r\n", "", "", "EDDF,EDDM"},
+        // Separators alone are not blank: no code at all, not the default.
+        {"[Bridge]\r\nAirports= , ; \r\n", "", "", ", ;"},
         {"[Bridge]\r\nAirports=lfpg;\xe4\x62\r\n", "", "", "LFPG;\xe4" "B"},
         {"[Bridge]\r\nAirports=" + long80 + "\r\n", "", "", std::string(63, 'X')},
         {"[Bridge]\r\nAirports=" + std::string(62, 'a') + " b\r\n", "", "", std::string(62, 'A')},
