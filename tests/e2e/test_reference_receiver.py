@@ -2,6 +2,7 @@
 event decides a flight's stand, and the DLL under Wine posting to it across
 a re-sent request and a reload."""
 
+import concurrent.futures
 import html.parser
 import json
 import os
@@ -124,6 +125,12 @@ class Requests(unittest.TestCase):
                 self.assertTrue(got[1].startswith(answer), got)
         self.assertEqual(stored_bodies(self.server), [GOOD, leap_second, not_utf8])
 
+    def test_copies_of_one_body_at_once_are_stored_once(self):
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            answers = list(pool.map(lambda _: send(self.server, request(GOOD))[0], range(8)))
+        self.assertEqual(sorted(answers), [200] * 7 + [201])
+        self.assertEqual(stored_bodies(self.server), [GOOD])
+
     def test_the_later_observed_event_decides_each_flight_and_airport(self):
         # (what, events in order of arrival, the board after them)
         cases = [
@@ -207,6 +214,8 @@ class UnderWine(BridgeTestCase, unittest.TestCase):
             "flightplan UAE9 EDDF", "scratch DOK/S/A24",
             "sleep 2000", "exit", "unload"])
         self.assert_clean_run(run)
+        bodies = stored_bodies(server)
+        self.assertEqual(len(bodies), len(set(bodies)), f"stored more than once: {bodies}")
         messages = run.messages
         self.assertEqual([m for m in messages if m in (LOADED, UNLOADED)],
                          [LOADED, UNLOADED, LOADED, UNLOADED], run.describe())
@@ -217,9 +226,6 @@ class UnderWine(BridgeTestCase, unittest.TestCase):
                          [f"Captured {resent}", f"Delivery failed {resent}",
                           f"Delivered {resent} (HTTP 200)"], run.describe())
         self.assertEqual(answers, [201, 200] + [201] * 8, run.describe())
-
-        bodies = stored_bodies(server)
-        self.assertEqual(len(bodies), len(set(bodies)), f"stored more than once: {bodies}")
         summaries = [" ".join(v for k, v in json.loads(b).items()
                               if k in ("action", "callsign", "destination", "stand"))
                      for b in bodies]
