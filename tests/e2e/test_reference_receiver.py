@@ -116,6 +116,9 @@ class Requests(unittest.TestCase):
             ("the same body again", request(GOOD), 200, "stored before assign DLH4TK EDDF V155"),
             # What the contract says to take although it looks odd.
             ("a leap second", request(leap_second), 201, "stored cancel UAE9 EDDF"),
+            # Absent keys must not defeat the unique key, as NULLs in it would.
+            ("a body without stand again", request(leap_second), 200,
+             "stored before cancel UAE9 EDDF"),
             ("a stand that is not UTF-8", request(not_utf8), 201, "stored assign DLH4TK EDDF V?"),
         ]
         for what, data, status, answer in cases:
