@@ -98,7 +98,9 @@ class Store:
 
     @contextlib.contextmanager
     def connect(self):
-        db = sqlite3.connect(self.path, timeout=30, isolation_level=None)
+        # Waits at most 5 s for another writer: the plug-in gives up on an
+        # answer after 10 s.
+        db = sqlite3.connect(self.path, timeout=5, isolation_level=None)
         try:
             yield db
         finally:
@@ -239,6 +241,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             stored = self.server.store.add(event, body)
         except Refused as refusal:
             return refusal.status, refusal.reason
+        except sqlite3.Error as error:
+            # Not stored: a 5xx, so that the plug-in tries again.
+            return 503, f"not stored: {printable(str(error))}"
         summary = " ".join(printable(event[key]) for key in
                            ("action", "callsign", "destination", "stand") if key in event)
         # A duplicate is a retry whose answer was lost, or a repeat within

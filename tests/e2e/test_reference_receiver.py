@@ -134,6 +134,12 @@ class Requests(unittest.TestCase):
         self.assertEqual(sorted(answers), [200] * 7 + [201])
         self.assertEqual(stored_bodies(self.server), [GOOD])
 
+    def test_a_store_that_fails_answers_5xx_so_that_the_plugin_tries_again(self):
+        with self.server.store.connect() as db:
+            db.execute("DROP TABLE events")
+        status, text = send(self.server, request(GOOD))
+        self.assertEqual((status, text.split(":")[0]), (503, "not stored"))
+
     def test_the_later_observed_event_decides_each_flight_and_airport(self):
         # (what, events in order of arrival, the board after them)
         cases = [
