@@ -7,7 +7,8 @@ jsonschema, and SQLite as the store.
                           [--bind 127.0.0.1] [--path /stands] [--db stands.db]
     reference_receiver.py --db stands.db --print-board
 
-    POST <path>        one event: 201 stored, 200 stored before, 4xx refused
+    POST <path>        one event: 201 stored, 200 stored before, 4xx refused,
+                       503 the store failed (the plug-in tries again)
     GET  /             the current stands per airport, as HTML
     GET  /board.json   the same as JSON
 
