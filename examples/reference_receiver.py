@@ -61,8 +61,8 @@ CREATE TABLE IF NOT EXISTS events (
 
 # Per flight and airport the event with the later observedAt decides, an
 # assign or cancel for the stand assigned, a manual_occupy for the stand
-# occupied. Equal observedAt: the later arrival, as one plug-in sends in
-# capture order. A manual_cancel names no airport; here it withdraws every
+# occupied. Equal observedAt: the one stored last, as one plug-in sends in
+# capture order (but for a request it gave up on that ends here late). A manual_cancel names no airport; here it withdraws every
 # earlier manual_occupy of its flight. Clocks of different controllers' PCs
 # differ, so between controllers "later" is only as good as those clocks.
 BOARD = """
@@ -165,7 +165,7 @@ def no_duplicate_keys(pairs):
     return dict(pairs)
 
 
-def parse_event(body, validator):
+def parse_event(body, validator, later_version):
     # Bytes from 0x80 up are passed on raw, in no promised encoding: decode
     # leniently, each byte that is not UTF-8 becoming one lone surrogate,
     # which still counts as one character against the schema's bounds.
@@ -176,6 +176,11 @@ def parse_event(body, validator):
         raise Refused(400, "not JSON") from None
     if not isinstance(event, dict):
         raise Refused(400, "not JSON: not an object")
+    if later_version:
+        # A later plug-in may add keys; refusing them would lose its events.
+        # Keep what this schema's version understands.
+        known = validator.schema["properties"]
+        event = {key: value for key, value in event.items() if key in known}
     # A leap second is stored as sent (it sorts between :59.999 and the next
     # minute) rather than refused: a 4xx would lose the event.
     checked = event
@@ -238,7 +243,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 raise Refused(404, "no such path")
             if not self.authorised():
                 raise Refused(401, "bad token")
-            event = parse_event(body, self.server.validator)
+            agent = self.headers.get("User-Agent", "")
+            later_version = (agent.startswith("ZELTAN-DOK-Bridge/")
+                             and agent != self.server.schema_agent)
+            event = parse_event(body, self.server.validator, later_version)
             stored = self.server.store.add(event, body)
         except Refused as refusal:
             return refusal.status, refusal.reason
@@ -329,6 +337,8 @@ class Receiver(http.server.ThreadingHTTPServer):
             schema = json.loads(handle.read())
         jsonschema.Draft202012Validator.check_schema(schema)
         self.validator = jsonschema.Draft202012Validator(schema)
+        # The plug-in's User-Agent names the version its bodies follow.
+        self.schema_agent = "ZELTAN-DOK-Bridge/" + schema["$id"].rsplit(":", 1)[1]
         self.tokens = [token.encode("utf-8", "surrogateescape") for token in tokens]
         self.store = store
         self.path = path

@@ -41,9 +41,10 @@ def start(testcase, folder, handler=reference_receiver.Handler):
     return server
 
 
-def request(body, token=TOKEN, path="/stands", length=None):
+def request(body, token=TOKEN, path="/stands", length=None, agent="ZELTAN-DOK-Bridge/0.1"):
     """A POST as bytes; length=False leaves Content-Length out."""
-    head = f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+    head = (f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+            f"User-Agent: {agent}\r\n")
     if token is not None:
         head += f"Authorization: Bearer {token}\r\n"
     if length is not False:
@@ -92,6 +93,7 @@ class Requests(unittest.TestCase):
     def test_bad_input_is_refused_by_its_check_and_loses_nothing_stored(self):
         leap_second = event("cancel", "UAE9", 60, "EDDF")
         not_utf8 = GOOD.replace(b"V155", b"V\xe9")
+        with_gate = event("manual_occupy", "DLH4TK", 30, stand="Z5")[:-1] + b',"gate":"B"}'
         self.assertEqual(send(self.server, request(GOOD))[0], 201)
         # (what, request, status, the start of the answer: the check that decided)
         cases = [
@@ -111,6 +113,8 @@ class Requests(unittest.TestCase):
              "not JSON: unpaired"),
             ("schema: an action in other letters", request(GOOD.replace(b"assign", b"Assign")),
              422, "schema: action"),
+            ("schema: a key this version does not have", request(with_gate), 422,
+             "schema: body: Additional properties"),
             ("schema: a year past 9999", request(GOOD.replace(b'"2026-', b'"12026-')), 422,
              "schema: observedAt"),
             ("the same body again", request(GOOD), 200, "stored before assign DLH4TK EDDF V155"),
@@ -120,13 +124,15 @@ class Requests(unittest.TestCase):
             ("a body without stand again", request(leap_second), 200,
              "stored before cancel UAE9 EDDF"),
             ("a stand that is not UTF-8", request(not_utf8), 201, "stored assign DLH4TK EDDF V?"),
+            ("a later version's new key", request(with_gate, agent="ZELTAN-DOK-Bridge/0.2"), 201,
+             "stored manual_occupy DLH4TK Z5"),
         ]
         for what, data, status, answer in cases:
             with self.subTest(what):
                 got = send(self.server, data)
                 self.assertEqual(got[0], status, got)
                 self.assertTrue(got[1].startswith(answer), got)
-        self.assertEqual(stored_bodies(self.server), [GOOD, leap_second, not_utf8])
+        self.assertEqual(stored_bodies(self.server), [GOOD, leap_second, not_utf8, with_gate])
 
     def test_copies_of_one_body_at_once_are_stored_once(self):
         with concurrent.futures.ThreadPoolExecutor(8) as pool:
