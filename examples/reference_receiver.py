@@ -62,8 +62,9 @@ CREATE TABLE IF NOT EXISTS events (
 # Per flight and airport the event with the later observedAt decides, an
 # assign or cancel for the stand assigned, a manual_occupy for the stand
 # occupied. Equal observedAt: the one stored last, as one plug-in sends in
-# capture order (but for a request it gave up on that ends here late). A manual_cancel names no airport; here it withdraws every
-# earlier manual_occupy of its flight. Clocks of different controllers' PCs
+# capture order (but for a request it gave up on that ends here late). A
+# manual_cancel names no airport; here it withdraws every earlier
+# manual_occupy of its flight. Clocks of different controllers' PCs
 # differ, so between controllers "later" is only as good as those clocks.
 BOARD = """
 WITH latest AS (
@@ -172,7 +173,7 @@ def parse_event(body, validator, later_version):
     text = body.decode("utf-8", "surrogateescape")
     try:
         event = json.loads(text, object_pairs_hook=no_duplicate_keys)
-    except ValueError:
+    except (ValueError, RecursionError):  # RecursionError: nested too deep
         raise Refused(400, "not JSON") from None
     if not isinstance(event, dict):
         raise Refused(400, "not JSON: not an object")

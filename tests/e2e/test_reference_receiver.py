@@ -107,6 +107,7 @@ class Requests(unittest.TestCase):
             ("shorter than announced", request(GOOD, length=len(GOOD) + 10), 400,
              "body shorter"),
             ("cut JSON", request(GOOD[:-1]), 400, "not JSON"),
+            ("nested too deep for the parser", request(b"[" * 2000 + b"]" * 2000), 400, "not JSON"),
             ("a key twice", request(GOOD[:-1] + b',"stand":"V156"}'), 400,
              "not JSON: a key repeated"),
             ("unpaired surrogate escape", request(GOOD.replace(b'"V155"', b'"\\ud800"')), 400,
