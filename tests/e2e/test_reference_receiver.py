@@ -163,9 +163,11 @@ class Requests(unittest.TestCase):
              [("EDDF", "A", "A1", "assigned"), ("EDDF", "A", "V2", "occupied"),
               ("EDDM", "A", "M1", "assigned")]),
             ("manual_cancel ends earlier occupations anywhere, not later ones",
-             [event("manual_occupy", "A", 10, "EDDF", "V1"), event("manual_occupy", "A", 11, None, "Z5"),
+             [event("manual_occupy", "A", 10, "EDDF", "V1"),
+              event("manual_occupy", "A", 11, None, "Z5"),
               event("manual_occupy", "B", 11, None, "Z6"), event("manual_cancel", "A", 12),
-              event("manual_occupy", "A", 13, "EDDM", "G1"), event("manual_occupy", "A", 11, "EDDF", "V3")],
+              event("manual_occupy", "A", 13, "EDDM", "G1"),
+              event("manual_occupy", "A", 11, "EDDF", "V3")],  # late, and older than the cancel
              [(None, "B", "Z6", "occupied"), ("EDDM", "A", "G1", "occupied")]),
         ]
         for what, events, board in cases:
