@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: the real DLL in the test client under Wine, replaying a
-# morning of stand messages at Frankfurt against a local receiver; prints
-# what the receiver got and the plug-in's log.
+# morning of stand messages at Frankfurt against the reference receiver of
+# examples/ on loopback; prints what the receiver did with each request, the
+# plug-in's log, and the stand board the receiver keeps.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZDB_BUILD_DIR:-$root/build}
@@ -14,8 +15,9 @@ demo=$build/demo
 rm -rf "$demo" && mkdir -p "$demo/Radar Plugins"
 cp "$build/win/ZeltanDokTestClient.exe" "$build/win/EuroScopePlugInDll.dll" "$demo/"
 cp "$build/win/ZeltanDokBridge.dll" "$demo/Radar Plugins/"
-printf '[Bridge]\r\nEndpoint=http://127.0.0.1:%s/stands\r\nToken=demo-token-0123456789abcdef012345\r\nAirports=EDDF, EDDM\r\n' \
-  "$port" > "$demo/Radar Plugins/ZeltanDokBridge.ini"
+token=demo-token-0123456789abcdef012345
+printf '[Bridge]\r\nEndpoint=http://127.0.0.1:%s/stands\r\nToken=%s\r\nAirports=EDDF, EDDM\r\n' \
+  "$port" "$token" > "$demo/Radar Plugins/ZeltanDokBridge.ini"
 cp "$root/samples/eddf_morning.txt" "$demo/scenario.txt"
 
 export WINEPREFIX=$build/demo-prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
@@ -24,13 +26,24 @@ export WINEPREFIX=$build/demo-prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,msh
 for variable in $(compgen -e); do
   case ${variable,,} in http_proxy | https_proxy | all_proxy | no_proxy) unset "$variable" ;; esac
 done
-python3 "$root/scripts/demo_receiver.py" "$port" > "$demo/received.txt" &
+# Debian's interpreter, which sees the python3-jsonschema that setup.sh installs.
+receiver_command=(/usr/bin/python3 "$root/examples/reference_receiver.py" --port "$port"
+                  --token "$token" --db "$demo/stands.db")
+"${receiver_command[@]}" > "$demo/listening.txt" 2> "$demo/received.txt" &
 receiver=$!
 trap 'kill $receiver 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  [ -s "$demo/listening.txt" ] && break
+  kill -0 $receiver 2>/dev/null || { cat "$demo/received.txt" >&2; exit 1; }
+  sleep 0.1
+done
+[ -s "$demo/listening.txt" ] || { echo "demo: the receiver did not start" >&2; exit 1; }
 
 echo "== test client =="
 (cd "$demo" && wine ZeltanDokTestClient.exe "Radar Plugins\\ZeltanDokBridge.dll" scenario.txt) | tr -d '\r'
-echo "== what the endpoint received =="
+echo "== what the receiver did (examples/reference_receiver.py) =="
 cat "$demo/received.txt"
 echo "== plug-in log (Radar Plugins/ZeltanDokBridge.log) =="
 tr -d '\r' < "$demo/Radar Plugins/ZeltanDokBridge.log"
+echo "== stand board (reference_receiver.py --print-board; GET / of the receiver as HTML) =="
+"${receiver_command[@]}" --print-board

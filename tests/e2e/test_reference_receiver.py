@@ -1,0 +1,250 @@
+"""The reference receiver of examples/: what it refuses and keeps, which
+event decides a flight's stand, and the DLL under Wine posting to it across
+a re-sent request and a reload."""
+
+import concurrent.futures
+import html
+import json
+import os
+import socket
+import sqlite3
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.request
+
+from harness import LOADED, TOKEN, UNLOADED, BridgeTestCase, ini_text
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples"))
+import reference_receiver  # noqa: E402
+
+GOOD = (b'{"action":"assign","callsign":"DLH4TK","observedAt":"2026-12-07T08:16:27.430Z",'
+        b'"controller":"EDDF_GND","destination":"EDDF","stand":"V155"}')
+
+
+def start(testcase, folder, handler=reference_receiver.Handler):
+    store = reference_receiver.Store(os.path.join(folder, "stands.db"))
+    server = reference_receiver.Receiver(("127.0.0.1", 0), [TOKEN], store, handler=handler)
+    server.log_file = open(os.path.join(folder, "receiver.log"), "a", encoding="utf-8")
+    testcase.addCleanup(server.log_file.close)
+    thread = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.05},
+                              daemon=True)
+    thread.start()
+
+    def stop():
+        server.shutdown()
+        server.server_close()
+        thread.join(5)
+    testcase.addCleanup(stop)
+    return server
+
+
+def request(body, token=TOKEN, path="/stands", length=None, agent="ZELTAN-DOK-Bridge/0.1"):
+    """A POST as bytes; length=False leaves Content-Length out."""
+    head = (f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+            f"User-Agent: {agent}\r\n")
+    if token is not None:
+        head += f"Authorization: Bearer {token}\r\n"
+    if length is not False:
+        head += f"Content-Length: {len(body) if length is None else length}\r\n"
+    return head.encode() + b"\r\n" + body
+
+
+def send(server, data):
+    """(status, answer body) for raw request bytes; the request side is shut
+    after them, so a body shorter than announced ends there."""
+    with socket.create_connection(server.server_address[:2], timeout=20) as sock:
+        sock.sendall(data)
+        sock.shutdown(socket.SHUT_WR)
+        answer = b""
+        while chunk := sock.recv(65536):
+            answer += chunk
+    head, _, text = answer.partition(b"\r\n\r\n")
+    return int(head.split()[1]), text.decode()
+
+
+def stored_bodies(server):
+    with server.store.connect() as db:
+        return [row[0] for row in db.execute("SELECT body FROM events ORDER BY id")]
+
+
+def board_rows(board):
+    """(airport, callsign, stand, how) of every board entry."""
+    return [(airport, s["callsign"], s["stand"], s["how"]) for airport, stands in board
+            for s in stands]
+
+
+def event(action, callsign, second, destination=None, stand=None, controller="EDDF_GND"):
+    fields = {"action": action, "callsign": callsign,
+              "observedAt": f"2026-12-07T08:16:{second:02d}.000Z", "controller": controller}
+    fields.update({k: v for k, v in (("destination", destination), ("stand", stand)) if v})
+    return json.dumps(fields, separators=(",", ":")).encode()
+
+
+class Requests(unittest.TestCase):
+
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.server = start(self, folder.name)
+
+    def test_bad_input_is_refused_by_its_check_and_loses_nothing_stored(self):
+        leap_second = event("cancel", "UAE9", 60, "EDDF")
+        not_utf8 = GOOD.replace(b"V155", b"V\xe9")
+        with_gate = event("manual_occupy", "DLH4TK", 30, stand="Z5")[:-1] + b',"gate":"B"}'
+        self.assertEqual(send(self.server, request(GOOD))[0], 201)
+        # (what, request, status, the start of the answer: the check that decided)
+        cases = [
+            ("no token", request(GOOD, token=None), 401, "bad token"),
+            ("token with a byte more", request(GOOD, token=TOKEN + "x"), 401, "bad token"),
+            ("token a byte short", request(GOOD, token=TOKEN[:-1]), 401, "bad token"),
+            ("another path", request(GOOD, path="/other"), 404, "no such path"),
+            ("no Content-Length", request(b"", length=False), 411, "Content-Length missing"),
+            ("oversized, read to its end", request(b"{" + b" " * 5000 + b"}"), 413,
+             "body too large"),
+            ("shorter than announced", request(GOOD, length=len(GOOD) + 10), 400,
+             "body shorter"),
+            ("cut JSON", request(GOOD[:-1]), 400, "not JSON"),
+            ("nested too deep for the parser", request(b"[" * 2000 + b"]" * 2000), 400, "not JSON"),
+            ("a key twice", request(GOOD[:-1] + b',"stand":"V156"}'), 400,
+             "not JSON: a key repeated"),
+            ("unpaired surrogate escape", request(GOOD.replace(b'"V155"', b'"\\ud800"')), 400,
+             "not JSON: unpaired"),
+            ("schema: an action in other letters", request(GOOD.replace(b"assign", b"Assign")),
+             422, "schema: action"),
+            ("schema: a key this version does not have", request(with_gate), 422,
+             "schema: body: Additional properties"),
+            ("schema: a year past 9999", request(GOOD.replace(b'"2026-', b'"12026-')), 422,
+             "schema: observedAt"),
+            ("the same body again", request(GOOD), 200, "stored before assign DLH4TK EDDF V155"),
+            # What the contract says to take although it looks odd.
+            ("a leap second", request(leap_second), 201, "stored cancel UAE9 EDDF"),
+            # Absent keys must not defeat the unique key, as NULLs in it would.
+            ("a body without stand again", request(leap_second), 200,
+             "stored before cancel UAE9 EDDF"),
+            ("a stand that is not UTF-8", request(not_utf8), 201, "stored assign DLH4TK EDDF V?"),
+            ("a later version's new key", request(with_gate, agent="ZELTAN-DOK-Bridge/0.2"), 201,
+             "stored manual_occupy DLH4TK Z5"),
+        ]
+        for what, data, status, answer in cases:
+            with self.subTest(what):
+                got = send(self.server, data)
+                self.assertEqual(got[0], status, got)
+                self.assertTrue(got[1].startswith(answer), got)
+        self.assertEqual(stored_bodies(self.server), [GOOD, leap_second, not_utf8, with_gate])
+
+    def test_copies_of_one_body_at_once_are_stored_once(self):
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            answers = list(pool.map(lambda _: send(self.server, request(GOOD))[0], range(8)))
+        self.assertEqual(sorted(answers), [200] * 7 + [201])
+        self.assertEqual(stored_bodies(self.server), [GOOD])
+
+    def test_a_store_that_fails_answers_5xx_so_that_the_plugin_tries_again(self):
+        with self.server.store.connect() as db:
+            db.execute("DROP TABLE events")
+        status, text = send(self.server, request(GOOD))
+        self.assertEqual((status, text.split(":")[0]), (503, "not stored"))
+
+    def test_the_later_observed_event_decides_each_flight_and_airport(self):
+        # (what, events in order of arrival, the board after them)
+        cases = [
+            ("a later observedAt wins though it came first",
+             [event("assign", "A", 20, "EDDF", "A2"), event("assign", "A", 10, "EDDF", "A1")],
+             [("EDDF", "A", "A2", "assigned")]),
+            ("equal observedAt: the later arrival wins",
+             [event("assign", "A", 10, "EDDF", "A1"), event("cancel", "A", 10, "EDDF")], []),
+            ("a cancel holds against an older assign that comes late",
+             [event("cancel", "A", 20, "EDDF"), event("assign", "A", 10, "EDDF", "A1")], []),
+            ("airports and assigned/occupied kept apart",
+             [event("assign", "A", 10, "EDDF", "A1"), event("assign", "A", 11, "EDDM", "M1"),
+              event("manual_occupy", "A", 12, "EDDF", "V2")],
+             [("EDDF", "A", "A1", "assigned"), ("EDDF", "A", "V2", "occupied"),
+              ("EDDM", "A", "M1", "assigned")]),
+            ("manual_cancel ends earlier occupations anywhere, not later ones",
+             [event("manual_occupy", "A", 10, "EDDF", "V1"),
+              event("manual_occupy", "A", 11, None, "Z5"),
+              event("manual_occupy", "B", 11, None, "Z6"), event("manual_cancel", "A", 12),
+              event("manual_occupy", "A", 13, "EDDM", "G1"),
+              event("manual_occupy", "A", 11, "EDDF", "V3")],  # late, and older than the cancel
+             [(None, "B", "Z6", "occupied"), ("EDDM", "A", "G1", "occupied")]),
+        ]
+        for what, events, board in cases:
+            with self.subTest(what):
+                with tempfile.TemporaryDirectory() as folder:
+                    server = start(self, folder)
+                    for body in events:
+                        self.assertEqual(send(server, request(body))[0], 201, body)
+                    self.assertCountEqual(board_rows(server.store.board()), board)
+
+
+class UnderWine(BridgeTestCase, unittest.TestCase):
+
+    def test_each_event_stored_once_and_the_board_final_after_a_resend_and_a_reload(self):
+        bench = self.bench()
+        answers, lock = [], threading.Lock()
+
+        class HoldFirstAnswer(reference_receiver.Handler):
+            # The first event is stored, then its answer held past the
+            # plug-in's 10 s, so the same body comes again while this
+            # request is still open.
+            def receive(self):
+                status, note = super().receive()
+                with lock:
+                    answers.append(status)
+                    first = len(answers) == 1
+                if first:
+                    time.sleep(13)
+                return status, note
+
+        server = start(self, bench.folder, HoldFirstAnswer)
+        bench.write_ini(ini_text(f"http://127.0.0.1:{server.server_address[1]}/stands"))
+        run = bench.run([
+            "init", "controller EDDF_GND",
+            "flightplan DLH4TK EDDF", "scratch DOK/S/V155",
+            "flightplan UAE9 EDDF", "scratch DOK/S/A26", "scratch DOK/S/",
+            "flightplan CFG1KL EDDM", "scratch DOK/S/<B>&1",
+            "flightplan DLH4TK EDDF", "scratch DOK/M//Z5",
+            "sleep 16000", "exit", "unload",
+            "init", "controller EDDF_GND",
+            "flightplan DLH4TK EDDF", "scratch DOK/M/", "scratch DOK/M/EDDF/V156",
+            "scratch DOK/S/V160",
+            "flightplan UAE9 EDDF", "scratch DOK/S/A24",
+            "sleep 2000", "exit", "unload"])
+        self.assert_clean_run(run)
+        bodies = stored_bodies(server)
+        self.assertEqual(len(bodies), len(set(bodies)), f"stored more than once: {bodies}")
+        messages = run.messages
+        self.assertEqual([m for m in messages if m in (LOADED, UNLOADED)],
+                         [LOADED, UNLOADED, LOADED, UNLOADED], run.describe())
+        captured = [m[len("Captured "):] for m in messages if m.startswith("Captured ")]
+        self.assertEqual(len(captured), 9, run.describe())
+        resent = "assign DLH4TK EDDF V155"
+        self.assertEqual([m for m in messages if resent in m],
+                         [f"Captured {resent}", f"Delivery failed {resent}",
+                          f"Delivered {resent} (HTTP 200)"], run.describe())
+        self.assertEqual(answers, [201, 200] + [201] * 8, run.describe())
+        summaries = [" ".join(v for k, v in json.loads(b).items()
+                              if k in ("action", "callsign", "destination", "stand"))
+                     for b in bodies]
+        self.assertEqual(sorted(summaries), sorted(captured))
+
+        # UAE9's A26 and cancel, and DLH4TK's manual_cancel and V156, may
+        # share one observedAt: then the later arrival decides.
+        final = [("EDDF", "DLH4TK", "V156", "occupied"), ("EDDF", "DLH4TK", "V160", "assigned"),
+                 ("EDDF", "UAE9", "A24", "assigned"), ("EDDM", "CFG1KL", "<B>&1", "assigned")]
+        base = f"http://127.0.0.1:{server.server_address[1]}"
+        with urllib.request.urlopen(base + "/board.json", timeout=10) as answer:
+            board = json.load(answer)["airports"]
+        self.assertEqual(sorted(board_rows((a["airport"], a["stands"]) for a in board)), final)
+        with urllib.request.urlopen(base + "/", timeout=10) as answer:
+            page = answer.read().decode()
+        # The stand "<B>&1" shows as typed only if escaped.
+        for _, callsign, stand, how in final:
+            self.assertIn(f"<td>{html.escape(callsign)}<td>{html.escape(stand)}<td>{how}<td>", page)
+        self.assertEqual(page.count("<tr><td>"), len(final), page)
+
+
+if __name__ == "__main__":
+    unittest.main()
