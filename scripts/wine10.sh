@@ -169,7 +169,7 @@ for name in "${modules[@]}"; do
   if grep -q '^Ran 0 tests' "$log"; then result="FAILED (nothing ran)"; fi
   [ "$result" = passed ] || failed=1
   tenths=$((($(date +%s%N) - start) / 100000000))
-  printf 'wine10: %-16s %s in %d.%d s\n' "$name" "$result" $((tenths / 10)) $((tenths % 10))
+  printf 'wine10: %-23s %s in %d.%d s\n' "$name" "$result" $((tenths / 10)) $((tenths % 10))
   sed -n "s/.*skipped '\(.*\)'\$/    skipped: \1/p" "$log" | sort | uniq -c
   [ "$result" = passed ] || tail -n 40 "$log" | sed 's/^/    /'
 done
