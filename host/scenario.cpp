@@ -14,23 +14,8 @@ bool IsNullWord(const char *w) {
     return *n == '\0' && *w == '\0';
 }
 
-void SplitWords(char *p, char *lineEnd, ScenarioLine &line) {
-    while (p < lineEnd) {
-        while (p < lineEnd && IsSeparator(*p)) *p++ = '\0';
-        if (p >= lineEnd) break;
-        if (line.count == kMaxWords) {
-            line.tooManyWords = true;
-            break;
-        }
-        char *word = p;
-        while (p < lineEnd && !IsSeparator(*p)) ++p;
-        if (p < lineEnd) *p++ = '\0';
-        line.words[line.count++] = DecodeWord(word);
-    }
-}
-
-}  // namespace
-
+// Decodes the escapes of one NUL-terminated word in place; returns null for
+// the word (null).
 const char *DecodeWord(char *word) {
     if (IsNullWord(word)) return nullptr;
     char *out = word;
@@ -63,6 +48,23 @@ const char *DecodeWord(char *word) {
     *out = '\0';
     return word;
 }
+
+void SplitWords(char *p, char *lineEnd, ScenarioLine &line) {
+    while (p < lineEnd) {
+        while (p < lineEnd && IsSeparator(*p)) *p++ = '\0';
+        if (p >= lineEnd) break;
+        if (line.count == kMaxWords) {
+            line.tooManyWords = true;
+            break;
+        }
+        char *word = p;
+        while (p < lineEnd && !IsSeparator(*p)) ++p;
+        if (p < lineEnd) *p++ = '\0';
+        line.words[line.count++] = DecodeWord(word);
+    }
+}
+
+}  // namespace
 
 bool ScenarioReader::Next(ScenarioLine &line) {
     while (next_ < end_) {
