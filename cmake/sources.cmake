@@ -26,7 +26,7 @@ set(ZDB_HOST_SDK_SOURCES ${PROJECT_SOURCE_DIR}/host/sdk_impl.cpp
 set(ZDB_HOST_RUNNER_SOURCES
   host/runner_main.cpp host/runner_support.cpp host/steps_lifecycle.cpp host/steps_client.cpp
   host/steps_burst.cpp host/scenario.cpp host/console.cpp host/check.cpp host/check_limits.cpp
-  host/command_line.cpp
+  host/command_line.cpp host/handler_slot.cpp
   host/timing.cpp
   host/selftest/main.cpp host/selftest/support.cpp host/selftest/lifecycle.cpp
   host/selftest/delivery.cpp host/selftest/receiver.cpp host/selftest/request.cpp

@@ -43,30 +43,44 @@ void Say(const char *a, const char *b = nullptr, const char *c = nullptr) {
     out.Print();
 }
 
-bool FileExists(const char *path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(file);
-    return true;
-}
-
 // Windows' profile reader takes a UTF-8 byte-order mark for part of the
 // first line, so a section header there is not found and every key of it
 // reads as empty; Wine's reader skips the mark. A check run under Wine
 // would pass a file that fails on the controller's Windows.
-bool ByteOrderMarkHidesFirstSection(const char *path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    char head[64] = {};
-    DWORD got = 0;
-    if (!ReadFile(file, head, sizeof head - 1, &got, nullptr)) got = 0;
-    CloseHandle(file);
-    if (got < 4 || head[0] != '\xEF' || head[1] != '\xBB' || head[2] != '\xBF') return false;
+bool ByteOrderMarkHidesFirstSection(const char *head) {
+    if (head[0] != '\xEF' || head[1] != '\xBB' || head[2] != '\xBF') return false;
     const char *p = head + 3;
     while (*p == ' ' || *p == '\t') ++p;
     return *p == '[';
+}
+
+// Resolves and opens the settings file, saying which one it is and what
+// Windows would make of its first line; false, said, when there is none.
+bool FindSettingsFile(const char *path, char (&fullPath)[260]) {
+    // The profile reader looks for a bare name in the Windows folder; the
+    // plug-in always passes a full path, so the check does too.
+    DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
+    if (length == 0 || length >= sizeof fullPath) {
+        Say("refused: the settings path is too long or invalid: ", path);
+        return false;
+    }
+    Say("settings file: ", fullPath);
+    HANDLE file = CreateFileA(fullPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        Say("refused: there is no settings file at that path (it must sit beside the DLL, "
+            "named like it with .ini)");
+        return false;
+    }
+    char head[64] = {};
+    DWORD got = 0;
+    if (!ReadFile(file, head, sizeof head - 1, &got, nullptr)) head[0] = '\0';
+    CloseHandle(file);
+    if (ByteOrderMarkHidesFirstSection(head))
+        Say("warning: the file begins with a UTF-8 byte-order mark and a [section] on its first "
+            "line; Windows does not see that section and reads its keys as empty (Wine does "
+            "see it): save the file as ANSI or as UTF-8 without BOM, or put a comment line first");
+    return true;
 }
 
 void SayAirports(const char *airports) {
@@ -133,35 +147,18 @@ BridgeSettings g_settings;
 WrittenSettings g_written;
 EndpointAddress g_address;
 
-}  // namespace
+// What the check found, judged at its end.
+struct Findings {
+    bool starts;        // delivery would start
+    bool asWritten;     // and with every value as the file writes it
+    bool logWritable;
+};
 
-int CheckSettings(const char *path) {
-    // The profile reader looks for a bare name in the Windows folder; the
-    // plug-in always passes a full path, so the check does too.
-    char fullPath[260];
-    DWORD length = GetFullPathNameA(path, sizeof fullPath, fullPath, nullptr);
-    if (length == 0 || length >= sizeof fullPath) {
-        Say("refused: the settings path is too long or invalid: ", path);
-        return 1;
-    }
-    Say("settings file: ", fullPath);
-    if (!FileExists(fullPath)) {
-        Say("refused: there is no settings file at that path (it must sit beside the DLL, "
-            "named like it with .ini)");
-        return 1;
-    }
-    if (ByteOrderMarkHidesFirstSection(fullPath))
-        Say("warning: the file begins with a UTF-8 byte-order mark and a [section] on its first "
-            "line; Windows does not see that section and reads its keys as empty (Wine does "
-            "see it): save the file as ANSI or as UTF-8 without BOM, or put a comment line first");
-    // The verdict comes from the plug-in's own read; the written values,
-    // read with more room, show what that read would cut.
-    LoadBridgeSettings(fullPath, g_settings);
-    ReadWrittenSettings(fullPath, g_written);
+void SayEndpoint(Findings &found) {
     Say("  endpoint: ", g_written.endpoint);
     EndpointVerdict verdict = JudgeEndpointAddress(g_settings.endpoint, g_address);
-    bool ok = verdict == EndpointVerdict::Accepted;
-    if (ok) {
+    bool accepted = verdict == EndpointVerdict::Accepted;
+    if (accepted) {
         ConsoleLine out;
         out << "  host: ";
         out.Escaped(g_address.host);
@@ -171,43 +168,63 @@ int CheckSettings(const char *path) {
         out.Print();
     } else {
         Say("refused: ", Explain(verdict));
+        found.starts = false;
     }
-    bool asWritten = SayEndpointKeptWhole(g_written, g_settings, ok ? &g_address : nullptr);
-    if (ok) asWritten = SayHostFindable(g_address) && asWritten;
+    const EndpointAddress *address = accepted ? &g_address : nullptr;
+    found.asWritten = SayEndpointKeptWhole(g_written, g_settings, address) && found.asWritten;
+    if (accepted) found.asWritten = SayHostFindable(g_address) && found.asWritten;
+}
 
+void SayToken(Findings &found) {
+    ConsoleLine out;
+    out << "  token: ";
+    AppendWrittenLength(out, text::Length(g_written.token));
+    out << " (at least " << kMinimumTokenLength << " needed; the token itself is never shown)";
+    out.Print();
     uint32_t tokenLength = text::Length(g_settings.token);
-    {
-        ConsoleLine out;
-        out << "  token: ";
-        AppendWrittenLength(out, text::Length(g_written.token));
-        out << " (at least " << kMinimumTokenLength << " needed; the token itself is never shown)";
-        out.Print();
-    }
     if (tokenLength < kMinimumTokenLength) {
         Say(tokenLength == 0 ? "refused: the Token key is missing or empty"
                              : "refused: the token is shorter than 32 characters");
-        ok = false;
+        found.starts = false;
     }
-    asWritten = SayTokenKeptWhole(g_written, g_settings) && asWritten;
-    SayAirports(g_settings.airports);
-    WarnAirportsCut(g_written, g_settings);
-    bool logWritable = SayLogWritable(fullPath);
-    if (!ok) {
+    found.asWritten = SayTokenKeptWhole(g_written, g_settings) && found.asWritten;
+}
+
+int SayVerdict(const Findings &found) {
+    if (!found.starts) {
         Say("verdict: delivery would not start; the log would say "
             "\"Bridge disabled: Endpoint/Token missing or invalid\"");
         return 1;
     }
-    if (!asWritten) {
+    if (!found.asWritten) {
         Say("verdict: delivery would start, but not as written: every event would fail or go "
             "elsewhere");
         return 1;
     }
-    if (!logWritable) {
+    if (!found.logWritable) {
         Say("verdict: delivery would start, but without a log");
         return 1;
     }
     Say("verdict: delivery would start");
     return 0;
+}
+
+}  // namespace
+
+int CheckSettingsFile(const char *path) {
+    char fullPath[260];
+    if (!FindSettingsFile(path, fullPath)) return 1;
+    // The verdict comes from the plug-in's own read; the written values,
+    // read with more room, show what that read would cut.
+    LoadBridgeSettings(fullPath, g_settings);
+    ReadWrittenSettings(fullPath, g_written);
+    Findings found = {true, true, false};
+    SayEndpoint(found);
+    SayToken(found);
+    SayAirports(g_settings.airports);
+    WarnAirportsCut(g_written, g_settings);
+    found.logWritable = SayLogWritable(fullPath);
+    return SayVerdict(found);
 }
 
 }  // namespace host

@@ -6,6 +6,6 @@ namespace host {
 
 // Prints the verdict for the settings file at `path`; returns the process
 // exit status: 0 when delivery would start, 1 when it would not.
-int CheckSettings(const char *path);
+int CheckSettingsFile(const char *path);
 
 }  // namespace host

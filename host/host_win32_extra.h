@@ -48,7 +48,6 @@ struct TIMEVAL {
 #define SOCK_STREAM 1
 #define IPPROTO_TCP 6
 #define SOL_SOCKET 0xffff
-#define SO_RCVTIMEO 0x1006
 #define SO_SNDTIMEO 0x1005
 #define FIONBIO 0x8004667E
 #define INVALID_SOCKET ((SOCKET)~0)
@@ -169,7 +168,6 @@ extern "C" {
 // ws2_32
 ZDB_WINAPI_IMPORT int WINAPI WSAStartup(WORD versionRequested, WSADATA *data);
 ZDB_WINAPI_IMPORT int WINAPI WSACleanup(void);
-ZDB_WINAPI_IMPORT int WINAPI WSAGetLastError(void);
 ZDB_WINAPI_IMPORT SOCKET WINAPI socket(int family, int type, int protocol);
 ZDB_WINAPI_IMPORT int WINAPI bind(SOCKET s, const void *name, int nameLength);
 ZDB_WINAPI_IMPORT int WINAPI listen(SOCKET s, int backlog);
@@ -208,7 +206,6 @@ ZDB_WINAPI_IMPORT NTSTATUS WINAPI BCryptGenRandom(BCRYPT_ALG_HANDLE algorithm, B
 // self-test's waits count in these: the performance counter's rate is the
 // hardware's, and 32 bits of it can wrap within one run.
 ZDB_WINAPI_IMPORT DWORD WINAPI GetTickCount(void);
-ZDB_WINAPI_IMPORT DWORD WINAPI GetTempPathA(DWORD size, char *buffer);
 ZDB_WINAPI_IMPORT BOOL WINAPI CreateDirectoryA(const char *pathName, void *security);
 ZDB_WINAPI_IMPORT BOOL WINAPI RemoveDirectoryA(const char *pathName);
 ZDB_WINAPI_IMPORT BOOL WINAPI CopyFileA(const char *existingName, const char *newName,

@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include "host/handler_slot.h"
 #include "host/host_state.h"
 #include "host/host_win32.h"
 #include "host/scenario.h"
@@ -32,25 +33,15 @@ struct Runner {
 
 typedef bool (*StepFunction)(Runner &, const ScenarioLine &);
 
-struct SlotTally {
-    uint32_t called = 0;
-    uint32_t answered = 0;
-    uint32_t clientCalls = 0;
-    uint32_t clientDefaults = 0;  // calls that reached the client's own default handlers
-    char moves[256] = {};         // each call that moved the stack: "+4 in slot 18, ..."
-};
 // Sets the scratch pad and notifies the plug-in; returns how many calls the
 // plug-in made back into the client for it.
 uint32_t NotifyPlugIn(Runner &r, int dataType, const char *scratchPad);
-
-// Calls each of the 22 handlers of the live object once.
-void CallEverySlot(Runner &r, SlotTally &tally);
 
 bool SameText(const char *a, const char *b);
 // The whole file, NUL-terminated, while another program may be writing it;
 // false when it cannot be opened or read, or holds capacity - 1 bytes or more.
 bool ReadWholeFile(const char *path, char *buffer, uint32_t capacity, uint32_t &length);
-// Decimal digits only; false for anything else.
+// Decimal digits only, at most 4294967295; false for anything else.
 bool ParseNumber(const char *s, uint32_t &value);
 // Prints the line's error; returns false.
 bool Fail(const ScenarioLine &line, const char *why);

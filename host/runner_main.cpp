@@ -60,7 +60,7 @@ bool RunLine(Runner &r, const ScenarioLine &line) {
 int Run() {
     char *arguments[4];
     uint32_t count = SplitCommandLine(GetCommandLineA(), arguments, 4);
-    if (count == 3 && SameText(arguments[1], "check")) return CheckSettings(arguments[2]);
+    if (count == 3 && SameText(arguments[1], "check")) return CheckSettingsFile(arguments[2]);
     if (count == 3 && SameText(arguments[1], "selftest")) return RunSelfTest(arguments[2]);
     if (count != 3) {
         ConsoleLine out;

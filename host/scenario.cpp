@@ -1,17 +1,12 @@
 #include "host/scenario.h"
 
+#include "host/digits.h"
+
 namespace host {
 
 namespace {
 
 bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool IsNullWord(const char *w) {
     const char *n = "(null)";
@@ -19,23 +14,8 @@ bool IsNullWord(const char *w) {
     return *n == '\0' && *w == '\0';
 }
 
-void SplitWords(char *p, char *lineEnd, ScenarioLine &line) {
-    while (p < lineEnd) {
-        while (p < lineEnd && IsSeparator(*p)) *p++ = '\0';
-        if (p >= lineEnd) break;
-        if (line.count == kMaxWords) {
-            line.tooManyWords = true;
-            break;
-        }
-        char *word = p;
-        while (p < lineEnd && !IsSeparator(*p)) ++p;
-        if (p < lineEnd) *p++ = '\0';
-        line.words[line.count++] = DecodeWord(word);
-    }
-}
-
-}  // namespace
-
+// Decodes the escapes of one NUL-terminated word in place; returns null for
+// the word (null).
 const char *DecodeWord(char *word) {
     if (IsNullWord(word)) return nullptr;
     char *out = word;
@@ -68,6 +48,23 @@ const char *DecodeWord(char *word) {
     *out = '\0';
     return word;
 }
+
+void SplitWords(char *p, char *lineEnd, ScenarioLine &line) {
+    while (p < lineEnd) {
+        while (p < lineEnd && IsSeparator(*p)) *p++ = '\0';
+        if (p >= lineEnd) break;
+        if (line.count == kMaxWords) {
+            line.tooManyWords = true;
+            break;
+        }
+        char *word = p;
+        while (p < lineEnd && !IsSeparator(*p)) ++p;
+        if (p < lineEnd) *p++ = '\0';
+        line.words[line.count++] = DecodeWord(word);
+    }
+}
+
+}  // namespace
 
 bool ScenarioReader::Next(ScenarioLine &line) {
     while (next_ < end_) {

@@ -38,8 +38,4 @@ private:
     uint32_t number_;
 };
 
-// Decodes the escapes of one NUL-terminated word in place; returns null for
-// the word (null).
-const char *DecodeWord(char *word);
-
 }  // namespace host

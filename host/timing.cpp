@@ -17,7 +17,10 @@ uint32_t CounterFrequency() {
     return frequency.u.LowPart;
 }
 
-// Shell sort: no library, and fast enough for the counts we time.
+namespace {
+
+// Ascending, in place. Shell sort: no library, and fast enough for the
+// counts we time.
 void SortTicks(uint32_t *ticks, uint32_t count) {
     for (uint32_t gap = count / 2; gap > 0; gap /= 2)
         for (uint32_t i = gap; i < count; ++i)
@@ -27,6 +30,8 @@ void SortTicks(uint32_t *ticks, uint32_t count) {
                 ticks[j - gap] = t;
             }
 }
+
+}  // namespace
 
 void PrintBurst(uint32_t *ticks, uint32_t count, uint32_t total) {
     SortTicks(ticks, count);

@@ -11,9 +11,6 @@ namespace host {
 uint32_t CounterNow();
 uint32_t CounterFrequency();
 
-// Ascending, in place.
-void SortTicks(uint32_t *ticks, uint32_t count);
-
 // Sorts the `count` calls' ticks and prints the one line the benchmark reads:
 // "burst: count N frequency F total T p50 A p99 B max C".
 void PrintBurst(uint32_t *ticks, uint32_t count, uint32_t total);
