@@ -25,6 +25,21 @@ endforeach()
 # Debug information in the objects (/Z7): no compiler PDB to share.
 set(ZDB_MSVC_COMPILE_FLAGS
   /nologo /O2 /Gy /Z7 /W4 /WX /GS- /GR- /EHs-c- /Zl /Zc:threadSafeInit-)
+# clang-cl's /W4 is -Wall -Wextra, which misses warnings that cl's /W4 has.
+# Their clang counterparts, so that this build fails where cl would:
+#   C4244 (a conversion loses data)   -Wimplicit-int-conversion -Wshorten-64-to-32
+#                                      -Wimplicit-float-conversion -Wfloat-conversion
+#   C4456-C4459 (a name hides another) -Wshadow-all
+#   C4189 (set but never read)        -Wunused-but-set-variable
+#   C4701 (maybe used uninitialised)  -Wconditional-uninitialized
+#   C4702 (unreachable code)          -Wunreachable-code
+# The cl warnings with no clang counterpart are scanned for instead
+# (tests/msvc/cl_forms.py).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  list(APPEND ZDB_MSVC_COMPILE_FLAGS
+    -Wimplicit-int-conversion -Wshorten-64-to-32 -Wimplicit-float-conversion -Wfloat-conversion
+    -Wshadow-all -Wunused-but-set-variable -Wconditional-uninitialized -Wunreachable-code)
+endif()
 # /NODEFAULTLIB: a helper that only a C runtime provides (64-bit division,
 # float conversions, _chkstk beyond ours) stays unresolved and fails the link.
 set(ZDB_MSVC_LINK_FLAGS
