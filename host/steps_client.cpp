@@ -111,6 +111,7 @@ struct IsVoid<void> {
 // What calls through the virtual table showed, and how far each call that
 // moved the stack moved it.
 struct SlotReport {
+    explicit SlotReport(SlotTally &counts) : tally(counts) {}
     SlotTally &tally;
     text::BoundedText movesText{tally.moves};
 
