@@ -103,7 +103,7 @@ endfunction()
 
 zdb_msvc_binary(bridge DLL ZeltanDokBridge
   SOURCES ${ZDB_PRODUCT_SOURCES} ${PROJECT_SOURCE_DIR}/src/platform/runtime.cpp
-          ${PROJECT_SOURCE_DIR}/src/shell/version.rc
+          ${CMAKE_BINARY_DIR}/version.rc
   LINK /ENTRY:DllMain /SUBSYSTEM:WINDOWS
   LIBS ${ZDB_MSVC_PLUGIN_LIBS} ${ZDB_MSVC_IMPLIB_EuroScopePlugInDll})
 add_dependencies(bridge implib_EuroScopePlugInDll)
