@@ -6,6 +6,19 @@
 # comes from the Debian build (cmake/product.cmake) and its explicit links.
 enable_language(RC)
 
+# 32-bit binaries only: the radar client is a 32-bit program, and the
+# runtime's helpers are x86 assembly (__asm), which cl has only for x86. From
+# an x64 prompt cl makes 64-bit code and the build would stop much later, on
+# the first __asm; here it stops at once and says why.
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+  math(EXPR zdb_bits "${CMAKE_SIZEOF_VOID_P} * 8")
+  message(FATAL_ERROR
+    "This build makes 32-bit (x86) binaries only, but ${CMAKE_CXX_COMPILER} makes "
+    "${zdb_bits}-bit code (${CMAKE_CXX_COMPILER_ARCHITECTURE_ID}). Open the "
+    "\"x86 Native Tools Command Prompt for VS 2022\" (or run vcvarsall.bat x86), delete the "
+    "build folder (${CMAKE_BINARY_DIR}) and configure again.")
+endif()
+
 # Our flags alone decide the code: none of CMake's defaults (/EHsc, /GR,
 # /MD, the SDK's libraries, per-configuration optimisation and debug flags).
 set(CMAKE_CXX_FLAGS "")

@@ -16,6 +16,14 @@ add_test(NAME msvc_cl_forms
 add_test(NAME msvc_cl_forms_planted
   COMMAND ${ZDB_PYTHON} ${PROJECT_SOURCE_DIR}/tests/msvc/cl_forms.py --planted
           --build ${ZDB_MSVC_BUILD_DIR} --source ${PROJECT_SOURCE_DIR})
+# Configured for 64-bit code, as from Visual Studio's x64 prompt, the build
+# stops at configure and says why.
+add_test(NAME msvc_refuses_x64
+  COMMAND ${CMAKE_COMMAND} --fresh -S ${PROJECT_SOURCE_DIR} -B ${CMAKE_BINARY_DIR}/msvc-x64 -G Ninja
+          -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/clang-cl-cross.cmake
+          -DCMAKE_CXX_COMPILER_TARGET=x86_64-pc-windows-msvc)
+set_tests_properties(msvc_refuses_x64 PROPERTIES
+  PASS_REGULAR_EXPRESSION "makes 32-bit \\(x86\\) binaries only, but [^ ]+ makes[ \n]+64-bit code")
 add_test(NAME msvc_same_interface
   COMMAND ${ZDB_PYTHON} ${PROJECT_SOURCE_DIR}/tests/msvc/same_interface.py
           --debian ${ZDB_WIN_BUILD_DIR} --msvc ${ZDB_MSVC_BUILD_DIR} --readobj ${ZDB_READOBJ})
