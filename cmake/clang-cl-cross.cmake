@@ -12,7 +12,10 @@ find_program(CMAKE_AR NAMES llvm-lib-14 llvm-lib HINTS ${ZDB_LLVM_BIN} REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES llvm-rc-14 llvm-rc HINTS ${ZDB_LLVM_BIN} REQUIRED)
 find_program(CMAKE_MT NAMES llvm-mt-14 llvm-mt HINTS ${ZDB_LLVM_BIN} REQUIRED)
 find_program(ZDB_DLLTOOL NAMES llvm-dlltool-14 llvm-dlltool HINTS ${ZDB_LLVM_BIN} REQUIRED)
-set(CMAKE_CXX_COMPILER_TARGET i686-pc-windows-msvc)
+# A test sets another target to see the build refuse it.
+if(NOT CMAKE_CXX_COMPILER_TARGET)
+  set(CMAKE_CXX_COMPILER_TARGET i686-pc-windows-msvc)
+endif()
 
 # Compiler checks cannot link without a C runtime; objects are enough.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)

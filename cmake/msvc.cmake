@@ -6,6 +6,19 @@
 # comes from the Debian build (cmake/product.cmake) and its explicit links.
 enable_language(RC)
 
+# 32-bit binaries only: the radar client is a 32-bit program, and the
+# runtime's helpers are x86 assembly (__asm), which cl has only for x86. From
+# an x64 prompt cl makes 64-bit code and the build would stop much later, on
+# the first __asm; here it stops at once and says why.
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+  math(EXPR zdb_bits "${CMAKE_SIZEOF_VOID_P} * 8")
+  message(FATAL_ERROR
+    "This build makes 32-bit (x86) binaries only, but ${CMAKE_CXX_COMPILER} makes "
+    "${zdb_bits}-bit code (${CMAKE_CXX_COMPILER_ARCHITECTURE_ID}). Open the "
+    "\"x86 Native Tools Command Prompt for VS 2022\" (or run vcvarsall.bat x86), delete the "
+    "build folder (${CMAKE_BINARY_DIR}) and configure again.")
+endif()
+
 # Our flags alone decide the code: none of CMake's defaults (/EHsc, /GR,
 # /MD, the SDK's libraries, per-configuration optimisation and debug flags).
 set(CMAKE_CXX_FLAGS "")
@@ -25,6 +38,21 @@ endforeach()
 # Debug information in the objects (/Z7): no compiler PDB to share.
 set(ZDB_MSVC_COMPILE_FLAGS
   /nologo /O2 /Gy /Z7 /W4 /WX /GS- /GR- /EHs-c- /Zl /Zc:threadSafeInit-)
+# clang-cl's /W4 is -Wall -Wextra, which misses warnings that cl's /W4 has.
+# Their clang counterparts, so that this build fails where cl would:
+#   C4244 (a conversion loses data)   -Wimplicit-int-conversion -Wshorten-64-to-32
+#                                      -Wimplicit-float-conversion -Wfloat-conversion
+#   C4456-C4459 (a name hides another) -Wshadow-all
+#   C4189 (set but never read)        -Wunused-but-set-variable
+#   C4701 (maybe used uninitialised)  -Wconditional-uninitialized
+#   C4702 (unreachable code)          -Wunreachable-code
+# The cl warnings with no clang counterpart are scanned for instead
+# (tests/msvc/cl_forms.py).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  list(APPEND ZDB_MSVC_COMPILE_FLAGS
+    -Wimplicit-int-conversion -Wshorten-64-to-32 -Wimplicit-float-conversion -Wfloat-conversion
+    -Wshadow-all -Wunused-but-set-variable -Wconditional-uninitialized -Wunreachable-code)
+endif()
 # /NODEFAULTLIB: a helper that only a C runtime provides (64-bit division,
 # float conversions, _chkstk beyond ours) stays unresolved and fails the link.
 set(ZDB_MSVC_LINK_FLAGS
@@ -88,7 +116,7 @@ endfunction()
 
 zdb_msvc_binary(bridge DLL ZeltanDokBridge
   SOURCES ${ZDB_PRODUCT_SOURCES} ${PROJECT_SOURCE_DIR}/src/platform/runtime.cpp
-          ${PROJECT_SOURCE_DIR}/src/shell/version.rc
+          ${CMAKE_BINARY_DIR}/version.rc
   LINK /ENTRY:DllMain /SUBSYSTEM:WINDOWS
   LIBS ${ZDB_MSVC_PLUGIN_LIBS} ${ZDB_MSVC_IMPLIB_EuroScopePlugInDll})
 add_dependencies(bridge implib_EuroScopePlugInDll)

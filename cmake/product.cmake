@@ -68,8 +68,8 @@ endfunction()
 set(ZDB_VERSION_RES ${CMAKE_BINARY_DIR}/lib/version.res)
 add_custom_command(OUTPUT ${ZDB_VERSION_RES}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/lib
-  COMMAND ${ZDB_RC} /nologo /fo ${ZDB_VERSION_RES} -- ${PROJECT_SOURCE_DIR}/src/shell/version.rc
-  DEPENDS ${PROJECT_SOURCE_DIR}/src/shell/version.rc VERBATIM)
+  COMMAND ${ZDB_RC} /nologo /fo ${ZDB_VERSION_RES} -- ${CMAKE_BINARY_DIR}/version.rc
+  DEPENDS ${CMAKE_BINARY_DIR}/version.rc VERBATIM)
 
 # The plug-in. The link map (the DLL's bytes are the same with or without
 # it) tells tests/vtables where the virtual tables are.

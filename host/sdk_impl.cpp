@@ -79,7 +79,12 @@ void EuroScopePlugIn::ZdbDefaultHandlerCalled() { ++g_state.defaultHandlerCalls;
 // The base class's deleting destructor names a global operator delete. The
 // test client has no heap and never allocates a plug-in object, so nothing
 // is given back; but a real client's heap would be handed the plug-in's
-// static storage here, so every call is counted.
+// static storage here, so every call is counted. Visual Studio's compiler
+// gives an exported class with a virtual destructor a vector deleting
+// destructor too, whose array path names operator delete[]; the link has no
+// C runtime to supply it.
 void operator delete(void *) noexcept { ++g_state.freed; }
 void operator delete(void *, unsigned int) noexcept { ++g_state.freed; }
+void operator delete[](void *) noexcept { ++g_state.freed; }
+void operator delete[](void *, unsigned int) noexcept { ++g_state.freed; }
 #endif

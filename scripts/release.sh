@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes the release bundle build/release/ZeltanDokBridge-0.1.0.zip: the DLL,
+# Makes the release bundle build/release/ZeltanDokBridge-<version>.zip
+# (scripts/version.sh): the DLL,
 # a commented settings file, README.txt for controllers, the test client
 # with a sample scenario, and the endpoint contract for the service's
 # engineers. The DLL and the test client build bit for bit the
@@ -8,7 +9,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZDB_BUILD_DIR:-$root/build}
-version=0.1.0
+version=$("$root/scripts/version.sh")
+agent=$("$root/scripts/version.sh" --user-agent)
 name=ZeltanDokBridge-$version
 
 "$root/scripts/setup.sh"
@@ -21,10 +23,16 @@ mkdir -p "$stage/TestClient" "$stage/Endpoint"
 
 # Windows users open these in Notepad: CR LF line ends.
 crlf() { sed 's/\r\{0,1\}$/\r/' "$1" > "$2"; }
+# README.txt, with the version where it says @VERSION@ and the User-Agent's
+# major.minor where it says @USER_AGENT_VERSION@.
+readme() {
+  sed -e "s/@VERSION@/$version/g" -e "s/@USER_AGENT_VERSION@/$agent/g" -e 's/\r\{0,1\}$/\r/' \
+    "$1" > "$2"
+}
 
 cp "$build/win/ZeltanDokBridge.dll" "$stage/"
 crlf "$root/release/ZeltanDokBridge.ini" "$stage/ZeltanDokBridge.ini"
-crlf "$root/release/README.txt" "$stage/README.txt"
+readme "$root/release/README.txt" "$stage/README.txt"
 cp "$build/win/ZeltanDokTestClient.exe" "$build/win/EuroScopePlugInDll.dll" "$stage/TestClient/"
 crlf "$root/samples/eddf_morning.txt" "$stage/TestClient/sample-scenario.txt"
 crlf "$root/docs/endpoint.md" "$stage/Endpoint/endpoint.md"

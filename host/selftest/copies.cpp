@@ -148,7 +148,8 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const 
         return Refused(t, copy, "CopyFile", GetLastError(), true), copy;
     if (!WriteCopySettings(t, copy, endpoint, tokenLength, airports))
         return Refused(t, copy, "writing the settings", GetLastError(), true), copy;
-    if (routePath && !(copy.route = AddRoute(t.receiver, routePath))) {
+    if (routePath) copy.route = AddRoute(t.receiver, routePath);
+    if (!copy.route) {
         copy.route = &g_noRoute;
         NotRun(copy, "no route left at the receiver");
     }
@@ -266,7 +267,10 @@ bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines) {
             lastMove = GetTickCount();
         arrivedBefore = arrived;
         loggedBefore = logged;
-        if (GetTickCount() - lastMove >= kQuietBudget) return !(copy.stalled = true);
+        if (GetTickCount() - lastMove >= kQuietBudget) {
+            copy.stalled = true;
+            return false;
+        }
         Sleep(10);
     }
 }

@@ -189,7 +189,7 @@ void CheckRequests(SelfTest &t) {
         {"request path", "/selftest", offsetof(ReceivedRequest, path)},
         {"Content-Type header", "application/json", offsetof(ReceivedRequest, contentType)},
         {"Authorization header", bearer.text, offsetof(ReceivedRequest, authorization)},
-        {"User-Agent header", "ZELTAN-DOK-Bridge/0.1", offsetof(ReceivedRequest, userAgent)},
+        {"User-Agent header", "ZELTAN-DOK-Bridge/" ZDB_USER_AGENT_VERSION, offsetof(ReceivedRequest, userAgent)},
     };
     for (const Field &field : fields) {
         SeenText seen;

@@ -52,7 +52,7 @@ void CheckIdentity(SelfTest &t, uint32_t initMs) {
     // The texts the client shows in its plug-in dialog: check, expected, seen.
     const char *const texts[][3] = {
         {"init: name", "ZELTAN DOK Bridge", state.name},
-        {"init: version", "0.1.0", state.version},
+        {"init: version", ZDB_VERSION, state.version},
         {"init: author", "ZELTAN DOK Bridge developers", state.author},
         {"init: copyright", "Copyright (c) 2026 ZELTAN", state.copyright},
     };

@@ -6,7 +6,7 @@
 
 namespace {
 
-const WCHAR kUserAgent[] = u"ZELTAN-DOK-Bridge/0.1";
+const WCHAR kUserAgent[] = u"ZELTAN-DOK-Bridge/" ZDB_USER_AGENT_VERSION;
 const int kResolveTimeoutMs = 5000;
 const int kConnectTimeoutMs = 5000;
 const int kSendTimeoutMs = 5000;

@@ -7,7 +7,7 @@
 struct AtomicFlag {
     mutable char value;  // mutable: a read is a locked exchange too
 
-    void Set(bool on) { _InterlockedExchange8(&value, on ? 1 : 0); }
+    void Set(bool on) { _InterlockedExchange8(&value, static_cast<char>(on)); }
     bool IsSet() const {
         // Exchanging 0 for 0 changes nothing and reads the byte under the lock.
         return _InterlockedCompareExchange8(&value, 0, 0) != 0;

@@ -21,7 +21,7 @@ const char kUnloadedMessage[] = "Bridge unloaded";
 }  // namespace
 
 CBridgePlugIn::CBridgePlugIn(BridgeCore &core_)
-    : CPlugIn(EuroScopePlugIn::COMPATIBILITY_CODE, "ZELTAN DOK Bridge", "0.1.0",
+    : CPlugIn(EuroScopePlugIn::COMPATIBILITY_CODE, "ZELTAN DOK Bridge", ZDB_VERSION,
               "ZELTAN DOK Bridge developers", "Copyright (c) 2026 ZELTAN"),
       core(core_) {
     clientView = static_cast<EuroScopePlugIn::CPlugIn *>(this);

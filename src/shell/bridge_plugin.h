@@ -35,6 +35,9 @@ public:
     // The object lives in static storage: a client that asks the virtual
     // destructor to free it must get a no-op.
     static void operator delete(void *) {}
+    // The placement form, which the one above hides from a placement new of
+    // this class (exports.cpp builds it in static storage).
+    static void operator delete(void *, void *) {}
 
     // Everything after the base constructor: paths, settings, the decision
     // to deliver, the worker, and the one outcome line. An object given

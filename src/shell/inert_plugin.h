@@ -20,6 +20,9 @@ class InertPlugIn {
 public:
     virtual ~InertPlugIn() {}
     static void operator delete(void *) {}  // static storage: never anything to free
+    // The class's own delete hides the global placement form that a
+    // placement new of this class must be able to name.
+    static void operator delete(void *, void *) {}
 
     virtual void OnControllerPositionUpdate(EuroScopePlugIn::CController) {}
     virtual void OnControllerDisconnect(EuroScopePlugIn::CController) {}

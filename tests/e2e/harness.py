@@ -37,6 +37,15 @@ QUEUE_FULL = "Queue full; oldest event dropped"
 
 TOKEN = "e2e-token-0123456789abcdefghijklmnopqrstuvwxyz"  # 46 characters
 
+# The version as the source has it (CMakeLists.txt, through scripts/version.sh),
+# and the User-Agent the plug-in sends with it.
+_VERSION_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))), "scripts", "version.sh")
+VERSION = subprocess.run([_VERSION_SCRIPT], check=True, text=True,
+                         stdout=subprocess.PIPE).stdout.strip()
+USER_AGENT = "ZELTAN-DOK-Bridge/" + subprocess.run(
+    [_VERSION_SCRIPT, "--user-agent"], check=True, text=True, stdout=subprocess.PIPE).stdout.strip()
+
 RUN_TIMEOUT = 120.0
 
 TIMESTAMP = re.compile(rb"\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}Z")
@@ -383,7 +392,7 @@ class BridgeTestCase:
                 self.assertEqual(request.path, path)
                 self.assertEqual(request.headers.get("Content-Type"), "application/json")
                 self.assertEqual(request.headers.get_all("Authorization"), [f"Bearer {token}"])
-                self.assertEqual(request.headers.get("User-Agent"), "ZELTAN-DOK-Bridge/0.1")
+                self.assertEqual(request.headers.get("User-Agent"), USER_AGENT)
                 self.assertEqual(request.headers.get("Host"),
                                  f"{host or '127.0.0.1'}:{receiver.port}")
                 self.assertEqual(int(request.headers.get("Content-Length", -1)),

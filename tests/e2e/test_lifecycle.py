@@ -4,9 +4,9 @@ client does, including the careless orders a client may use."""
 import os
 import unittest
 
-from harness import DISABLED, LOADED, TOKEN, UNLOADED, BridgeTestCase, ini_text
+from harness import DISABLED, LOADED, TOKEN, UNLOADED, VERSION, BridgeTestCase, ini_text
 
-INIT_LINE = "init: plug-in 'ZELTAN DOK Bridge' version 0.1.0 compatibility 16"
+INIT_LINE = f"init: plug-in 'ZELTAN DOK Bridge' version {VERSION} compatibility 16"
 
 # Nothing listens at this address; a loaded bridge never posts unless an
 # event is captured, and none is in these scenarios.

@@ -16,13 +16,12 @@ import unittest
 import zipfile
 
 import harness
-from harness import (LOADED, TOKEN, UNLOADED, BridgeTestCase, body, event_line, read_bytes,
-                     stdout_lines)
+from harness import (LOADED, TOKEN, UNLOADED, USER_AGENT, VERSION, BridgeTestCase, body,
+                     event_line, read_bytes, stdout_lines)
 from pe_version import read_version_info
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-VERSION = "0.1.0"
 BUNDLE = f"ZeltanDokBridge-{VERSION}"
 PRODUCT_FILES = ("ZeltanDokBridge.dll", "ZeltanDokTestClient.exe", "EuroScopePlugInDll.dll")
 
@@ -129,7 +128,9 @@ class Bundle(unittest.TestCase):
              read_bytes(os.path.join(build, "ZeltanDokTestClient.exe"))),
             ("TestClient/EuroScopePlugInDll.dll",
              read_bytes(os.path.join(build, "EuroScopePlugInDll.dll"))),
-            ("README.txt", _crlf(read_bytes(os.path.join(ROOT, "release", "README.txt")))),
+            ("README.txt", _crlf(read_bytes(os.path.join(ROOT, "release", "README.txt"))
+                                 .replace(b"@VERSION@", VERSION.encode())
+                                 .replace(b"@USER_AGENT_VERSION@", USER_AGENT.split("/")[1].encode()))),
             ("ZeltanDokBridge.ini",
              _crlf(read_bytes(os.path.join(ROOT, "release", "ZeltanDokBridge.ini")))),
             ("TestClient/sample-scenario.txt",
@@ -156,6 +157,7 @@ class Bundle(unittest.TestCase):
                 odd = [n for n, line in enumerate(lines, 1)
                        if re.search(rb"[^\t\x20-\x7e]", line)]
                 self.assertEqual(odd, [], f"{name}: lines with control or non-ASCII bytes")
+                self.assertIsNone(re.search(rb"@[A-Z_]+@", data), f"{name}: a placeholder left")
 
     def test_checksums_list_the_binaries_and_match_them(self):
         text = _member("SHA256SUMS.txt").decode("ascii")
@@ -363,7 +365,7 @@ class NewUser(BridgeTestCase, unittest.TestCase):
             ended=datetime.datetime.now(datetime.timezone.utc),
             log_bytes=self._read_log(try_posix), folder=try_posix)
         self.assert_clean_run(run)
-        self.assertIn("init: plug-in 'ZELTAN DOK Bridge' version 0.1.0 compatibility 16",
+        self.assertIn(f"init: plug-in 'ZELTAN DOK Bridge' version {VERSION} compatibility 16",
                       run.stdout, run.describe())
 
         self.assertEqual(self.checked_bodies(run, receiver), SAMPLE_EVENTS)

@@ -47,7 +47,7 @@ EXIT_EXPORT = b"?EuroScopePlugInExit@@YAXXZ"
 #  that must fail). The JSON keys are written by the compiler as immediates;
 #  an action's name is stored as plain text.
 CHANGED_BYTES = [
-    ("user agent", "ZELTAN-DOK-Bridge/0.1".encode("utf-16-le"), 14, "User-Agent header"),
+    ("user agent", harness.USER_AGENT.encode("utf-16-le"), 14, "User-Agent header"),
     ("content type", "application/json".encode("utf-16-le"), 24, "Content-Type header"),
     ("action text", b"manual_occupy", 7, "body manual_occupy"),
     ("overflow line", b"Queue full; oldest event dropped", 6, "queue: 256 wait, the 257th drops the oldest"),

@@ -22,7 +22,7 @@ std::string Request(const std::string &headers, const std::string &body = kBody,
 
 std::string Usual(const std::string &extra = "") {
     return "Host: 127.0.0.1:1\r\nContent-Type: application/json\r\n"
-           "Authorization: Bearer t\r\nUser-Agent: ZELTAN-DOK-Bridge/0.1\r\n"
+           "Authorization: Bearer t\r\nUser-Agent: ZELTAN-DOK-Bridge/" ZDB_USER_AGENT_VERSION "\r\n"
            "Content-Length: " + std::to_string(kBody.size()) + "\r\n" + extra;
 }
 
@@ -41,7 +41,7 @@ TEST(SelfTestRequest, AWholeRequestIsReadByItsContentLengthAndNoPrefixPasses) {
     EXPECT_STREQ(request.path, "/selftest");
     EXPECT_STREQ(request.contentType, "application/json");
     EXPECT_STREQ(request.authorization, "Bearer t");
-    EXPECT_STREQ(request.userAgent, "ZELTAN-DOK-Bridge/0.1");
+    EXPECT_STREQ(request.userAgent, "ZELTAN-DOK-Bridge/" ZDB_USER_AGENT_VERSION);
     EXPECT_EQ(std::string(request.body, request.bodyLength), kBody);
 
     // Header names in any case, blanks around values.

@@ -86,7 +86,7 @@ TEST_F(Lifecycle, WithoutSettingsTheObjectIsHandedOverDisabled) {
     HostState *state = ZdbHostState();
     EXPECT_EQ(state->compatibilityCode, 16);
     EXPECT_STREQ(state->name, "ZELTAN DOK Bridge");
-    EXPECT_STREQ(state->version, "0.1.0");
+    EXPECT_STREQ(state->version, ZDB_VERSION);
     EXPECT_STREQ(state->author, "ZELTAN DOK Bridge developers");
     EXPECT_STREQ(state->copyright, "Copyright (c) 2026 ZELTAN");
     EuroScopePlugInExit();

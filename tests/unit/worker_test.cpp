@@ -116,7 +116,7 @@ TEST_F(Worker, PostsTheEventAsJsonWithTheBearerToken) {
     auto requests = standin::HttpRequests();
     ASSERT_EQ(requests.size(), 1u);
     const auto &r = requests[0];
-    EXPECT_EQ(r.userAgent, u"ZELTAN-DOK-Bridge/0.1");
+    EXPECT_EQ(r.userAgent, u"ZELTAN-DOK-Bridge/" ZDB_USER_AGENT_VERSION);
     EXPECT_EQ(r.host, u"stands.example.org");
     EXPECT_EQ(r.port, 8443);
     EXPECT_EQ(r.verb, u"POST");
