@@ -15,7 +15,7 @@ import time
 import unittest
 import urllib.request
 
-from harness import LOADED, TOKEN, UNLOADED, BridgeTestCase, ini_text
+from harness import LOADED, TOKEN, UNLOADED, USER_AGENT, BridgeTestCase, ini_text
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples"))
 import reference_receiver  # noqa: E402
@@ -41,7 +41,7 @@ def start(testcase, folder, handler=reference_receiver.Handler):
     return server
 
 
-def request(body, token=TOKEN, path="/stands", length=None, agent="ZELTAN-DOK-Bridge/0.1"):
+def request(body, token=TOKEN, path="/stands", length=None, agent=USER_AGENT):
     """A POST as bytes; length=False leaves Content-Length out."""
     head = (f"POST {path} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
             f"User-Agent: {agent}\r\n")
