@@ -8,10 +8,9 @@ namespace host {
 
 namespace {
 
-PluginCopy *g_retries;
-PluginCopy *g_statuses;
-PluginCopy *g_tls;
-Route *g_redirected;
+const char kRetriesStem[] = "ZdbRetries";
+const char kStatusesStem[] = "ZdbStatuses";
+const char kTlsStem[] = "ZdbTls";
 
 const char *const kRetryLines[] = {
     "Delivery failed assign DLH4TK EDDF R1 (HTTP 503)",
@@ -57,15 +56,18 @@ const char *const kTlsLines[] = {
 };
 const uint32_t kTlsLineCount = sizeof kTlsLines / sizeof kTlsLines[0];
 
-// Loaded and told of stands <letter>1 to <letter><count>.
-PluginCopy *Start(SelfTest &t, PluginCopy &copy, const char *letter, uint32_t count) {
+// Loaded and told of stands <letter>1 to <letter><count>; waited for in
+// group 2 until `requests` have come and its log has `lines` lines.
+void Start(SelfTest &t, PluginCopy &copy, const char *letter, uint32_t count, uint32_t requests,
+           uint32_t lines) {
     LoadCopy(t, copy);
     for (uint32_t n = 1; n <= count; ++n) NotifyStand(copy, letter, n);
-    return &copy;
+    copy.group = 2;
+    copy.wantRequests = requests;
+    copy.wantLines = lines;
 }
 
 void CheckRetries(SelfTest &t, PluginCopy &copy) {
-    WaitFor(t, copy, 5, 3 + kRetryLineCount);
     LinesRow(t, copy, "retries: 4 attempts, abandoned, next event", kRetryLines, kRetryLineCount,
              true);
     const Route &route = *copy.route;
@@ -87,7 +89,6 @@ void CheckRetries(SelfTest &t, PluginCopy &copy) {
 }
 
 void CheckStatuses(SelfTest &t, PluginCopy &copy) {
-    WaitFor(t, copy, kStatusCaseCount, 4 + kStatusCaseCount);
     // The worker's lines, in order: one per answer.
     const char *worker[kStatusCaseCount] = {};
     uint32_t found = 0;
@@ -106,7 +107,7 @@ void CheckStatuses(SelfTest &t, PluginCopy &copy) {
         seen << line;
         if (other) seen << "; " << c.orSeen;
         if (c.status == 307) {
-            uint32_t followed = RouteArrived(t.receiver, *g_redirected);
+            uint32_t followed = RouteArrived(t.receiver, *t.redirected);
             seen << "; " << followed << " requests at its Location";
             ok = ok && followed == 0;
         }
@@ -115,7 +116,6 @@ void CheckStatuses(SelfTest &t, PluginCopy &copy) {
 }
 
 void CheckTls(SelfTest &t, PluginCopy &copy) {
-    WaitFor(t, copy, 0, 2 + kTlsLineCount);
     LinesRow(t, copy, "https: failed attempts with no status", kTlsLines, kTlsLineCount, true);
     ReceiverTally tally = Tally(t.receiver);
     uint32_t plain = RouteArrived(t.receiver, *copy.route);
@@ -130,28 +130,30 @@ void CheckTls(SelfTest &t, PluginCopy &copy) {
 }  // namespace
 
 void StartLongChecks(SelfTest &t) {
-    PluginCopy &retries = MakeCopy(t, "ZdbRetries", "http://@/retries", "/retries");
+    PluginCopy &retries = MakeCopy(t, kRetriesStem, "http://@/retries", "/retries",
+                                   kSelfTestTokenLength, nullptr, kRetriesStem);
     for (uint32_t i = 0; i < 4; ++i) retries.route->statuses[i] = 503;
-    g_retries = Start(t, retries, "R", 2);
+    Start(t, retries, "R", 2, 5, 3 + kRetryLineCount);
 
-    PluginCopy &statuses = MakeCopy(t, "ZdbStatuses", "http://@/statuses", "/statuses");
+    PluginCopy &statuses = MakeCopy(t, kStatusesStem, "http://@/statuses", "/statuses",
+                                    kSelfTestTokenLength, nullptr, kStatusesStem);
     // A copy that follows the 307 comes here, and is seen.
-    static Route unused;
-    g_redirected = AddRoute(t.receiver, "/redirected");
-    if (!g_redirected) g_redirected = &unused;
+    t.redirected = AddRoute(t.receiver, "/redirected");
+    if (!t.redirected) t.redirected = &t.noRoute;
     for (uint32_t i = 0; i < kStatusCaseCount; ++i)
         statuses.route->statuses[i] = kStatusCases[i].status;
-    g_statuses = Start(t, statuses, "S", 3);
+    Start(t, statuses, "S", 3, kStatusCaseCount, 4 + kStatusCaseCount);
 
-    g_tls = Start(t, MakeCopy(t, "ZdbTls", "https://@/tls", "/tls"), "T", 1);
+    Start(t, MakeCopy(t, kTlsStem, "https://@/tls", "/tls", kSelfTestTokenLength, nullptr, kTlsStem),
+          "T", 1, 0, 2 + kTlsLineCount);
 }
 
-void FinishLongChecks(SelfTest &t) {
-    CheckStatuses(t, *g_statuses);
-    CheckRetries(t, *g_retries);
-    CheckTls(t, *g_tls);
-    PluginCopy *copies[] = {g_retries, g_statuses, g_tls};
-    for (PluginCopy *copy : copies) UnloadCopy(*copy);
+void CheckLongChecks(SelfTest &t) {
+    WaitForGroup(t, 2);
+    const char *const stems[] = {kStatusesStem, kRetriesStem, kTlsStem};
+    void (*const checks[])(SelfTest &, PluginCopy &) = {CheckStatuses, CheckRetries, CheckTls};
+    for (uint32_t i = 0; i < 3; ++i) checks[i](t, CopyTagged(t, stems[i]));
+    for (const char *stem : stems) UnloadCopy(CopyTagged(t, stem));
 }
 
 }  // namespace host
