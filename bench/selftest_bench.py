@@ -26,6 +26,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 import harness  # noqa: E402
+from test_selftest import with_slow_opens  # noqa: E402
 
 VERDICT = re.compile(r"^verdict: (PASS|FAIL|CANNOT RUN).*\((\d+\.\d) s\)")
 RUN_BOUND = 300
@@ -37,19 +38,7 @@ def run(env, client, plugin, folder, name, slow_opens=None):
     out_path = os.path.join(folder, f"{name}.stdout")
     command = ["wine", harness.wine_path(client), "selftest", harness.wine_path(plugin)]
     if slow_opens:
-        # A Wine server of its own, started under strace, on a copy of the
-        # prefix whose files are links but for those Wine rewrites.
-        prefix = os.path.join(folder, f"{name}.prefix")
-        shutil.rmtree(prefix, ignore_errors=True)
-        subprocess.run(["cp", "-al", env["WINEPREFIX"], prefix], check=True)
-        for entry in os.listdir(prefix):
-            path = os.path.join(prefix, entry)
-            if os.path.isfile(path) and not os.path.islink(path):
-                shutil.copy2(path, path + ".own")
-                os.replace(path + ".own", path)
-        env = dict(env, WINEPREFIX=prefix)
-        command = ["strace", "-f", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=openat",
-                   "-e", f"inject=openat:delay_enter={slow_opens}"] + command
+        env, command = with_slow_opens(env, command, os.path.join(folder, name), slow_opens)
     seen, text = [], b""
     begin = time.monotonic()
     with open(out_path, "wb") as out:

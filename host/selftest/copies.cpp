@@ -127,7 +127,7 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const 
     static PluginCopy spare;  // when there is no room: its rows say so
     PluginCopy &copy = t.copyCount < kMaxCopies ? t.copies[t.copyCount] : spare;
     copy.route = &t.noRoute;
-    copy.tag = tag;
+    copy.tag = tag ? tag : stem;
     copy.runner.state = ZdbHostState();
     copy.runner.pluginPath = copy.plugin;
     if (&copy == &spare) return NotRun(copy, "no room for another copy"), copy;

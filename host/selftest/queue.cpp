@@ -64,8 +64,7 @@ void CheckOrder(SelfTest &t, PluginCopy &copy) {
 }  // namespace
 
 void StartBurst(SelfTest &t) {
-    PluginCopy &copy = MakeCopy(t, kBurstStem, "http://@/burst", "/burst", kSelfTestTokenLength,
-                                nullptr, kBurstStem);
+    PluginCopy &copy = MakeCopy(t, kBurstStem, "http://@/burst", "/burst");
     LoadCopy(t, copy);
     for (uint32_t n = 0; n < kBurst; ++n) NotifyStand(copy, "B", n);
     copy.group = 1;

@@ -86,7 +86,9 @@ void AppendKept(ConsoleLine &out, const char *keptFolder) {
 }
 
 void AppendTime(ConsoleLine &out, uint32_t milliseconds) {
-    out << " (" << milliseconds / 1000 << '.' << (milliseconds % 1000) / 100 << " s)";
+    SeenText seconds;
+    AppendSeconds(seconds.out, milliseconds);
+    out << " (" << seconds.text << ")";
 }
 
 }  // namespace

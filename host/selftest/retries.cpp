@@ -130,13 +130,11 @@ void CheckTls(SelfTest &t, PluginCopy &copy) {
 }  // namespace
 
 void StartLongChecks(SelfTest &t) {
-    PluginCopy &retries = MakeCopy(t, kRetriesStem, "http://@/retries", "/retries",
-                                   kSelfTestTokenLength, nullptr, kRetriesStem);
+    PluginCopy &retries = MakeCopy(t, kRetriesStem, "http://@/retries", "/retries");
     for (uint32_t i = 0; i < 4; ++i) retries.route->statuses[i] = 503;
     Start(t, retries, "R", 2, 5, 3 + kRetryLineCount);
 
-    PluginCopy &statuses = MakeCopy(t, kStatusesStem, "http://@/statuses", "/statuses",
-                                    kSelfTestTokenLength, nullptr, kStatusesStem);
+    PluginCopy &statuses = MakeCopy(t, kStatusesStem, "http://@/statuses", "/statuses");
     // A copy that follows the 307 comes here, and is seen.
     t.redirected = AddRoute(t.receiver, "/redirected");
     if (!t.redirected) t.redirected = &t.noRoute;
@@ -144,8 +142,7 @@ void StartLongChecks(SelfTest &t) {
         statuses.route->statuses[i] = kStatusCases[i].status;
     Start(t, statuses, "S", 3, kStatusCaseCount, 4 + kStatusCaseCount);
 
-    Start(t, MakeCopy(t, kTlsStem, "https://@/tls", "/tls", kSelfTestTokenLength, nullptr, kTlsStem),
-          "T", 1, 0, 2 + kTlsLineCount);
+    Start(t, MakeCopy(t, kTlsStem, "https://@/tls", "/tls"), "T", 1, 0, 2 + kTlsLineCount);
 }
 
 void CheckLongChecks(SelfTest &t) {

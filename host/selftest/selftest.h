@@ -57,6 +57,7 @@ struct PluginCopy {
     uint32_t wantRequests;
     uint32_t wantLines;
     uint32_t clientCalls[8];  // of the notifications its check judges
+    int32_t clock[8][2];      // ClockNow just before and after those it times
     uint32_t notifications;
     uint32_t longestNotifyMs;
     // The log as last read: each line's message after its timestamp, or
@@ -130,7 +131,8 @@ bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint
                        const char *airports = nullptr);
 // Copies the plug-in to <folder>\<stem>.dll, writes its settings and adds a
 // route for `routePath`. Always returns a copy: one that could not be made
-// says why in `notRun`. `tag` is what CopyTagged finds it by.
+// says why in `notRun`. `tag`, by default `stem`, is what CopyTagged finds it
+// by.
 PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
                      uint32_t tokenLength = kSelfTestTokenLength,
                      const char *airports = nullptr, const void *tag = nullptr);

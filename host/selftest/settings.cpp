@@ -99,16 +99,17 @@ const Destination kDestinations[] = {
 };
 const uint32_t kDestinationsSent = 4;  // those with a body
 
-char g_path[1700];  // the longest copy's endpoint path, longer than kept
+// The longest copy's endpoint path, longer than kept: "/longest/", then
+// each character the letter of its place.
+char PathLetter(uint32_t place) {
+    return place < 9 ? "/longest/"[place] : static_cast<char>('a' + place % 26);
+}
 
 void AppendEndpoint(text::BoundedText &out, const SelfTest &t, const SettingsCase &c) {
     for (const char *p = c.endpoint; *p; ++p) {
         if (*p == '*') {
-            text::BoundedText path(g_path);
-            path.Append("/longest/");
-            while (path.length < kLongestPath + 64)
-                path.Append(static_cast<char>('a' + path.length % 26));
-            out.Append(g_path + 9);
+            for (uint32_t place = 9; place < kLongestPath + 64; ++place)
+                out.Append(PathLetter(place));
         } else if (*p == '@' && c.spaces) {
             out.Append("127.0.0.1:");
             for (uint32_t i = 0; i < c.spaces; ++i) out.Append(' ');
@@ -170,7 +171,7 @@ bool JudgeAirports(SelfTest &t, const PluginCopy &copy, uint32_t arrived, SeenTe
 bool JudgePath(const ReceivedRequest *request, SeenText &seen) {
     uint32_t length = request ? text::Length(request->path) : 0;
     bool same = length == kLongestPath;
-    for (uint32_t i = 0; same && i < kLongestPath; ++i) same = request->path[i] == g_path[i];
+    for (uint32_t i = 0; same && i < kLongestPath; ++i) same = request->path[i] == PathLetter(i);
     if (!request) return seen << "nothing arrived", false;
     seen << length << " characters, " << (same ? "the first ones" : "not the first ones");
     return same;

@@ -104,8 +104,7 @@ void CheckGaps(SelfTest &t, PluginCopy &copy) {
 }  // namespace
 
 void StartTexts(SelfTest &t) {
-    PluginCopy &copy = MakeCopy(t, kTextsStem, "http://@/texts", "/texts", kSelfTestTokenLength,
-                                nullptr, kTextsStem);
+    PluginCopy &copy = MakeCopy(t, kTextsStem, "http://@/texts", "/texts");
     LoadCopy(t, copy);
     for (const Sent &sent : kSent) NotifyCopy(copy, *sent.flight, sent.scratchPad);
     for (uint32_t g = 0; g < kGapCount; ++g)

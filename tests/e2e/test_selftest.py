@@ -70,6 +70,24 @@ def patched(original, export, code):
     return original[:at] + code + original[at + len(code):]
 
 
+def with_slow_opens(env, command, folder, microseconds):
+    """`env` and `command` for a run whose every file open is `microseconds`
+    late. Wine opens files in its server: one of its own, started under
+    strace, on a copy of the prefix (<folder>.prefix) whose files are links
+    but for those Wine rewrites."""
+    prefix = folder + ".prefix"
+    shutil.rmtree(prefix, ignore_errors=True)
+    subprocess.run(["cp", "-al", env["WINEPREFIX"], prefix], check=True)
+    for entry in os.listdir(prefix):
+        path = os.path.join(prefix, entry)
+        if os.path.isfile(path) and not os.path.islink(path):
+            shutil.copy2(path, path + ".own")
+            os.replace(path + ".own", path)
+    return dict(env, WINEPREFIX=prefix), [
+        "strace", "-f", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=openat",
+        "-e", f"inject=openat:delay_enter={microseconds}"] + command
+
+
 def printed(out_path, pattern, done):
     """The first match of `pattern` in the run's output once it is printed,
     or None when the run ends first."""
@@ -140,21 +158,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             env = dict(env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         timeout = 60
         if slow_opens:
-            # Wine opens files in its server: one of its own, started under
-            # strace, on a copy of the prefix whose files are links but for
-            # those Wine rewrites.
-            prefix = os.path.join(bench.folder, f"{name}.prefix")
-            shutil.rmtree(prefix, ignore_errors=True)
-            subprocess.run(["cp", "-al", env["WINEPREFIX"], prefix], check=True)
-            for entry in os.listdir(prefix):
-                path = os.path.join(prefix, entry)
-                if os.path.isfile(path) and not os.path.islink(path):
-                    shutil.copy2(path, path + ".own")
-                    os.replace(path + ".own", path)
-            self.addCleanup(shutil.rmtree, prefix, ignore_errors=True)
-            env = dict(env, WINEPREFIX=prefix)
-            command = ["strace", "-f", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=openat",
-                       "-e", f"inject=openat:delay_enter={SLOW_OPEN_MICROSECONDS}"] + command
+            env, command = with_slow_opens(env, command, os.path.join(bench.folder, name),
+                                           SLOW_OPEN_MICROSECONDS)
+            self.addCleanup(shutil.rmtree, env["WINEPREFIX"], ignore_errors=True)
             timeout = 240
         if closed_proxy:
             # Bound and never listening: it refuses every connection.
