@@ -1,5 +1,6 @@
 #include "host/console.h"
 
+#include "host/digits.h"
 #include "host/host_win32.h"
 
 namespace host {
@@ -21,7 +22,6 @@ ConsoleLine &ConsoleLine::operator<<(uint32_t n) {
 
 ConsoleLine &ConsoleLine::Escaped(const char *s) {
     if (!s) return *this << "(null)";
-    static const char kHex[] = "0123456789ABCDEF";
     for (; *s; ++s) {
         unsigned char c = static_cast<unsigned char>(*s);
         if (c >= 32 && c <= 126) {
@@ -29,8 +29,8 @@ ConsoleLine &ConsoleLine::Escaped(const char *s) {
         } else {
             text_.Append('\\');
             text_.Append('x');
-            text_.Append(kHex[c >> 4]);
-            text_.Append(kHex[c & 15]);
+            text_.Append(UpperHexDigit(c >> 4));
+            text_.Append(UpperHexDigit(c));
         }
     }
     return *this;

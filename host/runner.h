@@ -50,7 +50,7 @@ bool SameText(const char *a, const char *b);
 // The whole file, NUL-terminated, while another program may be writing it;
 // false when it cannot be opened or read, or holds capacity - 1 bytes or more.
 bool ReadWholeFile(const char *path, char *buffer, uint32_t capacity, uint32_t &length);
-// Decimal digits only; false for anything else.
+// Decimal digits only, at most 4294967295; false for anything else.
 bool ParseNumber(const char *s, uint32_t &value);
 // Prints the line's error; returns false.
 bool Fail(const ScenarioLine &line, const char *why);

@@ -1,4 +1,5 @@
 #include "host/console.h"
+#include "host/digits.h"
 #include "host/host_win32_extra.h"
 #include "host/runner.h"
 
@@ -11,13 +12,7 @@ bool SameText(const char *a, const char *b) {
 }
 
 bool ParseNumber(const char *s, uint32_t &value) {
-    if (!s || !*s) return false;
-    value = 0;
-    for (; *s; ++s) {
-        if (*s < '0' || *s > '9') return false;
-        value = value * 10 + static_cast<uint32_t>(*s - '0');
-    }
-    return true;
+    return s && DecimalValue(s, text::Length(s), value);
 }
 
 bool Fail(const ScenarioLine &line, const char *why) {

@@ -1,17 +1,12 @@
 #include "host/scenario.h"
 
+#include "host/digits.h"
+
 namespace host {
 
 namespace {
 
 bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool IsNullWord(const char *w) {
     const char *n = "(null)";
