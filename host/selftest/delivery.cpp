@@ -64,7 +64,6 @@ const uint32_t kDroppedCount = sizeof kDropped / sizeof kDropped[0];
 const uint32_t kRetryRequest = kShapeCount;  // its first attempt, answered 503
 const uint32_t kRequestsExpected = kShapeCount + 2;
 
-
 // The plug-in told of a new scratch pad for DLH4TK, controlled by EDDF_GND;
 // returns how many calls it made back into the client.
 uint32_t Notify(SelfTest &t, const char *destination, int dataType, const char *scratchPad) {
