@@ -56,18 +56,24 @@ const char *const kTlsLines[] = {
 };
 const uint32_t kTlsLineCount = sizeof kTlsLines / sizeof kTlsLines[0];
 
-// Loaded and told of stands <letter>1 to <letter><count>; waited for in
-// group 2 until `requests` have come and its log has `lines` lines.
+// Loaded and told of stands <letter>1 to <letter><count>; waited for until
+// `requests` have come and its log has `lines` lines.
 void Start(SelfTest &t, PluginCopy &copy, const char *letter, uint32_t count, uint32_t requests,
            uint32_t lines) {
     LoadCopy(t, copy);
     for (uint32_t n = 1; n <= count; ++n) NotifyStand(copy, letter, n);
-    copy.group = 2;
     copy.wantRequests = requests;
     copy.wantLines = lines;
 }
 
-void CheckRetries(SelfTest &t, PluginCopy &copy) {
+// The copy made with `stem` judged, then unloaded.
+void Judge(SelfTest &t, const char *stem, void (*judge)(SelfTest &, PluginCopy &)) {
+    PluginCopy &copy = CopyTagged(t, stem);
+    judge(t, copy);
+    UnloadCopy(copy);
+}
+
+void JudgeRetries(SelfTest &t, PluginCopy &copy) {
     LinesRow(t, copy, "retries: 4 attempts, abandoned, next event", kRetryLines, kRetryLineCount,
              true);
     const Route &route = *copy.route;
@@ -88,7 +94,7 @@ void CheckRetries(SelfTest &t, PluginCopy &copy) {
         seen.text, ok && same);
 }
 
-void CheckStatuses(SelfTest &t, PluginCopy &copy) {
+void JudgeStatuses(SelfTest &t, PluginCopy &copy) {
     // The worker's lines, in order: one per answer.
     const char *worker[kStatusCaseCount] = {};
     uint32_t found = 0;
@@ -115,7 +121,7 @@ void CheckStatuses(SelfTest &t, PluginCopy &copy) {
     }
 }
 
-void CheckTls(SelfTest &t, PluginCopy &copy) {
+void JudgeTls(SelfTest &t, PluginCopy &copy) {
     LinesRow(t, copy, "https: failed attempts with no status", kTlsLines, kTlsLineCount, true);
     ReceiverTally tally = Tally(t.receiver);
     uint32_t plain = RouteArrived(t.receiver, *copy.route);
@@ -129,28 +135,28 @@ void CheckTls(SelfTest &t, PluginCopy &copy) {
 
 }  // namespace
 
-void StartLongChecks(SelfTest &t) {
-    PluginCopy &retries = MakeCopy(t, kRetriesStem, "http://@/retries", "/retries");
-    for (uint32_t i = 0; i < 4; ++i) retries.route->statuses[i] = 503;
-    Start(t, retries, "R", 2, 5, 3 + kRetryLineCount);
-
-    PluginCopy &statuses = MakeCopy(t, kStatusesStem, "http://@/statuses", "/statuses");
+void StartStatuses(SelfTest &t) {
+    PluginCopy &copy = MakeCopy(t, kStatusesStem, "http://@/statuses", "/statuses");
     // A copy that follows the 307 comes here, and is seen.
     t.redirected = AddRoute(t.receiver, "/redirected");
     if (!t.redirected) t.redirected = &t.noRoute;
     for (uint32_t i = 0; i < kStatusCaseCount; ++i)
-        statuses.route->statuses[i] = kStatusCases[i].status;
-    Start(t, statuses, "S", 3, kStatusCaseCount, 4 + kStatusCaseCount);
+        copy.route->statuses[i] = kStatusCases[i].status;
+    Start(t, copy, "S", 3, kStatusCaseCount, 4 + kStatusCaseCount);
+}
 
+void StartRetries(SelfTest &t) {
+    PluginCopy &copy = MakeCopy(t, kRetriesStem, "http://@/retries", "/retries");
+    for (uint32_t i = 0; i < 4; ++i) copy.route->statuses[i] = 503;
+    Start(t, copy, "R", 2, 5, 3 + kRetryLineCount);
+}
+
+void StartTls(SelfTest &t) {
     Start(t, MakeCopy(t, kTlsStem, "https://@/tls", "/tls"), "T", 1, 0, 2 + kTlsLineCount);
 }
 
-void CheckLongChecks(SelfTest &t) {
-    WaitForGroup(t, 2);
-    const char *const stems[] = {kStatusesStem, kRetriesStem, kTlsStem};
-    void (*const checks[])(SelfTest &, PluginCopy &) = {CheckStatuses, CheckRetries, CheckTls};
-    for (uint32_t i = 0; i < 3; ++i) checks[i](t, CopyTagged(t, stems[i]));
-    for (const char *stem : stems) UnloadCopy(CopyTagged(t, stem));
-}
+void CheckStatuses(SelfTest &t) { Judge(t, kStatusesStem, JudgeStatuses); }
+void CheckRetries(SelfTest &t) { Judge(t, kRetriesStem, JudgeRetries); }
+void CheckTls(SelfTest &t) { Judge(t, kTlsStem, JudgeTls); }
 
 }  // namespace host

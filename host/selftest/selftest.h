@@ -102,26 +102,30 @@ extern const Flight kUsualFlight;  // DLH4TK to EDDF, controlled by EDDF_GND
 // a copy that security software or a policy refuses).
 int RunSelfTest(const char *pluginPath);
 
-// The checks, in the order their rows are printed. Copy 0's first request
-// shows that requests arrive at all; then the copies of the one-step checks
-// (group 1) and of the long ones (group 2) start, and are waited for each
-// group at once, by the first check of the group, while copy 0, the queue
-// and the reload run as scripts.
+// The checks (main.cpp's plan puts them in order). Copy 0's first request
+// shows that requests arrive at all; only then do the further copies start.
+// A Start function makes, loads and tells its copies and sets what they are
+// waited for; its Check function judges them without waiting, and unloads
+// them.
 void CheckLoad(SelfTest &t);
 void CheckHandlerSlots(SelfTest &t);
 void SendFirstShape(SelfTest &t);
-void StartBurst(SelfTest &t);
-void StartTexts(SelfTest &t);
-void StartSettings(SelfTest &t);
-void StartLongChecks(SelfTest &t);
 void CheckDelivery(SelfTest &t);
 void CheckUnload(SelfTest &t);
 void CheckQueue(SelfTest &t);
+void StartBurst(SelfTest &t);
 void CheckBurst(SelfTest &t);
+void StartTexts(SelfTest &t);
 void CheckTexts(SelfTest &t);
+void StartSettings(SelfTest &t);
 void CheckSettings(SelfTest &t);
 void CheckRepeatedLoads(SelfTest &t);
-void CheckLongChecks(SelfTest &t);
+void StartStatuses(SelfTest &t);
+void CheckStatuses(SelfTest &t);
+void StartRetries(SelfTest &t);
+void CheckRetries(SelfTest &t);
+void StartTls(SelfTest &t);
+void CheckTls(SelfTest &t);
 
 // Writes the copy's settings: the Endpoint `endpoint`, where '@' stands for
 // 127.0.0.1:<the receiver's port>; `tokenLength` characters of the

@@ -230,7 +230,6 @@ void StartSettings(SelfTest &t) {
     for (const SettingsCase &c : kCases) {
         if (c.stem && !c.stem[0]) continue;  // the previous row's copy
         PluginCopy &copy = MakeCaseCopy(t, c);
-        copy.group = 1;
         copy.wantRequests = Notify(c, copy);
     }
 }

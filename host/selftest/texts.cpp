@@ -110,7 +110,6 @@ void StartTexts(SelfTest &t) {
     for (uint32_t g = 0; g < kGapCount; ++g)
         copy.clientCalls[g] = NotifyCopy(copy, kGaps[g].flight, kGaps[g].scratchPad);
     NotifyCopy(copy, kUsualFlight, "DOK/S/END");
-    copy.group = 1;
     copy.wantRequests = kSentCount + 1;
 }
 
