@@ -14,11 +14,9 @@ const Flight kUsualFlight = {"DLH4TK", "EDDF", "EDDF_GND", true, true};
 
 namespace {
 
-const uint32_t kMaxCopies = 24;
-
-PluginCopy g_copies[kMaxCopies];
-uint32_t g_copyCount;
-Route g_noRoute;  // the route of a copy that never posts
+// A wait for log lines reads the log this often: each read opens the file,
+// which a virus scanner may make slow.
+const uint32_t kLogPollMs = 50;
 
 // The errors Windows documents for a file that security software or a
 // policy keeps from being copied or loaded.
@@ -43,10 +41,10 @@ const Refusal kRefusals[] = {
 };
 
 void NotRun(PluginCopy &copy, const char *why, uint32_t error = 0) {
-    SeenText text;
-    text << why;
-    if (error) text << ", Windows error " << error;
-    text::BoundedText(copy.notRun).Append(text.text);
+    SeenText reason;
+    reason << why;
+    if (error) reason << ", Windows error " << error;
+    text::BoundedText(copy.notRun).Append(reason.text);
 }
 
 bool NamedAfter(char (&field)[kSelfTestPath], const SelfTest &t, const char *stem,
@@ -125,35 +123,47 @@ bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint
 }
 
 PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
-                     uint32_t tokenLength, const char *airports) {
+                     uint32_t tokenLength, const char *airports, const void *tag) {
     static PluginCopy spare;  // when there is no room: its rows say so
-    PluginCopy &copy = g_copyCount < kMaxCopies ? g_copies[g_copyCount] : spare;
-    copy.route = &g_noRoute;
+    PluginCopy &copy = t.copyCount < kMaxCopies ? t.copies[t.copyCount] : spare;
+    copy.route = &t.noRoute;
+    copy.tag = tag ? tag : stem;
     copy.runner.state = ZdbHostState();
     copy.runner.pluginPath = copy.plugin;
     if (&copy == &spare) return NotRun(copy, "no room for another copy"), copy;
     if (!NamedAfter(copy.plugin, t, stem, ".dll") || !NamedAfter(copy.settings, t, stem, ".ini") ||
         !NamedAfter(copy.log, t, stem, ".log"))
         return NotRun(copy, "the path is too long"), copy;
-    ++g_copyCount;  // from here on its files are removed at the end
-    if (t.refusal[0] || (t.own && t.own->notRun[0])) {
+    ++t.copyCount;  // from here on its files are removed at the end
+    // A copy that would post after the plug-in sent nothing at all would
+    // only be waited out at its exit, its worker in a pause between attempts.
+    bool unheard = t.silent && routePath;
+    if (t.refusal[0] || (t.own && t.own->notRun[0]) || unheard) {
         NotRun(copy, t.refusal[0] ? "not tried after this computer's refusal"
+                     : unheard    ? "the plug-in sent no request"
                                   : "not tried: ZeltanDokBridge.dll did not load");
         copy.told = true;
         return copy;
     }
-    const char *source = &copy == g_copies ? t.source : g_copies[0].plugin;
+    const char *source = &copy == t.copies ? t.source : t.copies[0].plugin;
     // Either is this computer's doing, whatever the error.
     if (!CopyPlugIn(source, copy.plugin))
         return Refused(t, copy, "CopyFile", GetLastError(), true), copy;
     if (!WriteCopySettings(t, copy, endpoint, tokenLength, airports))
         return Refused(t, copy, "writing the settings", GetLastError(), true), copy;
-    if (routePath) copy.route = AddRoute(t.receiver, routePath);
-    if (!copy.route) {
-        copy.route = &g_noRoute;
-        NotRun(copy, "no route left at the receiver");
-    }
+    Route *route = routePath ? AddRoute(t.receiver, routePath) : &t.noRoute;
+    if (!route) NotRun(copy, "no route left at the receiver");
+    copy.route = route ? route : &t.noRoute;
     return copy;
+}
+
+PluginCopy &CopyTagged(SelfTest &t, const void *tag) {
+    for (uint32_t i = 0; i < t.copyCount; ++i)
+        if (t.copies[i].tag == tag) return t.copies[i];
+    static PluginCopy missing;
+    text::BoundedText(missing.notRun).Append("no room for another copy");
+    missing.route = &t.noRoute;
+    return missing;
 }
 
 bool LoadCopy(SelfTest &t, PluginCopy &copy) {
@@ -232,8 +242,8 @@ void UnloadCopy(PluginCopy &copy) {
     EndPlugInCall();
 }
 
-void UnloadCopies() {
-    for (uint32_t i = 0; i < g_copyCount; ++i) UnloadCopy(g_copies[i]);
+void UnloadCopies(SelfTest &t) {
+    for (uint32_t i = 0; i < t.copyCount; ++i) UnloadCopy(t.copies[i]);
 }
 
 uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy) {
@@ -253,26 +263,65 @@ uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy) {
     return copy.lineCount;
 }
 
-bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines) {
-    if (copy.notRun[0] || copy.stalled) return false;
-    uint32_t arrivedBefore = 0, loggedBefore = 0;
+namespace {
+
+// Waits for every copy of `copies` to have its wantRequests and wantLines.
+bool Await(SelfTest &t, PluginCopy *const *copies, uint32_t count) {
+    uint32_t progress[kMaxCopies] = {};
+    bool done[kMaxCopies] = {};
     uint32_t lastMove = GetTickCount();
-    for (;;) {
-        uint32_t arrived = RouteArrived(t.receiver, *copy.route);
-        uint32_t logged = lines ? ReadCopyLog(t, copy) : 0;
-        if (arrived >= requests && logged >= lines) return true;
-        // Only what is still missing counts as moving: a worker that fails
-        // attempt after attempt keeps logging, but nothing arrives.
-        if (arrived != arrivedBefore || (arrived >= requests && logged != loggedBefore))
-            lastMove = GetTickCount();
-        arrivedBefore = arrived;
-        loggedBefore = logged;
+    for (uint32_t round = 0;; ++round) {
+        bool readLogs = round % (kLogPollMs / 10) == 0;
+        bool all = true;
+        for (uint32_t i = 0; i < count; ++i) {
+            PluginCopy &copy = *copies[i];
+            if (copy.notRun[0] || copy.stalled || done[i]) continue;
+            uint32_t arrived = RouteArrived(t.receiver, *copy.route);
+            // The log only once the requests are in; until then only their
+            // arrival counts as moving: a worker that fails attempt after
+            // attempt keeps logging, but nothing arrives.
+            bool requestsIn = arrived >= copy.wantRequests;
+            if (requestsIn && copy.wantLines && readLogs) ReadCopyLog(t, copy);
+            uint32_t now = arrived + (requestsIn ? copy.lineCount : 0);
+            if (now != progress[i]) lastMove = GetTickCount();
+            progress[i] = now;
+            done[i] = requestsIn && copy.lineCount >= copy.wantLines;
+            all = all && done[i];
+        }
+        if (all) break;
         if (GetTickCount() - lastMove >= kQuietBudget) {
-            copy.stalled = true;
-            return false;
+            for (uint32_t i = 0; i < count; ++i) copies[i]->stalled = !done[i];
+            if (Heard(t.receiver) == 0) t.silent = true;
+            break;
         }
         Sleep(10);
     }
+    bool all = true;
+    for (uint32_t i = 0; i < count; ++i) {
+        PluginCopy &copy = *copies[i];
+        // Its rows judge the log as it is now, whatever came of the wait.
+        if (copy.wantLines) ReadCopyLog(t, copy);
+        all = all && !copy.notRun[0] && !copy.stalled;
+    }
+    return all;
+}
+
+}  // namespace
+
+bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines) {
+    if (copy.notRun[0] || copy.stalled) return false;
+    copy.wantRequests = requests;
+    copy.wantLines = lines;
+    PluginCopy *one = &copy;
+    return Await(t, &one, 1);
+}
+
+bool WaitForGroup(SelfTest &t, uint32_t group) {
+    PluginCopy *members[kMaxCopies];
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < t.copyCount; ++i)
+        if (t.copies[i].group == group) members[count++] = &t.copies[i];
+    return Await(t, members, count);
 }
 
 const ReceivedRequest *RequestOf(SelfTest &t, const PluginCopy &copy, uint32_t index) {

@@ -64,12 +64,6 @@ const uint32_t kDroppedCount = sizeof kDropped / sizeof kDropped[0];
 const uint32_t kRetryRequest = kShapeCount;  // its first attempt, answered 503
 const uint32_t kRequestsExpected = kShapeCount + 2;
 
-struct Window {
-    int32_t from, to;  // the clock just before and just after the notification
-};
-Window g_windows[kShapeCount + 1];
-uint32_t g_droppedCalls[kDroppedCount];
-
 // The plug-in told of a new scratch pad for DLH4TK, controlled by EDDF_GND;
 // returns how many calls it made back into the client.
 uint32_t Notify(SelfTest &t, const char *destination, int dataType, const char *scratchPad) {
@@ -88,10 +82,11 @@ void CheckHandlerTimes(SelfTest &t) {
         c.notifications == kShapeCount + 1 + kDroppedCount);
 }
 
-void NotifyTimed(SelfTest &t, const char *scratchPad, Window &window) {
-    window.from = ClockNow(t);
+// Notification `n`, with the clock just before and just after it.
+void NotifyTimed(SelfTest &t, const char *scratchPad, uint32_t n) {
+    t.own->clock[n][0] = ClockNow(t);
     Notify(t, "EDDF", 5, scratchPad);
-    window.to = ClockNow(t);
+    t.own->clock[n][1] = ClockNow(t);
 }
 
 // observedAt of every captured event: the right form, and a time between
@@ -106,8 +101,8 @@ void CheckObservedAt(SelfTest &t) {
             request ? FindAfter(request->body, request->bodyLength, "\"observedAt\":\"")
                     : nullptr;
         int32_t stamp = 0;
-        bool ok = value && ClockOf(t, value, stamp) && stamp >= g_windows[i].from - 1000 &&
-                  stamp <= g_windows[i].to + 1000;
+        bool ok = value && ClockOf(t, value, stamp) && stamp >= t.own->clock[i][0] - 1000 &&
+                  stamp <= t.own->clock[i][1] + 1000;
         if (ok)
             ++good;
         else if (seen.out.length == 0)
@@ -119,12 +114,14 @@ void CheckObservedAt(SelfTest &t) {
         seen.text, good == kShapeCount + 1);
 }
 
+// Captured and Delivered: the next message's lines come after them.
+void SendShape(SelfTest &t, uint32_t i) {
+    NotifyTimed(t, kShapes[i].scratchPad, i);
+    WaitFor(t, *t.own, i + 1, 1 + 2 * (i + 1));
+}
+
 void CheckShapes(SelfTest &t) {
-    for (uint32_t i = 0; i < kShapeCount; ++i) {
-        NotifyTimed(t, kShapes[i].scratchPad, g_windows[i]);
-        // Captured and Delivered: the next message's lines come after them.
-        WaitFor(t, *t.own, i + 1, 1 + 2 * (i + 1));
-    }
+    for (uint32_t i = 1; i < kShapeCount; ++i) SendShape(t, i);
     for (uint32_t i = 0; i < kShapeCount; ++i) {
         const ReceivedRequest *request = RequestOf(t, *t.own, i);
         Row(t, *t.own, kShapes[i].check, kShapes[i].body, BodyOf(request),
@@ -134,11 +131,11 @@ void CheckShapes(SelfTest &t) {
 
 void SendDroppedAndRetry(SelfTest &t) {
     for (uint32_t i = 0; i < kDroppedCount; ++i)
-        g_droppedCalls[i] =
+        t.own->clientCalls[i] =
             Notify(t, kDropped[i].destination, kDropped[i].dataType, kDropped[i].scratchPad);
     // The retry's event follows them through the same queue: once it has
     // arrived, anything of theirs would have arrived before it.
-    NotifyTimed(t, "DOK/S/B7", g_windows[kShapeCount]);
+    NotifyTimed(t, "DOK/S/B7", kShapeCount);
     WaitFor(t, *t.own, kRequestsExpected, 1 + 2 * kShapeCount + 3);
 }
 
@@ -147,7 +144,7 @@ void CheckDropped(SelfTest &t) {
     bool queuePassed = next && BodyMatches(*next, kRetryBody);
     for (uint32_t i = 0; i < kDroppedCount; ++i)
         NothingSentRow(t, *t.own, kDropped[i].check, kDropped[i].stand, queuePassed,
-                       g_droppedCalls[i], kDropped[i].noClientCall);
+                       t.own->clientCalls[i], kDropped[i].noClientCall);
 }
 
 void CheckRetry(SelfTest &t) {
@@ -209,8 +206,12 @@ void CheckRequests(SelfTest &t) {
 
 }  // namespace
 
-void CheckDelivery(SelfTest &t) {
+void SendFirstShape(SelfTest &t) {
     t.own->route->statuses[kRetryRequest] = 503;
+    SendShape(t, 0);
+}
+
+void CheckDelivery(SelfTest &t) {
     CheckShapes(t);
     SendDroppedAndRetry(t);
     CheckObservedAt(t);

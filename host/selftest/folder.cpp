@@ -1,6 +1,7 @@
 #include "host/selftest/folder.h"
 
 #include "diag/log_file.h"
+#include "host/digits.h"
 #include "host/host_win32_extra.h"
 #include "host/runner.h"
 #include "text/text.h"
@@ -31,10 +32,9 @@ const char *MakeFolder(const char *temp, char (&folder)[kSelfTestPath]) {
         text::BoundedText path(folder);
         path.Append(temp);
         path.Append(kFolderPrefix);
-        static const char kHex[] = "0123456789abcdef";
         for (BYTE b : random) {
-            path.Append(kHex[b >> 4]);
-            path.Append(kHex[b & 15]);
+            path.Append(HexDigit(b >> 4));
+            path.Append(HexDigit(b));
         }
         if (CreateDirectoryA(folder, nullptr)) return nullptr;
     }

@@ -7,7 +7,7 @@ namespace host {
 
 namespace {
 
-SelfTest g_test;  // the receiver's records alone are some 50 KB
+SelfTest g_test;  // some 2 MB: the copies' logs and the receiver's records
 
 const int kPassed = 0;
 const int kFailed = 1;
@@ -16,7 +16,7 @@ const int kCannotRun = 2;
 // Ends a run the input or this computer kept from judging the plug-in:
 // whatever it made is removed again, or named.
 int CannotRun(SelfTest &t, const char *why, const char *advice) {
-    UnloadCopies();
+    UnloadCopies(t);
     StopReceiver(t.receiver);
     char left[512];
     bool removed = RemoveSelfTestFolder(t.files, left);
@@ -54,32 +54,56 @@ bool MakeOwnCopy(SelfTest &t, SeenText &why) {
                !t.own->notRun[0]);
 }
 
+// The plan, in the order of the rows: each check after copy 0's load and
+// handler slots, how its copies start (all of them once copy 0's first
+// request is in, before the first check here), and the group they are
+// waited for in, at once, before the group's first check. Group 0: copy 0,
+// the queue and the reload, scripts that start and wait step by step.
+struct PlannedCheck {
+    void (*start)(SelfTest &t);
+    uint32_t group;
+    void (*check)(SelfTest &t);
+};
+const PlannedCheck kPlan[] = {
+    {nullptr, 0, CheckDelivery},      {nullptr, 0, CheckUnload},
+    {nullptr, 0, CheckQueue},         {StartBurst, 1, CheckBurst},
+    {StartTexts, 1, CheckTexts},      {StartSettings, 1, CheckSettings},
+    {nullptr, 0, CheckRepeatedLoads}, {StartStatuses, 2, CheckStatuses},
+    {StartRetries, 2, CheckRetries},  {StartTls, 2, CheckTls},
+};
+
 void CheckPlugIn(SelfTest &t) {
     CheckLoad(t);
-    StartLongChecks(t);
     CheckHandlerSlots(t);
-    CheckDelivery(t);
-    CheckUnload(t);
-    CheckQueue(t);
-    CheckBurst(t);
-    CheckTexts(t);
-    CheckSettings(t);
-    CheckRepeatedLoads(t);
-    FinishLongChecks(t);
-    UnloadCopies();
+    SendFirstShape(t);
+    for (const PlannedCheck &p : kPlan) {
+        uint32_t first = t.copyCount;
+        if (p.start) p.start(t);
+        for (uint32_t i = first; i < t.copyCount; ++i) t.copies[i].group = p.group;
+    }
+    uint32_t waited = 0;
+    for (const PlannedCheck &p : kPlan) {
+        if (p.group > waited) {
+            waited = p.group;
+            WaitForGroup(t, waited);
+        }
+        p.check(t);
+    }
+    UnloadCopies(t);
 }
 
 // Every request of the run, the plug-in's copies' and any other's: each
 // read whole and taken by a route, or named here.
 void CheckEveryRequest(SelfTest &t) {
+    const char kCheck[] = "every request of the run read whole";
+    if (t.silent) return NotRunRow(t.table, kCheck, "0 refused", "the plug-in sent no request");
     ReceiverTally tally = Tally(t.receiver);
     SeenText seen;
     seen << tally.refused << " refused";
     if (tally.firstProblem) seen << ", the first for " << tally.firstProblem;
     // Not the plug-in's, and no fault of it; shown so that a busy port is seen.
     seen << "; other connections: " << tally.others;
-    Row(t.table, "every request of the run read whole", "0 refused", seen.text,
-        tally.refused == 0);
+    Row(t.table, kCheck, "0 refused", seen.text, tally.refused == 0);
 }
 
 // The folder goes after a pass; after a failure it stays for review.
@@ -130,7 +154,11 @@ int JudgePlugIn(const char *pluginPath) {
     CheckEveryRequest(t);
     CheckFolder(t);
     const char *folder = t.table.failed && t.files.folder[0] ? t.files.folder : nullptr;
-    int status = t.table.failed ? kFailed : t.refusal[0] ? kCannotRun : kPassed;
+    // A row not run for want of a request fails the run as a failed row does.
+    int status = t.table.failed ? kFailed
+                 : t.refusal[0] ? kCannotRun
+                 : t.table.notRun ? kFailed
+                                  : kPassed;
     if (status == kCannotRun)
         PrintCannotRun(t.table, t.refusal, kRefusalAdvice, RunMilliseconds(t), folder);
     else

@@ -77,6 +77,9 @@ Route *AddRoute(Receiver &receiver, const char *path);
 // Answers a held first request now.
 void ReleaseRoute(Route &route);
 uint32_t RouteArrived(Receiver &receiver, const Route &route);
+// Requests of any route, refused ones and TLS handshakes: 0 while nothing
+// has sent the receiver a byte.
+uint32_t Heard(Receiver &receiver);
 // Records a request read whole and answers it from its route's script:
 // false, with nothing sent, when no route takes its path.
 bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET connection);

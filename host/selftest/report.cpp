@@ -1,13 +1,13 @@
 #include "host/selftest/report.h"
 
 #include "host/console.h"
+#include "host/digits.h"
 #include "host/host_ntdll.h"
 
 namespace host {
 
 namespace {
 
-const char kHex[] = "0123456789abcdef";
 char g_chunk[65536];
 
 // The file's SHA-256 through the system's own provider, as lower-case hex;
@@ -32,8 +32,8 @@ bool HashFile(HANDLE file, char (&hex)[65]) {
     if (hash) BCryptDestroyHash(hash);
     BCryptCloseAlgorithmProvider(algorithm, 0);
     for (uint32_t i = 0; ok && i < 32; ++i) {
-        hex[2 * i] = kHex[digest[i] >> 4];
-        hex[2 * i + 1] = kHex[digest[i] & 15];
+        hex[2 * i] = HexDigit(digest[i] >> 4);
+        hex[2 * i + 1] = HexDigit(digest[i]);
     }
     hex[ok ? 64 : 0] = '\0';
     return ok;
@@ -86,7 +86,9 @@ void AppendKept(ConsoleLine &out, const char *keptFolder) {
 }
 
 void AppendTime(ConsoleLine &out, uint32_t milliseconds) {
-    out << " (" << milliseconds / 1000 << '.' << (milliseconds % 1000) / 100 << " s)";
+    SeenText seconds;
+    AppendSeconds(seconds.out, milliseconds);
+    out << " (" << seconds.text << ")";
 }
 
 }  // namespace
@@ -191,7 +193,7 @@ void AppendHex(text::BoundedText &out, uint32_t value) {
     for (int shift = 28; shift >= 0; shift -= 4) {
         uint32_t digit = (value >> shift) & 15;
         started = started || digit || shift == 0;
-        if (started) out.Append(kHex[digit]);
+        if (started) out.Append(HexDigit(digit));
     }
 }
 

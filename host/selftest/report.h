@@ -38,7 +38,7 @@ void PrintCannotRun(CheckTable &table, const char *why, const char *advice,
 // A row's "seen" text, built piece by piece.
 struct SeenText {
     char text[1024];
-    text::BoundedText out;
+    ::text::BoundedText out;  // the namespace, not the member above
     SeenText() : out(text) {}
     SeenText &operator<<(const char *s) { return out.Append(s ? s : "(null)"), *this; }
     SeenText &operator<<(uint32_t n) { return out.AppendDecimal(n), *this; }

@@ -1,5 +1,7 @@
 #include "host/selftest/request.h"
 
+#include "host/digits.h"
+
 #include "text/text.h"
 
 namespace host {
@@ -31,12 +33,8 @@ struct Head {
 
 const char *TakeContentLength(const char *value, uint32_t length, Head &head) {
     if (head.haveLength) return "Content-Length sent twice";
-    if (length == 0 || length > 9) return "a Content-Length that is not a number";
-    head.contentLength = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        if (value[i] < '0' || value[i] > '9') return "a Content-Length that is not a number";
-        head.contentLength = head.contentLength * 10 + static_cast<uint32_t>(value[i] - '0');
-    }
+    if (length > 9 || !DecimalValue(value, length, head.contentLength))
+        return "a Content-Length that is not a number";
     head.haveLength = true;
     return nullptr;
 }

@@ -8,10 +8,9 @@ namespace host {
 
 namespace {
 
-PluginCopy *g_retries;
-PluginCopy *g_statuses;
-PluginCopy *g_tls;
-Route *g_redirected;
+const char kRetriesStem[] = "ZdbRetries";
+const char kStatusesStem[] = "ZdbStatuses";
+const char kTlsStem[] = "ZdbTls";
 
 const char *const kRetryLines[] = {
     "Delivery failed assign DLH4TK EDDF R1 (HTTP 503)",
@@ -57,15 +56,24 @@ const char *const kTlsLines[] = {
 };
 const uint32_t kTlsLineCount = sizeof kTlsLines / sizeof kTlsLines[0];
 
-// Loaded and told of stands <letter>1 to <letter><count>.
-PluginCopy *Start(SelfTest &t, PluginCopy &copy, const char *letter, uint32_t count) {
+// Loaded and told of stands <letter>1 to <letter><count>; waited for until
+// `requests` have come and its log has `lines` lines.
+void Start(SelfTest &t, PluginCopy &copy, const char *letter, uint32_t count, uint32_t requests,
+           uint32_t lines) {
     LoadCopy(t, copy);
     for (uint32_t n = 1; n <= count; ++n) NotifyStand(copy, letter, n);
-    return &copy;
+    copy.wantRequests = requests;
+    copy.wantLines = lines;
 }
 
-void CheckRetries(SelfTest &t, PluginCopy &copy) {
-    WaitFor(t, copy, 5, 3 + kRetryLineCount);
+// The copy made with `stem` judged, then unloaded.
+void Judge(SelfTest &t, const char *stem, void (*judge)(SelfTest &, PluginCopy &)) {
+    PluginCopy &copy = CopyTagged(t, stem);
+    judge(t, copy);
+    UnloadCopy(copy);
+}
+
+void JudgeRetries(SelfTest &t, PluginCopy &copy) {
     LinesRow(t, copy, "retries: 4 attempts, abandoned, next event", kRetryLines, kRetryLineCount,
              true);
     const Route &route = *copy.route;
@@ -86,8 +94,7 @@ void CheckRetries(SelfTest &t, PluginCopy &copy) {
         seen.text, ok && same);
 }
 
-void CheckStatuses(SelfTest &t, PluginCopy &copy) {
-    WaitFor(t, copy, kStatusCaseCount, 4 + kStatusCaseCount);
+void JudgeStatuses(SelfTest &t, PluginCopy &copy) {
     // The worker's lines, in order: one per answer.
     const char *worker[kStatusCaseCount] = {};
     uint32_t found = 0;
@@ -106,7 +113,7 @@ void CheckStatuses(SelfTest &t, PluginCopy &copy) {
         seen << line;
         if (other) seen << "; " << c.orSeen;
         if (c.status == 307) {
-            uint32_t followed = RouteArrived(t.receiver, *g_redirected);
+            uint32_t followed = RouteArrived(t.receiver, *t.redirected);
             seen << "; " << followed << " requests at its Location";
             ok = ok && followed == 0;
         }
@@ -114,8 +121,7 @@ void CheckStatuses(SelfTest &t, PluginCopy &copy) {
     }
 }
 
-void CheckTls(SelfTest &t, PluginCopy &copy) {
-    WaitFor(t, copy, 0, 2 + kTlsLineCount);
+void JudgeTls(SelfTest &t, PluginCopy &copy) {
     LinesRow(t, copy, "https: failed attempts with no status", kTlsLines, kTlsLineCount, true);
     ReceiverTally tally = Tally(t.receiver);
     uint32_t plain = RouteArrived(t.receiver, *copy.route);
@@ -129,29 +135,28 @@ void CheckTls(SelfTest &t, PluginCopy &copy) {
 
 }  // namespace
 
-void StartLongChecks(SelfTest &t) {
-    PluginCopy &retries = MakeCopy(t, "ZdbRetries", "http://@/retries", "/retries");
-    for (uint32_t i = 0; i < 4; ++i) retries.route->statuses[i] = 503;
-    g_retries = Start(t, retries, "R", 2);
-
-    PluginCopy &statuses = MakeCopy(t, "ZdbStatuses", "http://@/statuses", "/statuses");
+void StartStatuses(SelfTest &t) {
+    PluginCopy &copy = MakeCopy(t, kStatusesStem, "http://@/statuses", "/statuses");
     // A copy that follows the 307 comes here, and is seen.
-    static Route unused;
-    g_redirected = AddRoute(t.receiver, "/redirected");
-    if (!g_redirected) g_redirected = &unused;
+    t.redirected = AddRoute(t.receiver, "/redirected");
+    if (!t.redirected) t.redirected = &t.noRoute;
     for (uint32_t i = 0; i < kStatusCaseCount; ++i)
-        statuses.route->statuses[i] = kStatusCases[i].status;
-    g_statuses = Start(t, statuses, "S", 3);
-
-    g_tls = Start(t, MakeCopy(t, "ZdbTls", "https://@/tls", "/tls"), "T", 1);
+        copy.route->statuses[i] = kStatusCases[i].status;
+    Start(t, copy, "S", 3, kStatusCaseCount, 4 + kStatusCaseCount);
 }
 
-void FinishLongChecks(SelfTest &t) {
-    CheckStatuses(t, *g_statuses);
-    CheckRetries(t, *g_retries);
-    CheckTls(t, *g_tls);
-    PluginCopy *copies[] = {g_retries, g_statuses, g_tls};
-    for (PluginCopy *copy : copies) UnloadCopy(*copy);
+void StartRetries(SelfTest &t) {
+    PluginCopy &copy = MakeCopy(t, kRetriesStem, "http://@/retries", "/retries");
+    for (uint32_t i = 0; i < 4; ++i) copy.route->statuses[i] = 503;
+    Start(t, copy, "R", 2, 5, 3 + kRetryLineCount);
 }
+
+void StartTls(SelfTest &t) {
+    Start(t, MakeCopy(t, kTlsStem, "https://@/tls", "/tls"), "T", 1, 0, 2 + kTlsLineCount);
+}
+
+void CheckStatuses(SelfTest &t) { Judge(t, kStatusesStem, JudgeStatuses); }
+void CheckRetries(SelfTest &t) { Judge(t, kRetriesStem, JudgeRetries); }
+void CheckTls(SelfTest &t) { Judge(t, kTlsStem, JudgeTls); }
 
 }  // namespace host

@@ -73,4 +73,12 @@ uint32_t RouteArrived(Receiver &receiver, const Route &route) {
     return arrived;
 }
 
+uint32_t Heard(Receiver &receiver) {
+    EnterCriticalSection(&receiver.lock);
+    uint32_t heard = receiver.tally.refused + receiver.tally.tlsHandshakes;
+    for (uint32_t r = 0; r < receiver.routeCount; ++r) heard += receiver.routes[r].arrived;
+    LeaveCriticalSection(&receiver.lock);
+    return heard;
+}
+
 }  // namespace host

@@ -31,6 +31,7 @@ const uint32_t kQuietBudget = 6000;
 
 const uint32_t kCopyLog = 65536;
 const uint32_t kCopyLines = 640;
+const uint32_t kMaxCopies = 24;
 
 extern const char kLoadedLine[];    // "Bridge loaded; event worker started"
 extern const char kDisabledLine[];  // "Bridge disabled: Endpoint/Token missing or invalid"
@@ -50,6 +51,13 @@ struct PluginCopy {
     bool refused;
     bool told;     // a row of it has said why it did not run
     bool stalled;  // a wait gave up on it: nothing more is waited for
+    // Started beside the others: what its check waits for, in which group.
+    const void *tag;  // what its check finds it by
+    uint32_t group;
+    uint32_t wantRequests;
+    uint32_t wantLines;
+    uint32_t clientCalls[8];  // of the notifications its check judges
+    int32_t clock[8][2];      // ClockNow just before and after those it times
     uint32_t notifications;
     uint32_t longestNotifyMs;
     // The log as last read: each line's message after its timestamp, or
@@ -63,6 +71,13 @@ struct SelfTest {
     CheckTable table;
     SelfTestFolder files;
     Receiver receiver;
+    PluginCopy copies[kMaxCopies];
+    uint32_t copyCount;
+    Route noRoute;       // the route of a copy that never posts
+    Route *redirected;   // where a copy that follows a redirect posts
+    // A wait gave up while no request of any copy had come: the copies
+    // that would post are not started, and their rows say so.
+    bool silent;
     const char *source;  // the plug-in file the user named
     PluginCopy *own;     // copy 0
     uint32_t startMs;    // GetTickCount() at the start
@@ -87,20 +102,30 @@ extern const Flight kUsualFlight;  // DLH4TK to EDDF, controlled by EDDF_GND
 // a copy that security software or a policy refuses).
 int RunSelfTest(const char *pluginPath);
 
-// The checks, in the order they run; each prints its rows.
+// The checks (main.cpp's plan puts them in order). Copy 0's first request
+// shows that requests arrive at all; only then do the further copies start.
+// A Start function makes, loads and tells its copies and sets what they are
+// waited for; its Check function judges them without waiting, and unloads
+// them.
 void CheckLoad(SelfTest &t);
 void CheckHandlerSlots(SelfTest &t);
+void SendFirstShape(SelfTest &t);
 void CheckDelivery(SelfTest &t);
 void CheckUnload(SelfTest &t);
-// The long ones start right after copy 0 has loaded and finish last, their
-// pauses running meanwhile.
-void StartLongChecks(SelfTest &t);
-void FinishLongChecks(SelfTest &t);
 void CheckQueue(SelfTest &t);
+void StartBurst(SelfTest &t);
 void CheckBurst(SelfTest &t);
+void StartTexts(SelfTest &t);
 void CheckTexts(SelfTest &t);
+void StartSettings(SelfTest &t);
 void CheckSettings(SelfTest &t);
 void CheckRepeatedLoads(SelfTest &t);
+void StartStatuses(SelfTest &t);
+void CheckStatuses(SelfTest &t);
+void StartRetries(SelfTest &t);
+void CheckRetries(SelfTest &t);
+void StartTls(SelfTest &t);
+void CheckTls(SelfTest &t);
 
 // Writes the copy's settings: the Endpoint `endpoint`, where '@' stands for
 // 127.0.0.1:<the receiver's port>; `tokenLength` characters of the
@@ -110,10 +135,13 @@ bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint
                        const char *airports = nullptr);
 // Copies the plug-in to <folder>\<stem>.dll, writes its settings and adds a
 // route for `routePath`. Always returns a copy: one that could not be made
-// says why in `notRun`.
+// says why in `notRun`. `tag`, by default `stem`, is what CopyTagged finds it
+// by.
 PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
                      uint32_t tokenLength = kSelfTestTokenLength,
-                     const char *airports = nullptr);
+                     const char *airports = nullptr, const void *tag = nullptr);
+// The copy made with `tag`; one that says so when there is none.
+PluginCopy &CopyTagged(SelfTest &t, const void *tag);
 // LoadLibrary, both exports, init; false, with `notRun` set, when the copy
 // gives no object.
 bool LoadCopy(SelfTest &t, PluginCopy &copy);
@@ -136,7 +164,7 @@ uint32_t ExitCopy(PluginCopy &copy, const char *step = nullptr);
 // Exit if live, then FreeLibrary if loaded.
 void UnloadCopy(PluginCopy &copy);
 // Unloads every copy still loaded, so that its files can be removed.
-void UnloadCopies();
+void UnloadCopies(SelfTest &t);
 
 // Rereads the copy's log; its number of complete lines.
 uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy);
@@ -144,6 +172,9 @@ uint32_t ReadCopyLog(const SelfTest &t, PluginCopy &copy);
 // lines; false when what is still missing stopped coming first (see
 // kQuietBudget): the requests while they lack, then the lines.
 bool WaitFor(SelfTest &t, PluginCopy &copy, uint32_t requests, uint32_t lines = 0);
+// The same for every copy of `group` at once, with their wantRequests and
+// wantLines, in one quiet window that restarts when any of them moves.
+bool WaitForGroup(SelfTest &t, uint32_t group);
 // The copy's request `index` as recorded, or null when there is none.
 const ReceivedRequest *RequestOf(SelfTest &t, const PluginCopy &copy, uint32_t index);
 // Its body, or "nothing arrived".

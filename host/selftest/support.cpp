@@ -3,17 +3,19 @@
 // message that must not be sent.
 #include "host/selftest/selftest.h"
 
+#include "host/digits.h"
+
 namespace host {
 
 namespace {
 
 const int32_t kDayMilliseconds = 86400000;
 
-// The value of `count` decimal digits.
-int32_t Digits(const char *text, uint32_t count) {
-    int32_t value = 0;
-    for (uint32_t i = 0; i < count; ++i) value = value * 10 + (text[i] - '0');
-    return value;
+// The value of `count` decimal digits at `at`, which FitsPattern has seen.
+int32_t Digits(const char *at, uint32_t count) {
+    uint32_t value = 0;
+    DecimalValue(at, count, value);
+    return static_cast<int32_t>(value);
 }
 
 // The first of the copy's requests that carries `name` as a quoted value:

@@ -72,6 +72,7 @@ const Gap kGaps[] = {
      "G6", true},
 };
 const uint32_t kGapCount = sizeof kGaps / sizeof kGaps[0];
+const char kTextsStem[] = "ZdbTexts";
 
 void CheckSent(SelfTest &t, PluginCopy &copy) {
     for (uint32_t i = 0; i < kSentCount; ++i) {
@@ -85,14 +86,14 @@ void CheckSent(SelfTest &t, PluginCopy &copy) {
         CopyLine(copy, line < copy.lineCount ? line : 1), line < copy.lineCount);
 }
 
-void CheckGaps(SelfTest &t, PluginCopy &copy, const uint32_t (&calls)[kGapCount]) {
+void CheckGaps(SelfTest &t, PluginCopy &copy) {
     const Route &route = *copy.route;
     uint32_t arrived = RouteArrived(t.receiver, route);
     // The last event follows the gaps through the same queue: once it has
     // arrived, anything of theirs would have arrived before it.
     bool lastArrived = arrived > kSentCount && SameText(route.marks[arrived - 1], "END");
     for (uint32_t g = 0; g < kGapCount; ++g)
-        NothingSentRow(t, copy, kGaps[g].check, kGaps[g].name, lastArrived, calls[g],
+        NothingSentRow(t, copy, kGaps[g].check, kGaps[g].name, lastArrived, copy.clientCalls[g],
                        kGaps[g].noClientCall);
     SeenText count;
     count << arrived << " requests";
@@ -102,17 +103,20 @@ void CheckGaps(SelfTest &t, PluginCopy &copy, const uint32_t (&calls)[kGapCount]
 
 }  // namespace
 
-void CheckTexts(SelfTest &t) {
-    PluginCopy &copy = MakeCopy(t, "ZdbTexts", "http://@/texts", "/texts");
+void StartTexts(SelfTest &t) {
+    PluginCopy &copy = MakeCopy(t, kTextsStem, "http://@/texts", "/texts");
     LoadCopy(t, copy);
     for (const Sent &sent : kSent) NotifyCopy(copy, *sent.flight, sent.scratchPad);
-    uint32_t calls[kGapCount];
     for (uint32_t g = 0; g < kGapCount; ++g)
-        calls[g] = NotifyCopy(copy, kGaps[g].flight, kGaps[g].scratchPad);
+        copy.clientCalls[g] = NotifyCopy(copy, kGaps[g].flight, kGaps[g].scratchPad);
     NotifyCopy(copy, kUsualFlight, "DOK/S/END");
-    WaitFor(t, copy, kSentCount + 1);
+    copy.wantRequests = kSentCount + 1;
+}
+
+void CheckTexts(SelfTest &t) {
+    PluginCopy &copy = CopyTagged(t, kTextsStem);
     CheckSent(t, copy);
-    CheckGaps(t, copy, calls);
+    CheckGaps(t, copy);
     UnloadCopy(copy);
 }
 

@@ -26,18 +26,25 @@ HEADER = re.compile(r"self-test of .+: (?:(\d+) bytes, SHA-256 ([0-9a-f]{64})|"
                     r"Windows \d+\.\d+ build \d+( \(Wine [^)]+\))?")
 ROW = re.compile(r"(.+?) \| (.*) \| (.*) \| (ok|FAILED|not run)")
 KEPT = re.compile(r"; folder kept: (.+)$")
-# Set-up and the copy, load and init, the slots, four bodies and their
-# clock, four filters, the retry, the handlers' times, six request rows,
-# unload and the log: 36 rows; then the copies: queue 2, a burst 1, texts
-# and the client's gaps 11, settings 3, endpoint 12, repeated loads 5,
-# statuses 6, retries 2, https 2: 44 more; every request of the run, and
-# the folder at the end. Every run that reaches its verdict prints them
-# all, in the same order, so that two runs compare row by row.
+# Every run that reaches its verdict prints them all, in the same order, so
+# that two runs compare row by row.
 ROWS = 82
 # A virus scanner that reads every file as it is opened: the self-test must
 # take longer, not judge otherwise.
 SLOW_OPEN_MICROSECONDS = 6000
 SLOW_OPENS = "every file open 6 ms late"
+# Every request goes to a closed port through http_proxy, which Wine's
+# WinHTTP follows even for 127.0.0.1: nothing reaches the receiver.
+NOTHING_ARRIVES = "requests that never arrive"
+# The rows a plug-in can pass without a request arriving: how it loads,
+# what it tells the client and logs, the endpoints it refuses or never
+# posts to, and the folder. Any other row passing would claim what the run
+# did not see.
+NEEDS_NO_REQUEST = re.compile(
+    r"receiver|self-test folder( at the end)?|copy of the plug-in|load: .+|init: .+|"
+    r"handler slots keep the stack|scratch-pad handler calls|exit: .+|"
+    r"destructor after exit does nothing|FreeLibrary unmaps the module|"
+    r"endpoint: (authority of 256 characters|port .+|a letter in the port|a host of one character)")
 RECEIVER_PORT = re.compile(rb"\r\nreceiver \| [^|\r\n]* \| 127\.0\.0\.1:(\d+) \| ok\r\n")
 FOLDER_ROW = re.compile(rb"\r\nself-test folder \| [^|\r\n]* \| Z:([^|\r\n]*) \| ok\r\n")
 INIT_EXPORT = b"?EuroScopePlugInInit@@YAXPAPAVCPlugIn@EuroScopePlugIn@@@Z"
@@ -61,6 +68,24 @@ def patched(original, export, code):
     image = PeImage(original)
     at = image.offset(image.entry if export is None else image.export(export), len(code))
     return original[:at] + code + original[at + len(code):]
+
+
+def with_slow_opens(env, command, folder, microseconds):
+    """`env` and `command` for a run whose every file open is `microseconds`
+    late. Wine opens files in its server: one of its own, started under
+    strace, on a copy of the prefix (<folder>.prefix) whose files are links
+    but for those Wine rewrites."""
+    prefix = folder + ".prefix"
+    shutil.rmtree(prefix, ignore_errors=True)
+    subprocess.run(["cp", "-al", env["WINEPREFIX"], prefix], check=True)
+    for entry in os.listdir(prefix):
+        path = os.path.join(prefix, entry)
+        if os.path.isfile(path) and not os.path.islink(path):
+            shutil.copy2(path, path + ".own")
+            os.replace(path + ".own", path)
+    return dict(env, WINEPREFIX=prefix), [
+        "strace", "-f", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=openat",
+        "-e", f"inject=openat:delay_enter={microseconds}"] + command
 
 
 def printed(out_path, pattern, done):
@@ -111,14 +136,14 @@ def adding_a_file(name):
 class SelfTest(BridgeTestCase, unittest.TestCase):
 
     def run_selftest(self, bench, plugin, name, temp=None, meanwhile=None, full=True,
-                     slow_opens=False):
+                     slow_opens=False, closed_proxy=False):
         """Runs the self-test on `plugin`. With `temp` (a folder of the
         bench) the client sees it as TEMP and TMP: Wine sets both from its
         registry for a program started from Linux, so cmd sets them for the
         client. `meanwhile(out_path, done)` acts during the run, as another
         program would, and returns what went wrong or None. `slow_opens`
         delays every file open by SLOW_OPEN_MICROSECONDS, as a virus scanner
-        would."""
+        would. `closed_proxy` sends every request to a port that refuses it."""
         out_path = os.path.join(bench.folder, f"{name}.stdout")
         err_path = os.path.join(bench.folder, f"{name}.stderr")
         client = harness.wine_path(os.path.join(bench.folder, CLIENT_NAME))
@@ -133,22 +158,16 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             env = dict(env, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         timeout = 60
         if slow_opens:
-            # Wine opens files in its server: one of its own, started under
-            # strace, on a copy of the prefix whose files are links but for
-            # those Wine rewrites.
-            prefix = os.path.join(bench.folder, f"{name}.prefix")
-            shutil.rmtree(prefix, ignore_errors=True)
-            subprocess.run(["cp", "-al", env["WINEPREFIX"], prefix], check=True)
-            for entry in os.listdir(prefix):
-                path = os.path.join(prefix, entry)
-                if os.path.isfile(path) and not os.path.islink(path):
-                    shutil.copy2(path, path + ".own")
-                    os.replace(path + ".own", path)
-            self.addCleanup(shutil.rmtree, prefix, ignore_errors=True)
-            env = dict(env, WINEPREFIX=prefix)
-            command = ["strace", "-f", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=openat",
-                       "-e", f"inject=openat:delay_enter={SLOW_OPEN_MICROSECONDS}"] + command
+            env, command = with_slow_opens(env, command, os.path.join(bench.folder, name),
+                                           SLOW_OPEN_MICROSECONDS)
+            self.addCleanup(shutil.rmtree, env["WINEPREFIX"], ignore_errors=True)
             timeout = 240
+        if closed_proxy:
+            # Bound and never listening: it refuses every connection.
+            holder = socket.socket()
+            holder.bind(("127.0.0.1", 0))
+            self.addCleanup(holder.close)
+            env = dict(env, http_proxy=f"http://127.0.0.1:{holder.getsockname()[1]}")
         errors, done, helper = [], threading.Event(), None
         if meanwhile is not None:
             def act():
@@ -277,6 +296,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
              r"let ZeltanDokTestClient\.exe copy and load DLLs"),
             ("temp of 213 characters", plain, temp_of(213), None, 2, None,
              r"CANNOT RUN, the temp folder's path is too long for the plug-in: .*; set TMP"),
+            # Copy 0's rows fail with what they saw; the copies that would post
+            # are not run, and say why.
+            (NOTHING_ARRIVES, plain, "t11", None, 1, "body assign", r"nothing arrived"),
         ]
 
         def run(case):
@@ -287,7 +309,8 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                 return self.run_selftest(bench, os.path.join(bench.folder, plugin),
                                          label.replace(" ", "-"), temp=temp,
                                          meanwhile=meanwhile, full=False,
-                                         slow_opens=label == SLOW_OPENS), temp
+                                         slow_opens=label == SLOW_OPENS,
+                                         closed_proxy=label == NOTHING_ARRIVES), temp
             except Exception as error:  # reported under the case's own name
                 return error, temp
 
@@ -311,11 +334,13 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                 if expected_status != 2 and label not in ("exit loops", "init traps"):
                     self.assertEqual(len(rows), ROWS, report)
                 if expected_status == 1:
-                    self.assertEqual([r.group(1) for r in rows if r.group(4) == "FAILED"],
-                                     [check], report)
+                    names = [r.group(1) for r in rows if r.group(4) == "FAILED"]
+                    self.assertEqual(names if label != NOTHING_ARRIVES else names[:1], [check],
+                                     report)
                     [row] = [r for r in rows if r.group(1) == check]
                     self.assertRegex(row.group(3), "^" + seen + "$", report)
-                    failed_names = rf"checks failed(, \d+ not run)?: {re.escape(check)} \("
+                    listed = re.escape(", ".join(names))
+                    failed_names = rf"checks failed(, \d+ not run)?: {listed} \("
                     self.assertRegex(lines[-1], failed_names, report)
                     self.assertIsNotNone(kept, report)
                     self.assertEqual(["\\".join([harness.wine_path(temp), name])
@@ -329,6 +354,11 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                     self.assertIn(len(lines), (2, 3 + ROWS), report)
                     self.assertEqual(any(r.group(4) == "not run" for r in rows), bool(rows), report)
                     self.assertRegex(lines[-1], "^verdict: " + seen, report)
+                if label == NOTHING_ARRIVES:
+                    self.assertEqual([r.group(1) for r in rows if r.group(4) == "ok" and
+                                      not NEEDS_NO_REQUEST.fullmatch(r.group(1))], [], report)
+                    not_run = {r.group(3) for r in rows if r.group(4) == "not run"}
+                    self.assertEqual(not_run, {"the plug-in sent no request"}, report)
                 if label == "silent connection":
                     [row] = [r for r in rows if r.group(1) == "every request of the run read whole"]
                     self.assertTrue(row.group(3).endswith("; other connections: 1"), report)
