@@ -61,10 +61,12 @@ const char *FileName(const PluginCopy &copy) {
     return name;
 }
 
-// "<file name of the copy>: <call>", the step the watchdog names.
-const char *Step(SeenText &step, const PluginCopy &copy, const char *call) {
-    step << FileName(copy) << ": " << call;
-    return step.text;
+// A call into the copy, named for the watchdog `step` or else
+// "<file name of the copy>: <call>".
+void BeginCall(const PluginCopy &copy, const char *step, const char *call, uint32_t budget) {
+    SeenText name;
+    name << FileName(copy) << ": " << call;
+    BeginPlugInCall(step ? step : name.text, budget);
 }
 
 // The message of a log line of `length` bytes (without its CR LF) after a
@@ -169,8 +171,7 @@ PluginCopy &CopyTagged(SelfTest &t, const void *tag) {
 bool LoadCopy(SelfTest &t, PluginCopy &copy) {
     if (copy.notRun[0]) return false;
     Runner &r = copy.runner;
-    SeenText step;
-    BeginPlugInCall(Step(step, copy, "LoadLibrary"), kLoadBudget);
+    BeginCall(copy, nullptr, "LoadLibrary", kLoadBudget);
     r.plugin = LoadLibraryA(copy.plugin);
     uint32_t error = GetLastError();
     EndPlugInCall();
@@ -188,8 +189,7 @@ bool LoadCopy(SelfTest &t, PluginCopy &copy) {
 uint32_t InitCopy(PluginCopy &copy, const char *step) {
     if (!copy.loaded) return 0;
     copy.runner.object = nullptr;
-    SeenText name;
-    BeginPlugInCall(step ? step : Step(name, copy, "init"), kInitBudget);
+    BeginCall(copy, step, "init", kInitBudget);
     copy.runner.init(&copy.runner.object);
     uint32_t took = EndPlugInCall();
     copy.live = copy.runner.object != nullptr;
@@ -205,10 +205,9 @@ uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchP
     state.controllerValid = flight.controllerValid;
     state.controllerCallsign = flight.controller;
     copy.runner.planValid = flight.planValid;
-    SeenText step;
-    Step(step, copy, "scratch-pad handler (");
-    step << scratchPad << ")";
-    BeginPlugInCall(step.text, kHandlerBudget);
+    SeenText call;
+    call << "scratch-pad handler (" << scratchPad << ")";
+    BeginCall(copy, nullptr, call.text, kHandlerBudget);
     uint32_t calls = NotifyPlugIn(copy.runner, dataType, scratchPad);
     uint32_t took = EndPlugInCall();
     ++copy.notifications;
@@ -224,8 +223,7 @@ uint32_t NotifyStand(PluginCopy &copy, const char *letter, uint32_t n) {
 
 uint32_t ExitCopy(PluginCopy &copy, const char *step) {
     if (!copy.loaded) return 0;
-    SeenText name;
-    BeginPlugInCall(step ? step : Step(name, copy, "exit"), kExitBudget);
+    BeginCall(copy, step, "exit", kExitBudget);
     copy.runner.exit();
     uint32_t took = EndPlugInCall();
     copy.live = false;
@@ -236,8 +234,7 @@ void UnloadCopy(PluginCopy &copy) {
     if (copy.live) ExitCopy(copy);
     if (!copy.loaded) return;
     copy.loaded = false;
-    SeenText step;
-    BeginPlugInCall(Step(step, copy, "FreeLibrary"), kUnloadBudget);
+    BeginCall(copy, nullptr, "FreeLibrary", kUnloadBudget);
     FreeLibrary(copy.runner.plugin);
     EndPlugInCall();
 }

@@ -28,17 +28,21 @@ const char *const kLogLines[] = {
 };
 const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
-// What the client's base class saw, and how long the call took.
-const char *Endings(SeenText &seen, const HostState &state, uint32_t milliseconds) {
-    seen << "base destructor " << state.destroyed << ", frees " << state.freed;
-    return Took(seen, ",", milliseconds);
-}
 
 const char kInitRow[] = "init: object handed over";
 const char kSlotsRow[] = "handler slots keep the stack";
 const char kExitRow[] = "exit: base destructor once, nothing freed";
 const char kDestructorRow[] = "destructor after exit does nothing";
 const char kUnloadRow[] = "FreeLibrary unmaps the module";
+
+// What the client's base class saw after the call, and how long it took.
+void EndingsRow(SelfTest &t, PluginCopy &c, const char *check, uint32_t budget, uint32_t took) {
+    const HostState &state = *c.runner.state;
+    SeenText expected, seen;
+    seen << "base destructor " << state.destroyed << ", frees " << state.freed;
+    Row(t, c, check, Within(expected, "base destructor 1, frees 0,", budget),
+        Took(seen, ",", took), state.destroyed == 1 && state.freed == 0);
+}
 
 void CheckIdentity(SelfTest &t, uint32_t initMs) {
     PluginCopy &c = *t.own;
@@ -124,10 +128,7 @@ void CheckUnload(SelfTest &t) {
     PluginCopy &c = *t.own;
     Runner &r = c.runner;
     bool live = c.live;
-    uint32_t took = ExitCopy(c, kExitRow);
-    SeenText expected, afterExit;
-    Row(t, c, kExitRow, Within(expected, "base destructor 1, frees 0,", kExitBudget),
-        Endings(afterExit, *r.state, took), r.state->destroyed == 1 && r.state->freed == 0);
+    EndingsRow(t, c, kExitRow, kExitBudget, ExitCopy(c, kExitRow));
     ReadCopyLog(t, c);
     const char *last = CopyLine(c, c.lineCount - 1);
     Row(t, c, "exit: log line", kUnloadedLine, last, SameText(last, kUnloadedLine));
@@ -138,18 +139,14 @@ void CheckUnload(SelfTest &t) {
         r.object->~CPlugIn();
         delete r.object;
     }
-    took = EndPlugInCall();
-    SeenText expectedAgain, afterDestructor;
-    Row(t, c, kDestructorRow,
-        Within(expectedAgain, "base destructor 1, frees 0,", kDestructorBudget),
-        Endings(afterDestructor, *r.state, took), r.state->destroyed == 1 && r.state->freed == 0);
+    EndingsRow(t, c, kDestructorRow, kDestructorBudget, EndPlugInCall());
 
     // The lookup by path must find the module while it is loaded, or its
     // failing afterwards would prove nothing.
     bool found = c.loaded && GetModuleHandleA(c.plugin) == r.plugin;
     BeginPlugInCall(kUnloadRow, kUnloadBudget);
     bool freed = c.loaded && FreeLibrary(r.plugin) != 0;
-    took = EndPlugInCall();
+    uint32_t took = EndPlugInCall();
     c.loaded = false;
     // The worker thread has ended by now; a reference it held is gone.
     bool mapped = GetModuleHandleA(c.plugin) != nullptr;

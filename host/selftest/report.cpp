@@ -79,16 +79,14 @@ void AppendName(char *names, uint32_t capacity, const char *name) {
     list.Append(name);
 }
 
-void AppendKept(ConsoleLine &out, const char *keptFolder) {
-    if (!keptFolder) return;
-    out << "; folder kept: ";
-    out.Escaped(keptFolder);
-}
-
-void AppendTime(ConsoleLine &out, uint32_t milliseconds) {
+// A verdict's end: the run's time, and the folder kept on failure.
+void AppendEnding(ConsoleLine &out, uint32_t milliseconds, const char *keptFolder) {
     SeenText seconds;
     AppendSeconds(seconds.out, milliseconds);
     out << " (" << seconds.text << ")";
+    if (!keptFolder) return;
+    out << "; folder kept: ";
+    out.Escaped(keptFolder);
 }
 
 }  // namespace
@@ -157,8 +155,7 @@ void PrintVerdict(CheckTable &table, uint32_t milliseconds, const char *keptFold
         if (table.notRun) out << ", " << table.notRun << " not run";
         out << ": " << table.failedNames;
     }
-    AppendTime(out, milliseconds);
-    AppendKept(out, keptFolder);
+    AppendEnding(out, milliseconds, keptFolder);
     out.Print();
     LeaveCriticalSection(&table.lock);
 }
@@ -171,8 +168,7 @@ void PrintCannotRun(CheckTable &table, const char *why, const char *advice,
     out << "; " << advice;
     if (table.checks)
         out << "; " << table.checks - table.notRun << " of " << table.checks << " checks run";
-    AppendTime(out, milliseconds);
-    AppendKept(out, keptFolder);
+    AppendEnding(out, milliseconds, keptFolder);
     out.Print();
 }
 

@@ -210,7 +210,7 @@ void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length);
 bool BodyMatches(const ReceivedRequest &request, const char *pattern);
 // Whether the request's body holds `needle`.
 bool BodyHas(const ReceivedRequest &request, const char *needle);
-// Days since 1970-01-01 of a Gregorian date.
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
 int32_t DayNumber(int32_t year, int32_t month, int32_t day);
 uint32_t RunMilliseconds(const SelfTest &t);
 // Milliseconds since midnight UTC of the run's first day, now.

@@ -34,7 +34,6 @@ const char *Leaked(SelfTest &t, const PluginCopy &copy, const char *name) {
 
 }  // namespace
 
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
 int32_t DayNumber(int32_t year, int32_t month, int32_t day) {
     year -= month <= 2;
     int32_t era = (year >= 0 ? year : year - 399) / 400;
