@@ -111,7 +111,8 @@ class Store:
     def add(self, event, body):
         """True when stored now, False when stored before. One statement:
         two copies of a body processed at once cannot both get in, as they
-        could between a look-up and an insert."""
+        could between a look-up and an insert. A text with no bytes to store
+        (an unpaired surrogate escape) is refused before the store is touched."""
         raw = {key: raw_text(event.get(key)) for key in
                ("callsign", "controller", "destination", "stand")}
         with self.connect() as db:
@@ -191,8 +192,6 @@ def parse_event(body, validator, later_version):
     if error is not None:
         where = "/".join(map(str, error.absolute_path)) or "body"
         raise Refused(422, f"schema: {where}: {printable(error.message)[:200]}")
-    for key in ("callsign", "controller", "destination", "stand"):
-        raw_text(event.get(key))
     return event
 
 
