@@ -19,6 +19,7 @@ TEST(Endpoint, AcceptedShapes) {
     const Accepted cases[] = {
         {"https://example.com", 1, 443, "example.com", "/"},
         {"https://example.com:8443", 1, 8443, "example.com", "/"},
+        {"https://example.com:1909", 1, 1909, "example.com", "/"},  // 0 and 9, the digits' ends
         {"https://example.com/stands/in", 1, 443, "example.com", "/stands/in"},
         {"https://example.com:65535/x", 1, 65535, "example.com", "/x"},
         {"https://example.com: 8443 /x", 1, 8443, "example.com", "/x"},
