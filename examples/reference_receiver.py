@@ -448,8 +448,10 @@ class LoggedErrorTask(waitress.task.ErrorTask):
 
     def execute(self):
         super().execute()
+        self.channel.request_started = None  # what follows a refusal is not read
         log_line(self.channel.server.log_file, self.channel.addr[0],
-                 self.request.command or "-", self.request.path or "-",
+                 getattr(self.request, "command", None) or "-",
+                 getattr(self.request, "path", None) or "-",
                  self.status.split()[0], "refused by the server: "
                  + printable(str(self.request.error.body))[:120])
 
@@ -465,6 +467,16 @@ class DeadlineChannel(waitress.channel.HTTPChannel):
         if self.request is None:
             self.request_started = None
         return result
+
+    def handle_close(self):
+        # Idle, past the deadline, or the client gone: a request begun and
+        # never answered gets its line here.
+        if self.request_started is not None:
+            seconds = time.monotonic() - self.request_started
+            self.request_started = None
+            log_line(self.server.log_file, self.addr[0], "-", "-", "-",
+                     f"closed after {seconds:.1f} s with the request incomplete")
+        super().handle_close()
 
 
 class Server(waitress.server.TcpWSGIServer):
@@ -483,10 +495,8 @@ class Server(waitress.server.TcpWSGIServer):
         cutoff = time.monotonic() - self.request_deadline
         for channel in list(self.active_channels.values()):
             started = channel.request_started
-            if started is not None and started < cutoff and not channel.will_close:
+            if started is not None and started < cutoff:
                 channel.will_close = True
-                log_line(self.log_file, channel.addr[0], "-", "-", "-",
-                         f"closed: request not complete within {self.request_deadline:g} s")
 
     def stop(self):
         """From another thread: run() returns once every connection is closed."""
@@ -511,6 +521,7 @@ def make_server(app, host="127.0.0.1", port=8080, request_deadline=15.0, read_ti
         channel_timeout=read_timeout,  # idle connections
         cleanup_interval=1,            # how often both deadlines are checked
         max_request_header_size=16384,  # the plug-in's path and token fit well within
+        recv_bytes=65536,              # a header block refused whole, not half read
         max_request_body_size=MAX_DRAIN,
         ident="reference-receiver")
     if behind_proxy:
