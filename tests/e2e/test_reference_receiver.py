@@ -18,6 +18,7 @@ import time
 import unittest
 import urllib.request
 
+import test_https  # the throw-away authority and its clean-up
 from harness import LOADED, TOKEN, UNLOADED, USER_AGENT, BridgeTestCase, ini_text, work_dir
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
@@ -314,27 +315,110 @@ class Requests(unittest.TestCase):
                     self.assertEqual(server.app.store.board(hours=1e-9), [], "the window")
 
 
+def free_port():
+    with socket.socket() as sock:
+        sock.bind(("127.0.0.1", 0))
+        return sock.getsockname()[1]
+
+
+def start_nginx(test, certificate, upstream_port):
+    """nginx from the machine with the block of examples/ as shipped but for
+    its port, certificate and upstream, in a prefix of its own: config, pid,
+    logs and temporary files in the work folder, none of the system's.
+    Returns its port."""
+    prefix = os.path.join(work_dir(), "test_reference_receiver", "nginx")
+    shutil.rmtree(prefix, ignore_errors=True)
+    os.makedirs(os.path.join(prefix, "temp"))
+    port = free_port()
+    with open(os.path.join(EXAMPLES, "nginx-receiver.conf"), encoding="utf-8") as handle:
+        block = handle.read()
+    for shipped, here in (("listen 443 ssl;", f"listen 127.0.0.1:{port} ssl;"),
+                          ("/etc/ssl/certs/stands.example.org.pem", certificate[0]),
+                          ("/etc/ssl/private/stands.example.org.key", certificate[1]),
+                          ("http://127.0.0.1:8080;", f"http://127.0.0.1:{upstream_port};")):
+        test.assertIn(shipped, block, "the example block changed; so must this test")
+        block = block.replace(shipped, here)
+    temp = os.path.join(prefix, "temp")
+    config = os.path.join(prefix, "nginx.conf")
+    with open(config, "w", encoding="utf-8") as handle:
+        handle.write(
+            f"daemon off;\nmaster_process off;\npid {prefix}/nginx.pid;\n"
+            f"error_log {prefix}/error.log info;\nevents {{ worker_connections 64; }}\n"
+            f"http {{\naccess_log {prefix}/access.log;\n"
+            + "".join(f"{kind}_temp_path {temp}/{kind};\n"
+                      for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+            + block + "}\n")
+    with open(os.path.join(prefix, "output.log"), "wb") as output:
+        process = subprocess.Popen([shutil.which("nginx") or "/usr/sbin/nginx", "-p", prefix,
+                                    "-c", config, "-e", os.path.join(prefix, "error.log")],
+                                   stdin=subprocess.DEVNULL, stdout=output, stderr=output,
+                                   start_new_session=True)
+
+    def stop():
+        process.terminate()
+        process.wait(10)
+    test.addCleanup(stop)
+    deadline = time.monotonic() + 10
+    while True:
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return port
+        except OSError:
+            if process.poll() is not None or time.monotonic() > deadline:
+                with open(os.path.join(prefix, "error.log"), errors="replace") as log:
+                    test.fail(f"nginx did not start: {log.read()[-2000:]}")
+            time.sleep(0.1)
+
+
 class UnderWine(BridgeTestCase, unittest.TestCase):
+    """Through the nginx block of examples/ over TLS, as deployed: a
+    certificate for localhost from a throw-away authority the machine (and
+    so Wine) trusts while this class runs."""
+
+    @classmethod
+    def setUpClass(cls):
+        test_https.skip_unless_trust_can_change()
+        folder = os.path.join(work_dir(), "test_reference_receiver", "pki")
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        authority = test_https.Authority(folder, "front")
+        cls.certificate = authority.issue("front", ["DNS:localhost"])
+        os.remove(authority.key)
+        cls.authority = authority.cert
+        test_https.trust(authority, cls.addClassCleanup)
+
+    def fetch(self, base, page):
+        context = ssl.create_default_context(cafile=self.authority)
+        with urllib.request.urlopen(base + page, timeout=10, context=context) as answer:
+            return answer.read().decode()
 
     def test_each_event_stored_once_and_the_board_final_after_a_resend_and_a_reload(self):
         bench = self.bench()
         answers, lock = [], threading.Lock()
 
-        class HoldFirstAnswer(reference_receiver.Handler):
+        def hold_first_answer(app):
             # The first event is stored, then its answer held past the
             # plug-in's 10 s, so the same body comes again while this
             # request is still open.
-            def receive(self):
-                status, note = super().receive()
-                with lock:
-                    answers.append(status)
-                    first = len(answers) == 1
-                if first:
-                    time.sleep(13)
-                return status, note
+            def held(environ, start_response):
+                statuses = []
 
-        server = start(self, bench.folder, HoldFirstAnswer)
-        bench.write_ini(ini_text(f"http://127.0.0.1:{server.server_address[1]}/stands"))
+                def record(status, headers, exc_info=None):
+                    statuses.append(int(status.split()[0]))
+                    return start_response(status, headers, exc_info)
+                body = app(environ, record)
+                if environ["REQUEST_METHOD"] == "POST":
+                    with lock:
+                        answers.append(statuses[0])
+                        first = len(answers) == 1
+                    if first:
+                        time.sleep(13)
+                return body
+            return held
+
+        server = start(self, bench.folder, hold_first_answer, behind_proxy=True)
+        front = start_nginx(self, self.certificate, server.address[1])
+        bench.write_ini(ini_text(f"https://localhost:{front}/stands"))
         run = bench.run([
             "init", "controller EDDF_GND",
             "flightplan DLH4TK EDDF", "scratch DOK/S/V155",
@@ -369,17 +453,11 @@ class UnderWine(BridgeTestCase, unittest.TestCase):
         # share one observedAt: then the later arrival decides.
         final = [("EDDF", "DLH4TK", "V156", "occupied"), ("EDDF", "DLH4TK", "V160", "assigned"),
                  ("EDDF", "UAE9", "A24", "assigned"), ("EDDM", "CFG1KL", "<B>&1", "assigned")]
-        base = f"http://127.0.0.1:{server.server_address[1]}"
-        with urllib.request.urlopen(base + "/board.json", timeout=10) as answer:
-            board = json.load(answer)["airports"]
+        base = f"https://localhost:{front}"
+        board = json.loads(self.fetch(base, "/board.json"))["airports"]
         self.assertEqual(sorted(board_rows((a["airport"], a["stands"]) for a in board)), final)
-        with urllib.request.urlopen(base + "/", timeout=10) as answer:
-            page = answer.read().decode()
         # The stand "<B>&1" shows as typed only if escaped.
-        for _, callsign, stand, how in final:
-            self.assertIn(f"<td>{html.escape(callsign)}<td>{html.escape(stand)}<td>{how}<td>", page)
-        self.assertEqual(page.count("<tr><td>"), len(final), page)
-
+        self.assertEqual(sorted(BoardPage(self.fetch(base, "/")).rows), final)
 
 if __name__ == "__main__":
     unittest.main()
