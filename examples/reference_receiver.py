@@ -413,7 +413,7 @@ def board_html(board, hours):
     out = ["<!doctype html><html lang=en><meta charset=utf-8>"
            "<meta http-equiv=refresh content=10><title>Stands</title><style>"
            "body{font:1.6em/1.3 sans-serif;margin:1em;background:#111;color:#eee}"
-           "h2{margin:.8em 0 .2em;color:#fc6}table{border-collapse:collapse}"
+           "h1 small{font-size:.45em;color:#999}h2{margin:.8em 0 .2em;color:#fc6}table{border-collapse:collapse}"
            "th,td{padding:.1em 1.2em .1em 0;text-align:left;unicode-bidi:isolate}"
            "th{font-size:.7em;color:#999}td.age{color:#9c9}tr:nth-child(odd) td{background:#1c1c1c}"
            "</style>",
@@ -508,10 +508,12 @@ class Server(waitress.server.TcpWSGIServer):
 
 
 def make_server(app, host="127.0.0.1", port=8080, request_deadline=15.0, read_timeout=15.0,
-                connections=500, behind_proxy=False):
+                connections=2000, behind_proxy=False):
     """The plug-in sends a whole request at once and waits 10 s for the
     answer: 15 s covers a slow network, and a connection idle for as long
-    between requests is closed."""
+    between requests is closed. A connection waiting for its request costs
+    a descriptor and a few kilobytes, no thread, so many may wait."""
+    allow_descriptors(connections + 64)
     settings = dict(
         host=host, port=port,
         threads=8,                     # requests being answered at once; the store serialises writes
@@ -529,6 +531,19 @@ def make_server(app, host="127.0.0.1", port=8080, request_deadline=15.0, read_ti
         settings.update(trusted_proxy="127.0.0.1", trusted_proxy_headers={"x-forwarded-for"},
                         clear_untrusted_proxy_headers=True)
     return Server(app, request_deadline, app.log_file, **settings)
+
+
+def allow_descriptors(count):
+    """Lifts the soft limit on open files (often 1,024) towards `count`,
+    within the hard limit; Windows has no such limit to lift."""
+    try:
+        import resource
+    except ImportError:
+        return
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    wanted = count if hard == resource.RLIM_INFINITY else min(count, hard)
+    if soft != resource.RLIM_INFINITY and soft < wanted:
+        resource.setrlimit(resource.RLIMIT_NOFILE, (wanted, hard))
 
 
 def read_tokens(args, parser):

@@ -228,11 +228,11 @@ class Requests(unittest.TestCase):
         self.assertEqual(len(lines), 1 + len(cases), "one log line per request:\n" + "\n".join(lines))
 
     def test_a_stalled_or_trickling_request_is_cut_off_and_others_go_on(self):
-        server = start(self, self.folder, read_timeout=1, request_deadline=2)
+        server = start(self, self.folder, read_timeout=1, request_deadline=3)
         head = request(GOOD)
         # (what, pause between further bytes, bytes sent at first; the bound on the hold)
         cases = [("half a request, then silence", 0, len(head) // 2, 1),
-                 ("a byte every 0.25 s", 0.25, len(head) // 2, 2)]
+                 ("a byte every 0.25 s", 0.25, len(head) // 2, 3)]
         for what, pause, count, bound in cases:
             with self.subTest(what):
                 with socket.create_connection(server.address, timeout=bound + 5) as sock:
