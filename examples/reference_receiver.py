@@ -160,8 +160,7 @@ class Store:
         if db is None:
             # Waits at most 5 s for another writer: the plug-in gives up on
             # an answer after 10 s.
-            db = sqlite3.connect(self.path, timeout=5, isolation_level=None,
-                                 check_same_thread=False)
+            db = sqlite3.connect(self.path, timeout=5, isolation_level=None)
             # Each 2xx promises the event survives a power cut, in WAL
             # mode too: NORMAL would let the last commits go.
             db.execute("PRAGMA synchronous=FULL")
@@ -508,7 +507,7 @@ class Server(waitress.server.TcpWSGIServer):
 
 
 def make_server(app, host="127.0.0.1", port=8080, request_deadline=15.0, read_timeout=15.0,
-                connections=2000, behind_proxy=False):
+                connections=2000, behind_proxy=False, log_file=sys.stderr):
     """The plug-in sends a whole request at once and waits 10 s for the
     answer: 15 s covers a slow network, and a connection idle for as long
     between requests is closed. A connection waiting for its request costs
@@ -530,7 +529,7 @@ def make_server(app, host="127.0.0.1", port=8080, request_deadline=15.0, read_ti
         # The address nginx saw, for the log; only nginx on loopback is believed.
         settings.update(trusted_proxy="127.0.0.1", trusted_proxy_headers={"x-forwarded-for"},
                         clear_untrusted_proxy_headers=True)
-    return Server(app, request_deadline, app.log_file, **settings)
+    return Server(app, request_deadline, log_file, **settings)
 
 
 def allow_descriptors(count):

@@ -38,9 +38,8 @@ def start(testcase, folder, wrap=None, **limits):
     testcase.addCleanup(log_file.close)
     store = reference_receiver.Store(os.path.join(folder, "stands.db"))
     app = reference_receiver.Receiver([TOKEN, NEW_TOKEN], store, log_file=log_file)
-    served = wrap(app) if wrap else app
-    served.log_file = log_file
-    server = reference_receiver.make_server(served, port=0, **limits)
+    server = reference_receiver.make_server(wrap(app) if wrap else app, port=0,
+                                            log_file=log_file, **limits)
     server.app, server.address = app, ("127.0.0.1", server.effective_port)
     thread = threading.Thread(target=server.run, daemon=True)
     thread.start()
