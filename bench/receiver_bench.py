@@ -111,6 +111,14 @@ class Receiver:
             return [row[0] for row in db.execute("SELECT body FROM events")]
 
 
+def listen_overflows():
+    """The kernel's count of connections dropped from a full listen
+    backlog, machine-wide (Linux)."""
+    with open("/proc/net/netstat") as handle:
+        lines = [line.split() for line in handle if line.startswith("TcpExt:")]
+    return int(dict(zip(lines[0], lines[1]))["ListenOverflows"])
+
+
 def percentile(values, share):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(share * len(ordered)))] if ordered else float("nan")
@@ -119,16 +127,19 @@ def percentile(values, share):
 def posting(receivers, folder):
     print("\n== clients posting at once (a new connection per event) ==")
     print(f"{'receiver':<9} {'clients':>7} {'events':>7} {'2xx':>6} {'resets':>6}"
-          f" {'stored once':>11} {'p50 ms':>7} {'p99 ms':>7} {'events/s':>8}")
+          f" {'stored once':>11} {'p50 ms':>7} {'p99 ms':>7} {'events/s':>8}"
+          f" {'backlog overflows':>17}")
     for clients, each in ((20, 100), (50, 60)):
         for kind, script in receivers:
             receiver = Receiver(kind, script, os.path.join(folder, f"post-{kind}-{clients}.db"))
             receiver.start()
             numbers = list(range(clients * each))
+            overflows = listen_overflows()
             begin = time.monotonic()
             with concurrent.futures.ThreadPoolExecutor(clients) as pool:
                 results = list(pool.map(lambda n: post(receiver.port, body(n)), numbers))
             seconds = time.monotonic() - begin
+            overflows = listen_overflows() - overflows
             receiver.stop()
             stored = receiver.stored()
             answered = [body(n) for n, (status, _) in zip(numbers, results)
@@ -138,7 +149,7 @@ def posting(receivers, folder):
             print(f"{kind:<9} {clients:>7} {len(numbers):>7} {len(answered):>6}"
                   f" {sum(1 for s, _ in results if s is None):>6} {str(once):>11}"
                   f" {percentile(latencies, .5):>7.1f} {percentile(latencies, .99):>7.1f}"
-                  f" {len(answered) / seconds:>8.0f}")
+                  f" {len(answered) / seconds:>8.0f} {overflows:>17}")
 
 
 def trickle(port, head, stop, held):
