@@ -273,9 +273,9 @@ def log_line(log_file, client, method, path, status, note):
 class Receiver:
     """The WSGI application: any WSGI server can run it."""
 
-    def __init__(self, tokens, store, path="/stands", schema_path=None, board_hosts=(),
+    def __init__(self, tokens, store, path="/stands", schema=None, board_hosts=(),
                  board_hours=24.0, log_file=sys.stderr):
-        schema = load_schema(schema_path)
+        schema = schema or load_schema(None)
         self.validator = jsonschema.Draft202012Validator(schema)
         # The plug-in's User-Agent names the version its bodies follow.
         self.schema_agent = "ZELTAN-DOK-Bridge/" + schema["$id"].rsplit(":", 1)[1]
@@ -605,8 +605,8 @@ def main():
         print(board_text(store.board(args.board_hours)))
         return
     tokens = read_tokens(args, parser)
-    app = Receiver(tokens, Store(args.db), args.path, args.schema, args.board_host,
-                   args.board_hours)
+    schema = load_schema(args.schema)
+    app = Receiver(tokens, Store(args.db), args.path, schema, args.board_host, args.board_hours)
     warn_if_exposed(args.bind)
     server = make_server(app, args.bind, args.port, behind_proxy=args.behind_proxy)
     print(f"listening on http://{server.effective_host}:{server.effective_port}{args.path}",
