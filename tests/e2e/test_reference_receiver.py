@@ -227,11 +227,11 @@ class Requests(unittest.TestCase):
         self.assertEqual(len(lines), 1 + len(cases), "one log line per request:\n" + "\n".join(lines))
 
     def test_a_stalled_or_trickling_request_is_cut_off_and_others_go_on(self):
-        server = start(self, self.folder, read_timeout=1, request_deadline=3)
+        server = start(self, self.folder, read_timeout=1, request_deadline=5)
         head = request(GOOD)
         # (what, pause between further bytes, bytes sent at first; the bound on the hold)
         cases = [("half a request, then silence", 0, len(head) // 2, 1),
-                 ("a byte every 0.25 s", 0.25, len(head) // 2, 3)]
+                 ("a byte every 0.25 s", 0.25, len(head) // 2, 5)]
         for what, pause, count, bound in cases:
             with self.subTest(what):
                 with socket.create_connection(server.address, timeout=bound + 5) as sock:
@@ -246,8 +246,9 @@ class Requests(unittest.TestCase):
                         pass  # closed while it was still sending
                     held = time.monotonic() - begin
                 self.assertGreater(held, bound - 0.1)
-                # The check runs once a second.
-                self.assertLess(held, bound + 1.5, f"held {held:.1f} s")
+                # The check runs once a second, in a loop that wakes at
+                # least once a second; the rest is slack for a busy machine.
+                self.assertLess(held, bound + 2.5, f"held {held:.1f} s")
         self.assertEqual(send(server, request(GOOD))[0], 201)
 
     def test_copies_of_one_body_at_once_are_stored_once(self):
