@@ -57,7 +57,7 @@ def post(port, data, timeout=20):
     plug-in sends it; None when the connection broke before a status."""
     head = (f"POST /stands HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nConnection: close\r\n"
             f"Content-Type: application/json\r\nAuthorization: Bearer {TOKEN}\r\n"
-            f"User-Agent: ZELTAN-DOK-Bridge/0.1\r\nContent-Length: {len(data)}\r\n\r\n")
+            f"Content-Length: {len(data)}\r\n\r\n")
     begin = time.monotonic()
     try:
         with socket.create_connection(("127.0.0.1", port), timeout=timeout) as sock:
