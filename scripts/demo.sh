@@ -26,10 +26,12 @@ export WINEPREFIX=$build/demo-prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,msh
 for variable in $(compgen -e); do
   case ${variable,,} in http_proxy | https_proxy | all_proxy | no_proxy) unset "$variable" ;; esac
 done
-# Debian's interpreter, which sees the python3-jsonschema that setup.sh installs.
-receiver_command=(/usr/bin/python3 "$root/examples/reference_receiver.py" --port "$port"
-                  --token "$token" --db "$demo/stands.db")
-"${receiver_command[@]}" > "$demo/listening.txt" 2> "$demo/received.txt" &
+# Debian's interpreter, which sees the python3-jsonschema and python3-waitress
+# that setup.sh installs. The token goes in through the environment, where
+# other users cannot read it as they can a command line.
+receiver_command=(/usr/bin/python3 "$root/examples/reference_receiver.py" --db "$demo/stands.db")
+RECEIVER_TOKENS=$token "${receiver_command[@]}" --port "$port" \
+  > "$demo/listening.txt" 2> "$demo/received.txt" &
 receiver=$!
 trap 'kill $receiver 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
 for _ in $(seq 100); do

@@ -11,6 +11,8 @@ packages=(
   python3 openssl ca-certificates zip                        # receiver, test certificates, release
   strace                                                     # the self-test with every file open delayed
   python3-jsonschema                                         # bodies checked against docs/stand-event.schema.json
+  python3-waitress                                           # the reference receiver's WSGI server
+  nginx                                                      # TLS in front of it in the end-to-end test
   wine wine32:i386                                           # the product under test
   mingw-w64-i686-dev gcc-mingw-w64-i686                      # independent Windows headers for the declaration test
 )

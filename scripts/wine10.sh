@@ -17,9 +17,11 @@ root=${ZDB_WINE10_ROOT:-/var/cache/zeltan-dok/trixie}
 mirror=${ZDB_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 # What the modules need in the root: Wine's 32-bit side, the receiver's
 # interpreter with jsonschema, test_https's certificate tools, test_imports'
-# llvm-readobj (it reads Wine's own DLLs) and test_faults' ip, which with
-# unshare puts a client offline.
-packages=(wine wine32:i386 python3 python3-jsonschema openssl ca-certificates llvm iproute2 strace)
+# llvm-readobj (it reads Wine's own DLLs), test_faults' ip, which with
+# unshare puts a client offline, and the reference receiver's waitress and
+# the nginx that terminates TLS in front of it.
+packages=(wine wine32:i386 python3 python3-jsonschema openssl ca-certificates llvm iproute2 strace
+          python3-waitress nginx)
 complete_mark=.zeltan-dok-complete
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -94,6 +96,10 @@ make_root() {
 # rest installed.
 install_packages() {
   mount_system "$1"
+  # No package's service may start inside the root: it would listen on the
+  # machine's own ports (nginx on 80).
+  printf '#!/bin/sh\nexit 101\n' >"$1/usr/sbin/policy-rc.d"
+  chmod 755 "$1/usr/sbin/policy-rc.d"
   chroot "$1" apt-get update -qq
   chroot "$1" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq --no-install-recommends "${packages[@]}" >>"$2" 2>&1 || return 1

@@ -45,6 +45,10 @@ foreach(module IN LISTS ZDB_E2E_MODULES)
     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 900)
 endforeach()
+# Both trust a throw-away authority through the same file of the machine's
+# trust store, which one's clean-up would take from under the other.
+set_tests_properties(e2e_test_https e2e_test_reference_receiver PROPERTIES
+  RESOURCE_LOCK machine_trust_store)
 
 # The binaries of Visual Studio's path, as clang-cl builds them here: the
 # binary interface, the plug-in's life cycle and delivery, and the

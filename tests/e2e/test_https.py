@@ -135,11 +135,15 @@ def _check_fixture(folder, ca, cert, hostname, wanted_error):
         raise RuntimeError(f"test certificate {cert}: wanted {wanted_error!r}, got {verdict}")
 
 
-def setUpModule():
+def skip_unless_trust_can_change():
     if os.geteuid() != 0 or not shutil.which("update-ca-certificates"):
         raise unittest.SkipTest("needs root and update-ca-certificates to trust a test CA")
     # An authority left behind by a run that was killed.
     _run_trust_cleanup()
+
+
+def setUpModule():
+    skip_unless_trust_can_change()
     folder = os.path.join(work_dir(), "test_https", "pki")
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
@@ -169,12 +173,18 @@ def setUpModule():
                    "unable to get local issuer certificate")
     _check_fixture(folder, stranger.cert, _pki["untrusted"][0], "localhost", None)
 
+    trust(trusted, unittest.addModuleCleanup)
+
+
+def trust(authority, add_cleanup):
+    """The machine trusts `authority` until the clean-up given to
+    `add_cleanup` runs, or the interpreter exits, whichever comes first."""
     # Clean-ups first: an interrupted install must be undone too.
-    _trust["thumbprint"] = trusted.thumbprint()
+    _trust["thumbprint"] = authority.thumbprint()
     _trust["forgotten"] = False
-    unittest.addModuleCleanup(_forget_authority)
+    add_cleanup(_forget_authority)
     atexit.register(_forget_authority)
-    shutil.copyfile(trusted.cert, TRUST_FILE)
+    shutil.copyfile(authority.cert, TRUST_FILE)
     os.chmod(TRUST_FILE, 0o644)
     installed = subprocess.run(["update-ca-certificates"], stdin=subprocess.DEVNULL,
                                capture_output=True, text=True, timeout=300)
