@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """How long the self-test takes to its verdict under Wine, in one run: a
-healthy plug-in's PASS, and the FAIL of one whose requests never arrive
-(every request sent to a closed port on 127.0.0.1 through `http_proxy`,
-which Wine's WinHTTP follows even for loopback), side by side with their
-ratio; optionally also the PASS with every file open of Wine's server
-delayed (strace, as a virus scanner would). Prints figures, judges none.
+healthy plug-in's PASS, and two FAILs beside it with their ratios to it: one
+whose requests never arrive (every request sent to a closed port on
+127.0.0.1 through `http_proxy`, which Wine's WinHTTP follows even for
+loopback), and one whose every post arrives and is refused (sent through a
+forward proxy on 127.0.0.1 that changes one character of the bearer token);
+optionally also the PASS with every file open of Wine's server delayed
+(strace, as a virus scanner would). Prints figures, judges none.
 
     python3 bench/selftest_bench.py [--build DIR] [--client EXE --plugin DLL]
                                     [--slow-opens MICROSECONDS,...] [--rows]
@@ -20,6 +22,7 @@ import shutil
 import socket
 import subprocess
 import sys
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -72,6 +75,85 @@ def closed_port():
     return holder
 
 
+def relay(source, target):
+    """Copies bytes from `source` to `target` until `source` closes."""
+    try:
+        while True:
+            data = source.recv(65536)
+            if not data:
+                break
+            target.sendall(data)
+    except OSError:
+        pass
+
+
+def read_head(connection):
+    """The bytes up to the blank line after the request head, and any after it."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = connection.recv(65536)
+        if not chunk:
+            return None, b""
+        data += chunk
+    head, rest = data.split(b"\r\n\r\n", 1)
+    return head, rest
+
+
+def with_token_changed(head):
+    """The request head with the bearer token's last character changed, as a
+    stale or mistyped token would be: the endpoint must refuse it."""
+    lines = head.split(b"\r\n")
+    for i, line in enumerate(lines):
+        if line.lower().startswith(b"authorization: bearer ") and len(line) > 22:
+            last = line[-1:]
+            lines[i] = line[:-1] + (b"A" if last != b"A" else b"B")
+    return b"\r\n".join(lines)
+
+
+def serve_altered(connection):
+    """One connection to the proxy: a request forwarded with its target as a
+    whole URL (the absolute form, which every HTTP/1.1 server must take) and
+    its token changed; a CONNECT refused."""
+    with connection:
+        head, rest = read_head(connection)
+        if head is None:
+            return
+        method, target = head.split(b" ")[:2]
+        if method == b"CONNECT":  # https: no tunnel, as a proxy that allows none
+            connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+            return
+        lines = head.split(b"\r\n")
+        if b"//" in target:
+            authority = target.split(b"//", 1)[1].split(b"/", 1)[0]
+        else:
+            [authority] = [line.split(b":", 1)[1].strip() for line in lines[1:]
+                           if line.lower().startswith(b"host:")]
+            target = b"http://" + authority + target
+        lines[0] = b" ".join([method, target] + lines[0].split(b" ")[2:])
+        host, port = authority.rsplit(b":", 1)
+        with socket.create_connection((host.decode(), int(port)), 5) as upstream:
+            upstream.sendall(with_token_changed(b"\r\n".join(lines)) + b"\r\n\r\n" + rest)
+            relay(upstream, connection)
+
+
+def altering_proxy():
+    """A forward proxy on 127.0.0.1, on threads of its own, that changes one
+    character of every bearer token it forwards: (its socket, its URL)."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(64)
+
+    def accept():
+        while True:
+            try:
+                connection, _ = listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=serve_altered, args=(connection,), daemon=True).start()
+    threading.Thread(target=accept, daemon=True).start()
+    return listener, f"http://127.0.0.1:{listener.getsockname()[1]}"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
@@ -101,7 +183,9 @@ def main():
 
     holder = closed_port()
     proxy = f"http://127.0.0.1:{holder.getsockname()[1]}"
-    cases = [("healthy", env, None), ("nothing arrives", dict(env, http_proxy=proxy), None)]
+    altering, altering_url = altering_proxy()
+    cases = [("healthy", env, None), ("nothing arrives", dict(env, http_proxy=proxy), None),
+             ("every post refused", dict(env, http_proxy=altering_url), None)]
     cases += [(f"file opens {int(us) / 1000:g} ms late", env, int(us))
               for us in args.slow_opens.split(",") if us]
     results = []
@@ -109,6 +193,7 @@ def main():
         results.append((name,) + run(case_env, client, plugin, folder,
                                      name.replace(" ", "-"), slow))
     holder.close()
+    altering.close()
     subprocess.run(["wineserver", "-k"], env=env, timeout=60)
 
     print(f"self-test of {plugin}\nload average {load_before} before, "
@@ -128,8 +213,9 @@ def main():
         if args.rows:
             for at, line in seen:
                 print(f"    {at:6.1f} {line[:150]}")
-    print(f"nothing arrives / healthy, by the runs' own count: "
-          f"{own['nothing arrives'] / own['healthy']:.2f} (goal: at most 2)")
+    for failing in ("nothing arrives", "every post refused"):
+        print(f"{failing} / healthy, by the runs' own count: "
+              f"{own[failing] / own['healthy']:.2f} (goal: at most 2)")
 
 
 if __name__ == "__main__":

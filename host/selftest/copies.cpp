@@ -156,6 +156,11 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const 
     Route *route = routePath ? AddRoute(t.receiver, routePath) : &t.noRoute;
     if (!route) NotRun(copy, "no route left at the receiver");
     copy.route = route ? route : &t.noRoute;
+    if (route && routePath) {
+        text::BoundedText bearer(route->authorization);
+        bearer.Append("Bearer ");
+        AppendToken(bearer, t, tokenLength);
+    }
     return copy;
 }
 
@@ -273,6 +278,12 @@ bool Await(SelfTest &t, PluginCopy *const *copies, uint32_t count) {
         for (uint32_t i = 0; i < count; ++i) {
             PluginCopy &copy = *copies[i];
             if (copy.notRun[0] || copy.stalled || done[i]) continue;
+            // Refused where it should have been taken: judged as it is, its
+            // further attempts not waited for.
+            if (RouteRefused(t.receiver, *copy.route)) {
+                copy.stalled = true;
+                continue;
+            }
             uint32_t arrived = RouteArrived(t.receiver, *copy.route);
             // The log only once the requests are in; until then only their
             // arrival counts as moving: a worker that fails attempt after

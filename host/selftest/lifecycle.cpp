@@ -124,7 +124,7 @@ void CheckHandlerSlots(SelfTest &t) {
         Took(seen, ",", took), tally.called == 22 && !tally.moves[0]);
 }
 
-void CheckUnload(SelfTest &t) {
+void CheckUnload(SelfTest &t, PluginCopy &, const CopyRow &) {
     PluginCopy &c = *t.own;
     Runner &r = c.runner;
     bool live = c.live;

@@ -54,41 +54,11 @@ bool MakeOwnCopy(SelfTest &t, SeenText &why) {
                !t.own->notRun[0]);
 }
 
-// The plan, in the order of the rows: each check after copy 0's load and
-// handler slots, how its copies start (all of them once copy 0's first
-// request is in, before the first check here), and the group they are
-// waited for in, at once, before the group's first check. Group 0: copy 0,
-// the queue and the reload, scripts that start and wait step by step.
-struct PlannedCheck {
-    void (*start)(SelfTest &t);
-    uint32_t group;
-    void (*check)(SelfTest &t);
-};
-const PlannedCheck kPlan[] = {
-    {nullptr, 0, CheckDelivery},      {nullptr, 0, CheckUnload},
-    {nullptr, 0, CheckQueue},         {StartBurst, 1, CheckBurst},
-    {StartTexts, 1, CheckTexts},      {StartSettings, 1, CheckSettings},
-    {nullptr, 0, CheckRepeatedLoads}, {StartStatuses, 2, CheckStatuses},
-    {StartRetries, 2, CheckRetries},  {StartTls, 2, CheckTls},
-};
-
 void CheckPlugIn(SelfTest &t) {
     CheckLoad(t);
     CheckHandlerSlots(t);
     SendFirstShape(t);
-    for (const PlannedCheck &p : kPlan) {
-        uint32_t first = t.copyCount;
-        if (p.start) p.start(t);
-        for (uint32_t i = first; i < t.copyCount; ++i) t.copies[i].group = p.group;
-    }
-    uint32_t waited = 0;
-    for (const PlannedCheck &p : kPlan) {
-        if (p.group > waited) {
-            waited = p.group;
-            WaitForGroup(t, waited);
-        }
-        p.check(t);
-    }
+    RunPlan(t);
     UnloadCopies(t);
 }
 

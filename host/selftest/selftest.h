@@ -32,6 +32,7 @@ const uint32_t kQuietBudget = 6000;
 const uint32_t kCopyLog = 65536;
 const uint32_t kCopyLines = 640;
 const uint32_t kMaxCopies = 24;
+const uint32_t kCopyCalls = 12;  // notifications of one copy that its rows judge one by one
 
 extern const char kLoadedLine[];    // "Bridge loaded; event worker started"
 extern const char kDisabledLine[];  // "Bridge disabled: Endpoint/Token missing or invalid"
@@ -56,8 +57,8 @@ struct PluginCopy {
     uint32_t group;
     uint32_t wantRequests;
     uint32_t wantLines;
-    uint32_t clientCalls[8];  // of the notifications its check judges
-    int32_t clock[8][2];      // ClockNow just before and after those it times
+    uint32_t clientCalls[kCopyCalls];  // of each notification its rows judge
+    int32_t clock[kCopyCalls][2];      // ClockNow just before and after those it times
     uint32_t notifications;
     uint32_t longestNotifyMs;
     // The log as last read: each line's message after its timestamp, or
@@ -102,30 +103,76 @@ extern const Flight kUsualFlight;  // DLH4TK to EDDF, controlled by EDDF_GND
 // a copy that security software or a policy refuses).
 int RunSelfTest(const char *pluginPath);
 
-// The checks (main.cpp's plan puts them in order). Copy 0's first request
-// shows that requests arrive at all; only then do the further copies start.
-// A Start function makes, loads and tells its copies and sets what they are
-// waited for; its Check function judges them without waiting, and unloads
-// them.
+struct CopyRow;
+// Prints the rows of a copy; a script (group 0) also drives it, step by step.
+typedef void (*CopyJudge)(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+
+// What a copy is told, in turn: the flight and its scratch pad, or with
+// `stands`, stands <scratchPad>1 to <scratchPad><stands> one after another.
+// `dropped`: a sound plug-in captures none of it. A null flight ends a list.
+struct Told {
+    const Flight *flight;
+    const char *scratchPad;
+    uint32_t stands;
+    bool dropped;
+};
+
+// One row of the plan (plan.cpp): a copy of the plug-in, what it is told,
+// what the receiver answers it, and the judge that prints its rows. The
+// copies of groups 1 and up start together once copy 0's first request is
+// in; each group is waited for, once, before its first row is judged, until
+// every copy of it has what a sound plug-in sends and logs, worked out from
+// its row. A row with no copy of its own judges the row above's again.
+struct CopyRow {
+    const char *check;  // the name of its row; a judge of several rows names them
+    CopyJudge judge;
+    uint32_t group;     // 0: a script, run at its place
+    // Its files' name; "": the row above's copy; null: copy 0 with a
+    // script, else the longest name the folder allows.
+    const char *stem;
+    // '@': 127.0.0.1:<the receiver's port>; '*': a path longer than the
+    // plug-in keeps.
+    const char *endpoint;
+    const char *route;  // where its requests arrive; null: nothing is sent here
+    const Told *told;   // told once loaded; null: nothing
+    uint32_t answers[kRouteScript];  // the receiver's statuses in turn; 0: 201
+    uint32_t tokenLength;
+    const char *airports;            // null: EDDF,EDDM
+    uint32_t authority;  // 0, or the authority padded with spaces before the port to this length
+    const char *firstLine;  // settings rows: the log's first line, or null
+    const char *expected;   // settings rows: the expected text, when not the first line
+};
+
+// The judges, by the files that hold them.
+void CheckDelivery(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void CheckUnload(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void CheckQueue(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgeBurst(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgeTexts(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgeFirstLine(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgeSent(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgeSilent(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgeBearer(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgeAirports(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgePath(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void CheckRepeatedLoads(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgeStatuses(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgeRetries(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+void JudgeTls(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+// What the rows tell their copies, and the settings they give them.
+extern const Told kTextsTold[];
+extern const Told kAirportsTold[];
+extern const char kLongAirports[];
+// The longest path the plug-in keeps; the longest copy's endpoint path,
+// longer than that, has the letter of each place.
+const uint32_t kLongestPath = 1535;
+char PathLetter(uint32_t place);
+
+// Copy 0's load and handler slots, and its first request; then the plan.
 void CheckLoad(SelfTest &t);
 void CheckHandlerSlots(SelfTest &t);
 void SendFirstShape(SelfTest &t);
-void CheckDelivery(SelfTest &t);
-void CheckUnload(SelfTest &t);
-void CheckQueue(SelfTest &t);
-void StartBurst(SelfTest &t);
-void CheckBurst(SelfTest &t);
-void StartTexts(SelfTest &t);
-void CheckTexts(SelfTest &t);
-void StartSettings(SelfTest &t);
-void CheckSettings(SelfTest &t);
-void CheckRepeatedLoads(SelfTest &t);
-void StartStatuses(SelfTest &t);
-void CheckStatuses(SelfTest &t);
-void StartRetries(SelfTest &t);
-void CheckRetries(SelfTest &t);
-void StartTls(SelfTest &t);
-void CheckTls(SelfTest &t);
+void RunPlan(SelfTest &t);
 
 // Writes the copy's settings: the Endpoint `endpoint`, where '@' stands for
 // 127.0.0.1:<the receiver's port>; `tokenLength` characters of the
