@@ -130,6 +130,13 @@ def serve_altered(connection):
                            if line.lower().startswith(b"host:")]
             target = b"http://" + authority + target
         lines[0] = b" ".join([method, target] + lines[0].split(b" ")[2:])
+        length = [int(line.split(b":", 1)[1]) for line in lines[1:]
+                  if line.lower().startswith(b"content-length:")]
+        while len(rest) < sum(length):
+            chunk = connection.recv(65536)
+            if not chunk:
+                return
+            rest += chunk
         host, port = authority.rsplit(b":", 1)
         with socket.create_connection((host.decode(), int(port)), 5) as upstream:
             upstream.sendall(with_token_changed(b"\r\n".join(lines)) + b"\r\n\r\n" + rest)

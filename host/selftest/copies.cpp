@@ -137,13 +137,15 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const 
         !NamedAfter(copy.log, t, stem, ".log"))
         return NotRun(copy, "the path is too long"), copy;
     ++t.copyCount;  // from here on its files are removed at the end
+    copy.posts = routePath != nullptr;
     // A copy that would post after the plug-in sent nothing at all would
     // only be waited out at its exit, its worker in a pause between attempts.
     bool unheard = t.silent && routePath;
-    if (t.refusal[0] || (t.own && t.own->notRun[0]) || unheard) {
-        NotRun(copy, t.refusal[0] ? "not tried after this computer's refusal"
-                     : unheard    ? "the plug-in sent no request"
-                                  : "not tried: ZeltanDokBridge.dll did not load");
+    if (t.table.listing || t.refusal[0] || (t.own && t.own->notRun[0]) || unheard) {
+        NotRun(copy, t.table.listing ? "listed"
+                     : t.refusal[0]  ? "not tried after this computer's refusal"
+                     : unheard       ? "the plug-in sent no request"
+                                     : "not tried: ZeltanDokBridge.dll did not load");
         copy.told = true;
         return copy;
     }
@@ -364,19 +366,33 @@ bool StartsWith(const char *s, const char *prefix) {
     return true;
 }
 
-bool Row(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
-         const char *seen, bool ok) {
-    if (!copy.notRun[0]) return Row(t.table, check, expected, seen, ok);
+namespace {
+
+bool RowOfCopy(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
+               const char *seen, bool ok, bool needsRequest) {
+    if (!copy.notRun[0]) return Row(t.table, check, expected, seen, ok, needsRequest);
     // The plug-in's own failure to load fails the copy's first row; every
     // other row, and all of a refused copy's, say why they did not run.
     if (copy.refused || copy.told) {
-        NotRunRow(t.table, check, expected, copy.notRun);
+        NotRunRow(t.table, check, expected, copy.notRun, needsRequest);
         return false;
     }
     copy.told = true;
     SeenText why;
     why << "not run: " << copy.notRun;
-    return Row(t.table, check, expected, why.text, false);
+    return Row(t.table, check, expected, why.text, false, needsRequest);
+}
+
+}  // namespace
+
+bool Row(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
+         const char *seen, bool ok) {
+    return RowOfCopy(t, copy, check, expected, seen, ok, copy.posts);
+}
+
+bool ClientRow(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
+               const char *seen, bool ok) {
+    return RowOfCopy(t, copy, check, expected, seen, ok, false);
 }
 
 }  // namespace host

@@ -80,7 +80,7 @@ void CheckHandlerTimes(SelfTest &t) {
     expected << kShapeCount + 1 + kDroppedCount << " calls, each";
     seen << c.notifications << " calls, the longest ";
     AppendSeconds(seen.out, c.longestNotifyMs);
-    Row(t, c, "scratch-pad handler calls", Within(expected, "", kHandlerBudget), seen.text,
+    ClientRow(t, c, "scratch-pad handler calls", Within(expected, "", kHandlerBudget), seen.text,
         c.notifications == kShapeCount + 1 + kDroppedCount);
 }
 

@@ -51,7 +51,8 @@ struct PluginCopy {
     char notRun[224];
     bool refused;
     bool told;     // a row of it has said why it did not run
-    bool stalled;  // a wait gave up on it: nothing more is waited for
+    bool stalled;  // a wait gave up on it, or its requests were refused: nothing more is waited for
+    bool posts;    // it has a route at the receiver
     // Started beside the others: what its check waits for, in which group.
     const void *tag;  // what its check finds it by
     uint32_t group;
@@ -101,6 +102,8 @@ extern const Flight kUsualFlight;  // DLH4TK to EDDF, controlled by EDDF_GND
 // failed one; 2 when the input or this computer keeps the self-test from
 // judging the plug-in (a file that cannot be read, an unusable temp folder,
 // a copy that security software or a policy refuses).
+// With "--list" instead of a path: the rows a run prints, in order, each
+// with whether it needs a request to arrive; nothing is loaded or made.
 int RunSelfTest(const char *pluginPath);
 
 struct CopyRow;
@@ -235,8 +238,12 @@ const char *CopyLine(const PluginCopy &copy, uint32_t index);
 bool StartsWith(const char *s, const char *prefix);
 
 // A row of the copy's checks; "not run" instead when the copy did not load.
+// It needs a request when the copy posts; a ClientRow judges only what the
+// client saw, and needs none.
 bool Row(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
          const char *seen, bool ok);
+bool ClientRow(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
+               const char *seen, bool ok);
 // The copy's log lines against `expected`, in order: one row. With
 // `workerOnly`, only the worker's lines (all but "Captured ..." and
 // "Bridge ...").
