@@ -22,14 +22,13 @@ import shutil
 import socket
 import subprocess
 import sys
-import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 import harness  # noqa: E402
-from test_selftest import with_slow_opens  # noqa: E402
+from test_selftest import altering_proxy, with_slow_opens  # noqa: E402
 
 VERDICT = re.compile(r"^verdict: (PASS|FAIL|CANNOT RUN).*\((\d+\.\d) s\)")
 RUN_BOUND = 300
@@ -73,92 +72,6 @@ def closed_port():
     holder = socket.socket()
     holder.bind(("127.0.0.1", 0))
     return holder
-
-
-def relay(source, target):
-    """Copies bytes from `source` to `target` until `source` closes."""
-    try:
-        while True:
-            data = source.recv(65536)
-            if not data:
-                break
-            target.sendall(data)
-    except OSError:
-        pass
-
-
-def read_head(connection):
-    """The bytes up to the blank line after the request head, and any after it."""
-    data = b""
-    while b"\r\n\r\n" not in data:
-        chunk = connection.recv(65536)
-        if not chunk:
-            return None, b""
-        data += chunk
-    head, rest = data.split(b"\r\n\r\n", 1)
-    return head, rest
-
-
-def with_token_changed(head):
-    """The request head with the bearer token's last character changed, as a
-    stale or mistyped token would be: the endpoint must refuse it."""
-    lines = head.split(b"\r\n")
-    for i, line in enumerate(lines):
-        if line.lower().startswith(b"authorization: bearer ") and len(line) > 22:
-            last = line[-1:]
-            lines[i] = line[:-1] + (b"A" if last != b"A" else b"B")
-    return b"\r\n".join(lines)
-
-
-def serve_altered(connection):
-    """One connection to the proxy: a request forwarded with its target as a
-    whole URL (the absolute form, which every HTTP/1.1 server must take) and
-    its token changed; a CONNECT refused."""
-    with connection:
-        head, rest = read_head(connection)
-        if head is None:
-            return
-        method, target = head.split(b" ")[:2]
-        if method == b"CONNECT":  # https: no tunnel, as a proxy that allows none
-            connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
-            return
-        lines = head.split(b"\r\n")
-        if b"//" in target:
-            authority = target.split(b"//", 1)[1].split(b"/", 1)[0]
-        else:
-            [authority] = [line.split(b":", 1)[1].strip() for line in lines[1:]
-                           if line.lower().startswith(b"host:")]
-            target = b"http://" + authority + target
-        lines[0] = b" ".join([method, target] + lines[0].split(b" ")[2:])
-        length = [int(line.split(b":", 1)[1]) for line in lines[1:]
-                  if line.lower().startswith(b"content-length:")]
-        while len(rest) < sum(length):
-            chunk = connection.recv(65536)
-            if not chunk:
-                return
-            rest += chunk
-        host, port = authority.rsplit(b":", 1)
-        with socket.create_connection((host.decode(), int(port)), 5) as upstream:
-            upstream.sendall(with_token_changed(b"\r\n".join(lines)) + b"\r\n\r\n" + rest)
-            relay(upstream, connection)
-
-
-def altering_proxy():
-    """A forward proxy on 127.0.0.1, on threads of its own, that changes one
-    character of every bearer token it forwards: (its socket, its URL)."""
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(64)
-
-    def accept():
-        while True:
-            try:
-                connection, _ = listener.accept()
-            except OSError:
-                return
-            threading.Thread(target=serve_altered, args=(connection,), daemon=True).start()
-    threading.Thread(target=accept, daemon=True).start()
-    return listener, f"http://127.0.0.1:{listener.getsockname()[1]}"
 
 
 def main():

@@ -26,9 +26,9 @@ HEADER = re.compile(r"self-test of .+: (?:(\d+) bytes, SHA-256 ([0-9a-f]{64})|"
                     r"Windows \d+\.\d+ build \d+( \(Wine [^)]+\))?")
 ROW = re.compile(r"(.+?) \| (.*) \| (.*) \| (ok|FAILED|not run)")
 KEPT = re.compile(r"; folder kept: (.+)$")
-# Every run that reaches its verdict prints them all, in the same order, so
-# that two runs compare row by row.
-ROWS = 82
+# Every run that reaches its verdict prints them all, in the order that
+# `selftest --list` names them, so that two runs compare row by row.
+LISTED = re.compile(r"(.+?) \| (needs a request|needs none)")
 # A virus scanner that reads every file as it is opened: the self-test must
 # take longer, not judge otherwise.
 SLOW_OPEN_MICROSECONDS = 6000
@@ -36,15 +36,9 @@ SLOW_OPENS = "every file open 6 ms late"
 # Every request goes to a closed port through http_proxy, which Wine's
 # WinHTTP follows even for 127.0.0.1: nothing reaches the receiver.
 NOTHING_ARRIVES = "requests that never arrive"
-# The rows a plug-in can pass without a request arriving: how it loads,
-# what it tells the client and logs, the endpoints it refuses or never
-# posts to, and the folder. Any other row passing would claim what the run
-# did not see.
-NEEDS_NO_REQUEST = re.compile(
-    r"receiver|self-test folder( at the end)?|copy of the plug-in|load: .+|init: .+|"
-    r"handler slots keep the stack|scratch-pad handler calls|exit: .+|"
-    r"destructor after exit does nothing|FreeLibrary unmaps the module|"
-    r"endpoint: (authority of 256 characters|port .+|a letter in the port|a host of one character)")
+# Every request goes through a proxy that changes one character of its
+# bearer token: each arrives, and the receiver refuses it.
+EVERY_POST_REFUSED = "every post refused"
 RECEIVER_PORT = re.compile(rb"\r\nreceiver \| [^|\r\n]* \| 127\.0\.0\.1:(\d+) \| ok\r\n")
 FOLDER_ROW = re.compile(rb"\r\nself-test folder \| [^|\r\n]* \| Z:([^|\r\n]*) \| ok\r\n")
 INIT_EXPORT = b"?EuroScopePlugInInit@@YAXPAPAVCPlugIn@EuroScopePlugIn@@@Z"
@@ -86,6 +80,74 @@ def with_slow_opens(env, command, folder, microseconds):
     return dict(env, WINEPREFIX=prefix), [
         "strace", "-f", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=openat",
         "-e", f"inject=openat:delay_enter={microseconds}"] + command
+
+
+def with_token_changed(head):
+    """The request head with the bearer token's last character changed, as a
+    stale or mistyped token would be: the endpoint must refuse it."""
+    lines = head.split(b"\r\n")
+    for i, line in enumerate(lines):
+        if line.lower().startswith(b"authorization: bearer ") and len(line) > 22:
+            lines[i] = line[:-1] + (b"A" if line[-1:] != b"A" else b"B")
+    return b"\r\n".join(lines)
+
+
+def serve_altered(connection):
+    """One connection to the proxy: the request forwarded with its target as a
+    whole URL (the absolute form, which every HTTP/1.1 server must take) and
+    its token changed, the answer relayed; a CONNECT refused."""
+    with connection:
+        data = b""
+        while b"\r\n\r\n" not in data:
+            chunk = connection.recv(65536)
+            if not chunk:
+                return
+            data += chunk
+        head, body = data.split(b"\r\n\r\n", 1)
+        lines = head.split(b"\r\n")
+        method, target = lines[0].split(b" ")[:2]
+        if method == b"CONNECT":  # https: no tunnel, as a proxy that allows none
+            connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+            return
+        fields = dict(line.split(b":", 1) for line in lines[1:])
+        fields = {name.strip().lower(): value.strip() for name, value in fields.items()}
+        authority = fields[b"host"]
+        if b"//" in target:
+            authority = target.split(b"//", 1)[1].split(b"/", 1)[0]
+        else:
+            target = b"http://" + authority + target
+        lines[0] = b" ".join([method, target] + lines[0].split(b" ")[2:])
+        while len(body) < int(fields.get(b"content-length", 0)):
+            chunk = connection.recv(65536)
+            if not chunk:
+                return
+            body += chunk
+        host, port = authority.rsplit(b":", 1)
+        with socket.create_connection((host.decode(), int(port)), 5) as upstream:
+            upstream.sendall(with_token_changed(b"\r\n".join(lines)) + b"\r\n\r\n" + body)
+            while True:
+                chunk = upstream.recv(65536)
+                if not chunk:
+                    break
+                connection.sendall(chunk)
+
+
+def altering_proxy():
+    """A forward proxy on 127.0.0.1, on threads of its own, that changes one
+    character of every bearer token it forwards: (its socket, its URL)."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(64)
+
+    def accept():
+        while True:
+            try:
+                connection, _ = listener.accept()
+            except OSError:
+                return
+            threading.Thread(target=serve_altered, args=(connection,), daemon=True).start()
+    threading.Thread(target=accept, daemon=True).start()
+    return listener, f"http://127.0.0.1:{listener.getsockname()[1]}"
 
 
 def printed(out_path, pattern, done):
@@ -135,15 +197,32 @@ def adding_a_file(name):
 
 class SelfTest(BridgeTestCase, unittest.TestCase):
 
+    def listed_rows(self, bench):
+        """(name, whether it needs a request) of every row a run prints, in
+        order, as the client names them."""
+        command = ["wine", harness.wine_path(os.path.join(bench.folder, CLIENT_NAME)),
+                   "selftest", "--list"]
+        out_path = os.path.join(bench.folder, "list.stdout")
+        err_path = os.path.join(bench.folder, "list.stderr")
+        status = harness.run_to_files(command, bench.folder, harness.wine_env(), out_path,
+                                      err_path, timeout=60)
+        lines = stdout_lines(read_bytes(out_path))
+        listed = [LISTED.fullmatch(line) for line in lines]
+        self.assertEqual(status, 0, lines)
+        self.assertTrue(listed, "no rows listed")
+        self.assertNotIn(None, listed, lines)
+        return [(m.group(1), m.group(2) == "needs a request") for m in listed]
+
     def run_selftest(self, bench, plugin, name, temp=None, meanwhile=None, full=True,
-                     slow_opens=False, closed_proxy=False):
+                     slow_opens=False, closed_proxy=False, proxy=None):
         """Runs the self-test on `plugin`. With `temp` (a folder of the
         bench) the client sees it as TEMP and TMP: Wine sets both from its
         registry for a program started from Linux, so cmd sets them for the
         client. `meanwhile(out_path, done)` acts during the run, as another
         program would, and returns what went wrong or None. `slow_opens`
         delays every file open by SLOW_OPEN_MICROSECONDS, as a virus scanner
-        would. `closed_proxy` sends every request to a port that refuses it."""
+        would. `closed_proxy` sends every request to a port that refuses it;
+        `proxy` through that proxy."""
         out_path = os.path.join(bench.folder, f"{name}.stdout")
         err_path = os.path.join(bench.folder, f"{name}.stderr")
         client = harness.wine_path(os.path.join(bench.folder, CLIENT_NAME))
@@ -168,6 +247,8 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             holder.bind(("127.0.0.1", 0))
             self.addCleanup(holder.close)
             env = dict(env, http_proxy=f"http://127.0.0.1:{holder.getsockname()[1]}")
+        if proxy:
+            env = dict(env, http_proxy=proxy)
         errors, done, helper = [], threading.Event(), None
         if meanwhile is not None:
             def act():
@@ -196,7 +277,8 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             self.assertEqual(lines[1], "check | expected | seen | ok", report)
             self.assertNotIn(None, rows, report)
         if full:
-            self.assertEqual(len(rows), ROWS, report)
+            self.assertEqual([r.group(1) for r in rows], [name for name, _ in self.listed],
+                             report)
         return status, lines, rows, elapsed, report
 
     def prefix_path(self, windows_path):
@@ -207,6 +289,7 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
 
     def test_the_dll_passes_and_each_changed_byte_fails_its_check(self):
         bench = self.bench()
+        self.listed = self.listed_rows(bench)
         status, lines, rows, elapsed, report = self.run_selftest(bench, bench.plugin, "intact")
         print(f"\nselftest under Wine, {elapsed:.1f} s wall:\n" + "\n".join(lines), flush=True)
         size, digest = HEADER.fullmatch(lines[0]).groups()[:2]
@@ -242,6 +325,11 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
 
     def test_every_run_ends_with_a_verdict_and_leaves_only_what_it_names(self):
         bench = self.bench()
+        self.listed = self.listed_rows(bench)
+        names = [name for name, _ in self.listed]
+        needs_none = {name for name, needs in self.listed if not needs}
+        proxy, proxy_url = altering_proxy()
+        self.addCleanup(proxy.close)
         original = read_bytes(bench.plugin)
         init_rva = PeImage(original).export(INIT_EXPORT)
         copies = {
@@ -299,6 +387,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             # Copy 0's rows fail with what they saw; the copies that would post
             # are not run, and say why.
             (NOTHING_ARRIVES, plain, "t11", None, 1, "body assign", r"nothing arrived"),
+            # Judged at once, not waited out: the header row names the token seen.
+            (EVERY_POST_REFUSED, plain, "t12", None, 1, "Authorization header",
+             r'"Bearer [\w-]+" in request 1'),
         ]
 
         def run(case):
@@ -310,7 +401,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                                          label.replace(" ", "-"), temp=temp,
                                          meanwhile=meanwhile, full=False,
                                          slow_opens=label == SLOW_OPENS,
-                                         closed_proxy=label == NOTHING_ARRIVES), temp
+                                         closed_proxy=label == NOTHING_ARRIVES,
+                                         proxy=proxy_url if label == EVERY_POST_REFUSED
+                                         else None), temp
             except Exception as error:  # reported under the case's own name
                 return error, temp
 
@@ -332,16 +425,19 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                     self.assertRegex(lines[-1], r"^verdict: PASS, ", report)
                 # The watchdog ends those two runs at the stuck call.
                 if expected_status != 2 and label not in ("exit loops", "init traps"):
-                    self.assertEqual(len(rows), ROWS, report)
+                    self.assertEqual([r.group(1) for r in rows], names, report)
                 if expected_status == 1:
-                    names = [r.group(1) for r in rows if r.group(4) == "FAILED"]
-                    self.assertEqual(names if label != NOTHING_ARRIVES else names[:1], [check],
-                                     report)
+                    failed_names = [r.group(1) for r in rows if r.group(4) == "FAILED"]
+                    if label == EVERY_POST_REFUSED:
+                        self.assertIn(check, failed_names, report)
+                    else:
+                        self.assertEqual(failed_names if label != NOTHING_ARRIVES
+                                         else failed_names[:1], [check], report)
                     [row] = [r for r in rows if r.group(1) == check]
                     self.assertRegex(row.group(3), "^" + seen + "$", report)
-                    listed = re.escape(", ".join(names))
-                    failed_names = rf"checks failed(, \d+ not run)?: {listed} \("
-                    self.assertRegex(lines[-1], failed_names, report)
+                    listed = re.escape(", ".join(failed_names))
+                    self.assertRegex(lines[-1], rf"checks failed(, \d+ not run)?: {listed} \(",
+                                     report)
                     self.assertIsNotNone(kept, report)
                     self.assertEqual(["\\".join([harness.wine_path(temp), name])
                                       for name in left], [kept.group(1)], report)
@@ -351,12 +447,12 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                 if expected_status == 2:
                     # A refusal before the table prints no table; after, every
                     # row, those of the copies it kept from running as not run.
-                    self.assertIn(len(lines), (2, 3 + ROWS), report)
+                    self.assertIn(len(lines), (2, 3 + len(names)), report)
                     self.assertEqual(any(r.group(4) == "not run" for r in rows), bool(rows), report)
                     self.assertRegex(lines[-1], "^verdict: " + seen, report)
                 if label == NOTHING_ARRIVES:
                     self.assertEqual([r.group(1) for r in rows if r.group(4) == "ok" and
-                                      not NEEDS_NO_REQUEST.fullmatch(r.group(1))], [], report)
+                                      r.group(1) not in needs_none], [], report)
                     not_run = {r.group(3) for r in rows if r.group(4) == "not run"}
                     self.assertEqual(not_run, {"the plug-in sent no request"}, report)
                 if label == "silent connection":
