@@ -125,11 +125,10 @@ bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint
 }
 
 PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
-                     uint32_t tokenLength, const char *airports, const void *tag) {
+                     uint32_t tokenLength, const char *airports) {
     static PluginCopy spare;  // when there is no room: its rows say so
     PluginCopy &copy = t.copyCount < kMaxCopies ? t.copies[t.copyCount] : spare;
     copy.route = &t.noRoute;
-    copy.tag = tag ? tag : stem;
     copy.runner.state = ZdbHostState();
     copy.runner.pluginPath = copy.plugin;
     if (&copy == &spare) return NotRun(copy, "no room for another copy"), copy;
@@ -164,15 +163,6 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const 
         AppendToken(bearer, t, tokenLength);
     }
     return copy;
-}
-
-PluginCopy &CopyTagged(SelfTest &t, const void *tag) {
-    for (uint32_t i = 0; i < t.copyCount; ++i)
-        if (t.copies[i].tag == tag) return t.copies[i];
-    static PluginCopy missing;
-    text::BoundedText(missing.notRun).Append("no room for another copy");
-    missing.route = &t.noRoute;
-    return missing;
 }
 
 bool LoadCopy(SelfTest &t, PluginCopy &copy) {
@@ -220,12 +210,6 @@ uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchP
     ++copy.notifications;
     if (took > copy.longestNotifyMs) copy.longestNotifyMs = took;
     return calls;
-}
-
-uint32_t NotifyStand(PluginCopy &copy, const char *letter, uint32_t n) {
-    SeenText pad;
-    pad << "DOK/S/" << letter << n;
-    return NotifyCopy(copy, kUsualFlight, pad.text);
 }
 
 uint32_t ExitCopy(PluginCopy &copy, const char *step) {

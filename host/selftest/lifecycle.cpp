@@ -105,7 +105,8 @@ void CheckLoad(SelfTest &t) {
     found << (r.init ? "init found" : "init MISSING") << ", " << (r.exit ? "exit found" : "exit MISSING");
     SeenText names;
     names << kInitName << " and " << kExitName;
-    if (!ClientRow(t, c, "load: exports by decorated name", names.text, found.text, r.init && r.exit))
+    const char kExportsRow[] = "load: exports by decorated name";
+    if (!ClientRow(t, c, kExportsRow, names.text, found.text, r.init && r.exit))
         Abandon(c, "an export missing");
     CheckIdentity(t, InitCopy(c, kInitRow));
     if (c.loaded && !r.object) Abandon(c, "init gave no object");

@@ -109,7 +109,8 @@ static_assert(GroupsRise(), "each group waited for once, before its first row");
 void AppendEndpoint(text::BoundedText &out, const SelfTest &t, const CopyRow &row) {
     for (const char *p = row.endpoint; *p; ++p) {
         if (*p == '*') {
-            for (uint32_t place = 9; place < kLongestPath + 64; ++place) out.Append(PathLetter(place));
+            for (uint32_t place = 9; place < kLongestPath + 64; ++place)
+                out.Append(PathLetter(place));
         } else if (*p == '@' && row.authority) {
             // "127.0.0.1:" is 10 characters, then spaces, then the port.
             out.Append("127.0.0.1:");
@@ -131,7 +132,7 @@ PluginCopy &MakeRowCopy(SelfTest &t, const CopyRow &row) {
     static char endpoint[2048];
     text::BoundedText out(endpoint);
     AppendEndpoint(out, t, row);
-    PluginCopy &copy = MakeCopy(t, stem, endpoint, row.route, row.tokenLength, row.airports, &row);
+    PluginCopy &copy = MakeCopy(t, stem, endpoint, row.route, row.tokenLength, row.airports);
     copy.group = row.group;
     for (uint32_t i = 0; i < kRouteScript; ++i) copy.route->statuses[i] = row.answers[i];
     return copy;
@@ -181,23 +182,22 @@ void Tell(PluginCopy &copy, const CopyRow &row) {
 void RunPlan(SelfTest &t) {
     t.redirected = AddRoute(t.receiver, "/redirected");
     if (!t.redirected) t.redirected = &t.noRoute;
-    for (const CopyRow &row : kPlan) {
-        if (!NewCopy(row)) continue;
-        PluginCopy &copy = MakeRowCopy(t, row);
-        if (row.group == 0) continue;  // a script loads its copy itself
-        LoadCopy(t, copy);
-        Tell(copy, row);
-        Expect(copy, row);
+    const uint32_t rows = sizeof kPlan / sizeof kPlan[0];
+    PluginCopy *copies[rows];
+    for (uint32_t i = 0; i < rows; ++i) {
+        const CopyRow &row = kPlan[i];
+        copies[i] = OwnCopy(row) ? t.own : SameCopy(row) ? copies[i - 1] : &MakeRowCopy(t, row);
+        if (!NewCopy(row) || row.group == 0) continue;  // a script loads its copy itself
+        LoadCopy(t, *copies[i]);
+        Tell(*copies[i], row);
+        Expect(*copies[i], row);
     }
     uint32_t waited = 0;
-    const CopyRow *own = nullptr;
-    for (const CopyRow *row = kPlan; row != kPlan + sizeof kPlan / sizeof kPlan[0]; ++row) {
-        if (row->group > waited) WaitForGroup(t, waited = row->group);
-        if (NewCopy(*row)) own = row;
-        PluginCopy &copy = OwnCopy(*row) ? *t.own : CopyTagged(t, own);
-        row->judge(t, copy, *row);
-        bool last = row + 1 == kPlan + sizeof kPlan / sizeof kPlan[0] || !SameCopy(row[1]);
-        if (last && !OwnCopy(*row)) UnloadCopy(copy);
+    for (uint32_t i = 0; i < rows; ++i) {
+        if (kPlan[i].group > waited) WaitForGroup(t, waited = kPlan[i].group);
+        kPlan[i].judge(t, *copies[i], kPlan[i]);
+        if (!OwnCopy(kPlan[i]) && (i + 1 == rows || !SameCopy(kPlan[i + 1])))
+            UnloadCopy(*copies[i]);
     }
 }
 

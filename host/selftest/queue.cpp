@@ -14,6 +14,12 @@ const uint32_t kQueueCapacity = 256;
 // Q0 is held in its attempt; Q1 to Q257 are queued behind it.
 const uint32_t kQueued = kQueueCapacity + 1;
 
+void NotifyQueued(PluginCopy &copy, uint32_t n) {
+    SeenText pad;
+    pad << "DOK/S/Q" << n;
+    NotifyCopy(copy, kUsualFlight, pad.text);
+}
+
 // Exactly one "Queue full" line, between the captures of Q256 and Q257.
 void CheckOverflowLine(SelfTest &t, PluginCopy &copy, bool held) {
     ReadCopyLog(t, copy);
@@ -83,9 +89,9 @@ void CheckQueue(SelfTest &t, PluginCopy &copy, const CopyRow &) {
     // Held until every event is queued behind it, however long that takes.
     copy.route->holdMs = 0xFFFFFFFFu;
     LoadCopy(t, copy);
-    NotifyStand(copy, "Q", 0);
+    NotifyQueued(copy, 0);
     bool held = WaitFor(t, copy, 1);
-    for (uint32_t n = 1; n <= kQueued; ++n) NotifyStand(copy, "Q", n);
+    for (uint32_t n = 1; n <= kQueued; ++n) NotifyQueued(copy, n);
     CheckOverflowLine(t, copy, held);
     ReleaseRoute(*copy.route);
     WaitFor(t, copy, kQueued);

@@ -54,7 +54,6 @@ struct PluginCopy {
     bool stalled;  // a wait gave up on it, or its requests were refused: nothing more is waited for
     bool posts;    // it has a route at the receiver
     // Started beside the others: what its check waits for, in which group.
-    const void *tag;  // what its check finds it by
     uint32_t group;
     uint32_t wantRequests;
     uint32_t wantLines;
@@ -106,10 +105,6 @@ extern const Flight kUsualFlight;  // DLH4TK to EDDF, controlled by EDDF_GND
 // with whether it needs a request to arrive; nothing is loaded or made.
 int RunSelfTest(const char *pluginPath);
 
-struct CopyRow;
-// Prints the rows of a copy; a script (group 0) also drives it, step by step.
-typedef void (*CopyJudge)(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-
 // What a copy is told, in turn: the flight and its scratch pad, or with
 // `stands`, stands <scratchPad>1 to <scratchPad><stands> one after another.
 // `dropped`: a sound plug-in captures none of it. A null flight ends a list.
@@ -128,7 +123,7 @@ struct Told {
 // its row. A row with no copy of its own judges the row above's again.
 struct CopyRow {
     const char *check;  // the name of its row; a judge of several rows names them
-    CopyJudge judge;
+    void (*judge)(SelfTest &t, PluginCopy &copy, const CopyRow &row);
     uint32_t group;     // 0: a script, run at its place
     // Its files' name; "": the row above's copy; null: copy 0 with a
     // script, else the longest name the folder allows.
@@ -146,22 +141,13 @@ struct CopyRow {
     const char *expected;   // settings rows: the expected text, when not the first line
 };
 
-// The judges, by the files that hold them.
-void CheckDelivery(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void CheckUnload(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void CheckQueue(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgeBurst(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgeTexts(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgeFirstLine(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgeSent(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgeSilent(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgeBearer(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgeAirports(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgePath(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void CheckRepeatedLoads(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgeStatuses(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgeRetries(SelfTest &t, PluginCopy &copy, const CopyRow &row);
-void JudgeTls(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+// Prints the rows of a copy; a script (group 0) also drives it, step by
+// step. In delivery.cpp, lifecycle.cpp, queue.cpp, texts.cpp, reload.cpp,
+// settings.cpp and retries.cpp:
+typedef void CopyJudge(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+CopyJudge CheckDelivery, CheckUnload, CheckQueue, JudgeBurst, JudgeTexts, CheckRepeatedLoads;
+CopyJudge JudgeFirstLine, JudgeSent, JudgeSilent, JudgeBearer, JudgeAirports, JudgePath;
+CopyJudge JudgeStatuses, JudgeRetries, JudgeTls;
 // What the rows tell their copies, and the settings they give them.
 extern const Told kTextsTold[];
 extern const Told kAirportsTold[];
@@ -185,13 +171,10 @@ bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint
                        const char *airports = nullptr);
 // Copies the plug-in to <folder>\<stem>.dll, writes its settings and adds a
 // route for `routePath`. Always returns a copy: one that could not be made
-// says why in `notRun`. `tag`, by default `stem`, is what CopyTagged finds it
-// by.
+// says why in `notRun`.
 PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
                      uint32_t tokenLength = kSelfTestTokenLength,
-                     const char *airports = nullptr, const void *tag = nullptr);
-// The copy made with `tag`; one that says so when there is none.
-PluginCopy &CopyTagged(SelfTest &t, const void *tag);
+                     const char *airports = nullptr);
 // LoadLibrary, both exports, init; false, with `notRun` set, when the copy
 // gives no object.
 bool LoadCopy(SelfTest &t, PluginCopy &copy);
@@ -208,8 +191,6 @@ uint32_t InitCopy(PluginCopy &copy, const char *step = nullptr);
 // Returns the calls the plug-in made back into the client.
 uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchPad,
                     int dataType = 5);
-// The usual flight with stand <letter><n>.
-uint32_t NotifyStand(PluginCopy &copy, const char *letter, uint32_t n);
 uint32_t ExitCopy(PluginCopy &copy, const char *step = nullptr);
 // Exit if live, then FreeLibrary if loaded.
 void UnloadCopy(PluginCopy &copy);

@@ -115,8 +115,10 @@ void JudgeAirports(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
         }
         ++want;
     }
-    if (arrived != want) seen << arrived << " requests, " << want << " expected";
-    else seen << "EDDK, ABCDEFG and EDDL sent, EDDF not";
+    if (arrived != want)
+        seen << arrived << " requests, " << want << " expected";
+    else
+        seen << "EDDK, ABCDEFG and EDDL sent, EDDF not";
     SettingsRow(t, copy, row, expected, seen, arrived == want);
 }
 
@@ -127,8 +129,10 @@ void JudgePath(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     bool same = length == kLongestPath;
     for (uint32_t i = 0; same && i < kLongestPath; ++i) same = request->path[i] == PathLetter(i);
     SeenText expected, seen;
-    if (request) seen << length << " characters, " << (same ? "the first ones" : "not the first ones");
-    else seen << "nothing arrived";
+    if (request)
+        seen << length << " characters, " << (same ? "the first ones" : "not the first ones");
+    else
+        seen << "nothing arrived";
     SettingsRow(t, copy, row, expected, seen, same);
 }
 

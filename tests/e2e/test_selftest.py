@@ -56,6 +56,15 @@ CHANGED_BYTES = [
 ]
 
 
+VERDICT_NAMES = re.compile(r"checks failed(?:, \d+ not run)?: (.+) \(\d+\.\d s\)")
+
+
+def verdict_names(verdict):
+    """The failed checks a FAIL verdict names, as it names them."""
+    named = VERDICT_NAMES.search(verdict)
+    return named.group(1) if named else ""
+
+
 def patched(original, export, code):
     """The DLL with `code` written over the first bytes of `export`, or of
     its entry point (DllMain) for None."""
@@ -316,7 +325,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                 self.assertEqual(status, 1, report)
                 self.assertIn(check, [r.group(1) for r in rows if r.group(4) == "FAILED"],
                               report)
-                self.assertIn(f"checks failed: {check}", lines[-1], report)
+                # A wrong Content-Type is refused (415): the copy is judged at once,
+                # and rows that wait for later requests fail before it.
+                self.assertIn(check, verdict_names(lines[-1]), report)
                 kept = KEPT.search(lines[-1])
                 self.assertIsNotNone(kept, report)
                 kept_folder = self.prefix_path(kept.group(1))
@@ -435,9 +446,10 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                                          else failed_names[:1], [check], report)
                     [row] = [r for r in rows if r.group(1) == check]
                     self.assertRegex(row.group(3), "^" + seen + "$", report)
-                    listed = re.escape(", ".join(failed_names))
-                    self.assertRegex(lines[-1], rf"checks failed(, \d+ not run)?: {listed} \(",
-                                     report)
+                    # The verdict names them in order, as many as it holds.
+                    named = VERDICT_NAMES.search(lines[-1])
+                    self.assertIsNotNone(named, report)
+                    self.assertTrue(", ".join(failed_names).startswith(named.group(1)), report)
                     self.assertIsNotNone(kept, report)
                     self.assertEqual(["\\".join([harness.wine_path(temp), name])
                                       for name in left], [kept.group(1)], report)
