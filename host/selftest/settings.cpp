@@ -66,6 +66,7 @@ void JudgeFirstLine(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
 void JudgeSent(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     uint32_t arrived = RouteArrived(t.receiver, *copy.route);
     SeenText expected, seen;
+    expected << row.firstLine << "; requests at " << row.route << ": 1";
     seen << "requests at " << row.route << ": " << arrived;
     SettingsRow(t, copy, row, expected, seen, arrived == 1);
 }
@@ -75,6 +76,7 @@ void JudgeSilent(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     ReadCopyLog(t, copy);
     uint32_t arrived = RouteArrived(t.receiver, *copy.route);
     SeenText expected, seen;
+    expected << row.firstLine << "; log lines: 1, client calls: 0";
     seen << "log lines: " << copy.lineCount << ", client calls: " << copy.clientCalls[0];
     SettingsRow(t, copy, row, expected, seen,
                 copy.lineCount == 1 && copy.clientCalls[0] == 0 && arrived == 0);
