@@ -113,7 +113,8 @@ def main():
         results.append((name,) + run(case_env, client, plugin, folder,
                                      name.replace(" ", "-"), slow))
     holder.close()
-    altering.close()
+    altering.shutdown()
+    altering.server_close()
     subprocess.run(["wineserver", "-k"], env=env, timeout=60)
 
     print(f"self-test of {plugin}\nload average {load_before} before, "

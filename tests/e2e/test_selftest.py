@@ -7,6 +7,8 @@ nothing is left in the temp folder that the output does not name."""
 
 import concurrent.futures
 import hashlib
+import http.client
+import http.server
 import os
 import re
 import shutil
@@ -91,72 +93,38 @@ def with_slow_opens(env, command, folder, microseconds):
         "-e", f"inject=openat:delay_enter={microseconds}"] + command
 
 
-def with_token_changed(head):
-    """The request head with the bearer token's last character changed, as a
-    stale or mistyped token would be: the endpoint must refuse it."""
-    lines = head.split(b"\r\n")
-    for i, line in enumerate(lines):
-        if line.lower().startswith(b"authorization: bearer ") and len(line) > 22:
-            lines[i] = line[:-1] + (b"A" if line[-1:] != b"A" else b"B")
-    return b"\r\n".join(lines)
+class AlteringProxy(http.server.BaseHTTPRequestHandler):
+    """A forward proxy that changes the last character of every bearer token,
+    as a stale or mistyped token would be: the endpoint must refuse each post.
+    The target goes on as a whole URL (the absolute form, which every HTTP/1.1
+    server must take); a CONNECT (https) is refused."""
 
+    def do_POST(self):
+        headers = dict(self.headers.items())
+        token = headers["Authorization"]
+        headers["Authorization"] = token[:-1] + ("B" if token.endswith("A") else "A")
+        url = self.path if "//" in self.path else f"http://{headers['Host']}{self.path}"
+        host, port = url.split("/")[2].rsplit(":", 1)
+        body = self.rfile.read(int(headers["Content-Length"]))
+        upstream = http.client.HTTPConnection(host, int(port), timeout=5)
+        upstream.request("POST", url, body, headers)
+        self.send_response(upstream.getresponse().status)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+        upstream.close()
 
-def serve_altered(connection):
-    """One connection to the proxy: the request forwarded with its target as a
-    whole URL (the absolute form, which every HTTP/1.1 server must take) and
-    its token changed, the answer relayed; a CONNECT refused."""
-    with connection:
-        data = b""
-        while b"\r\n\r\n" not in data:
-            chunk = connection.recv(65536)
-            if not chunk:
-                return
-            data += chunk
-        head, body = data.split(b"\r\n\r\n", 1)
-        lines = head.split(b"\r\n")
-        method, target = lines[0].split(b" ")[:2]
-        if method == b"CONNECT":  # https: no tunnel, as a proxy that allows none
-            connection.sendall(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
-            return
-        fields = dict(line.split(b":", 1) for line in lines[1:])
-        fields = {name.strip().lower(): value.strip() for name, value in fields.items()}
-        authority = fields[b"host"]
-        if b"//" in target:
-            authority = target.split(b"//", 1)[1].split(b"/", 1)[0]
-        else:
-            target = b"http://" + authority + target
-        lines[0] = b" ".join([method, target] + lines[0].split(b" ")[2:])
-        while len(body) < int(fields.get(b"content-length", 0)):
-            chunk = connection.recv(65536)
-            if not chunk:
-                return
-            body += chunk
-        host, port = authority.rsplit(b":", 1)
-        with socket.create_connection((host.decode(), int(port)), 5) as upstream:
-            upstream.sendall(with_token_changed(b"\r\n".join(lines)) + b"\r\n\r\n" + body)
-            while True:
-                chunk = upstream.recv(65536)
-                if not chunk:
-                    break
-                connection.sendall(chunk)
+    def do_CONNECT(self):
+        self.send_error(403)
+
+    def log_message(self, *args):
+        pass
 
 
 def altering_proxy():
-    """A forward proxy on 127.0.0.1, on threads of its own, that changes one
-    character of every bearer token it forwards: (its socket, its URL)."""
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(64)
-
-    def accept():
-        while True:
-            try:
-                connection, _ = listener.accept()
-            except OSError:
-                return
-            threading.Thread(target=serve_altered, args=(connection,), daemon=True).start()
-    threading.Thread(target=accept, daemon=True).start()
-    return listener, f"http://127.0.0.1:{listener.getsockname()[1]}"
+    """The proxy on 127.0.0.1, on threads of its own: (it, its URL)."""
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), AlteringProxy)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, f"http://127.0.0.1:{server.server_port}"
 
 
 def printed(out_path, pattern, done):
@@ -340,7 +308,8 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
         names = [name for name, _ in self.listed]
         needs_none = {name for name, needs in self.listed if not needs}
         proxy, proxy_url = altering_proxy()
-        self.addCleanup(proxy.close)
+        self.addCleanup(proxy.server_close)
+        self.addCleanup(proxy.shutdown)
         original = read_bytes(bench.plugin)
         init_rva = PeImage(original).export(INIT_EXPORT)
         copies = {
