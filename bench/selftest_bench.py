@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """How long the self-test takes to its verdict under Wine, in one run: a
-healthy plug-in's PASS, and the FAIL of one whose requests never arrive
-(every request sent to a closed port on 127.0.0.1 through `http_proxy`,
-which Wine's WinHTTP follows even for loopback), side by side with their
-ratio; optionally also the PASS with every file open of Wine's server
-delayed (strace, as a virus scanner would). Prints figures, judges none.
+healthy plug-in's PASS, and two FAILs beside it with their ratios to it: one
+whose requests never arrive (every request sent to a closed port on
+127.0.0.1 through `http_proxy`, which Wine's WinHTTP follows even for
+loopback), and one whose every post arrives and is refused (sent through a
+forward proxy on 127.0.0.1 that changes one character of the bearer token);
+optionally also the PASS with every file open of Wine's server delayed
+(strace, as a virus scanner would). Prints figures, judges none.
 
     python3 bench/selftest_bench.py [--build DIR] [--client EXE --plugin DLL]
                                     [--slow-opens MICROSECONDS,...] [--rows]
@@ -26,7 +28,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 import harness  # noqa: E402
-from test_selftest import with_slow_opens  # noqa: E402
+from test_selftest import altering_proxy, with_slow_opens  # noqa: E402
 
 VERDICT = re.compile(r"^verdict: (PASS|FAIL|CANNOT RUN).*\((\d+\.\d) s\)")
 RUN_BOUND = 300
@@ -101,7 +103,9 @@ def main():
 
     holder = closed_port()
     proxy = f"http://127.0.0.1:{holder.getsockname()[1]}"
-    cases = [("healthy", env, None), ("nothing arrives", dict(env, http_proxy=proxy), None)]
+    altering, altering_url = altering_proxy()
+    cases = [("healthy", env, None), ("nothing arrives", dict(env, http_proxy=proxy), None),
+             ("every post refused", dict(env, http_proxy=altering_url), None)]
     cases += [(f"file opens {int(us) / 1000:g} ms late", env, int(us))
               for us in args.slow_opens.split(",") if us]
     results = []
@@ -109,6 +113,8 @@ def main():
         results.append((name,) + run(case_env, client, plugin, folder,
                                      name.replace(" ", "-"), slow))
     holder.close()
+    altering.shutdown()
+    altering.server_close()
     subprocess.run(["wineserver", "-k"], env=env, timeout=60)
 
     print(f"self-test of {plugin}\nload average {load_before} before, "
@@ -128,8 +134,9 @@ def main():
         if args.rows:
             for at, line in seen:
                 print(f"    {at:6.1f} {line[:150]}")
-    print(f"nothing arrives / healthy, by the runs' own count: "
-          f"{own['nothing arrives'] / own['healthy']:.2f} (goal: at most 2)")
+    for failing in ("nothing arrives", "every post refused"):
+        print(f"{failing} / healthy, by the runs' own count: "
+              f"{own[failing] / own['healthy']:.2f} (goal: at most 2)")
 
 
 if __name__ == "__main__":

@@ -33,7 +33,7 @@ set(ZDB_HOST_RUNNER_SOURCES
   host/selftest/folder.cpp host/selftest/report.cpp host/selftest/guard.cpp
   host/selftest/copies.cpp host/selftest/retries.cpp host/selftest/queue.cpp
   host/selftest/texts.cpp host/selftest/settings.cpp
-  host/selftest/reload.cpp host/selftest/routes.cpp
+  host/selftest/reload.cpp host/selftest/routes.cpp host/selftest/plan.cpp
   src/text/text.cpp src/shell/settings.cpp src/shell/endpoint.cpp src/capture/stand_message.cpp
   src/delivery/json_writer.cpp
   src/platform/runtime.cpp)

@@ -49,16 +49,17 @@ struct Exactly {
     typedef T type;
 };
 
-// The bits of EAX that carry a handler's answer: a bool comes back in AL
-// alone, and a void handler leaves EAX as whatever it last held.
+// 1 when EAX carries an answer: a bool comes back in AL alone, and a void
+// handler answers nothing, whatever it left in EAX. A count, not a
+// condition, so that no branch folds away for void handlers.
 template <class R>
-struct AnswerBits {
-    static const uint32_t value = sizeof(R) == 1 ? 0xFFu : 0xFFFFFFFFu;
-};
+uint32_t AnswerIn(uint32_t eax) {
+    return (sizeof(R) == 1 ? eax & 0xFFu : eax) != 0 ? 1u : 0u;
+}
 template <>
-struct AnswerBits<void> {
-    static const uint32_t value = 0;
-};
+uint32_t AnswerIn<void>(uint32_t) {
+    return 0;
+}
 
 // What calls through the virtual table showed, and how far each call that
 // moved the stack moved it.
@@ -86,7 +87,7 @@ public:
         int32_t moved;
         uint32_t result = CallPoppingCheck(object, code, words, count, moved);
         ++tally_->called;
-        if ((result & AnswerBits<R>::value) != 0) ++tally_->answered;
+        tally_->answered += AnswerIn<R>(result);
         if (moved != 0) Moved(moved);
     }
 

@@ -4,7 +4,7 @@
 //
 //   ZeltanDokTestClient.exe <plug-in.dll> <scenario.txt>
 //   ZeltanDokTestClient.exe check <settings.ini>
-//   ZeltanDokTestClient.exe selftest <plug-in.dll>
+//   ZeltanDokTestClient.exe selftest <plug-in.dll> | --list   (the rows a run prints)
 #include "host/check.h"
 #include "host/command_line.h"
 #include "host/console.h"
@@ -68,7 +68,7 @@ int Run() {
         out.Print();
         out << "       ZeltanDokTestClient.exe check <settings.ini>";
         out.Print();
-        out << "       ZeltanDokTestClient.exe selftest <plug-in.dll>";
+        out << "       ZeltanDokTestClient.exe selftest <plug-in.dll> | --list";
         out.Print();
         return 2;
     }

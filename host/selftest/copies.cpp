@@ -125,11 +125,10 @@ bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint
 }
 
 PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
-                     uint32_t tokenLength, const char *airports, const void *tag) {
+                     uint32_t tokenLength, const char *airports) {
     static PluginCopy spare;  // when there is no room: its rows say so
     PluginCopy &copy = t.copyCount < kMaxCopies ? t.copies[t.copyCount] : spare;
     copy.route = &t.noRoute;
-    copy.tag = tag ? tag : stem;
     copy.runner.state = ZdbHostState();
     copy.runner.pluginPath = copy.plugin;
     if (&copy == &spare) return NotRun(copy, "no room for another copy"), copy;
@@ -137,13 +136,15 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const 
         !NamedAfter(copy.log, t, stem, ".log"))
         return NotRun(copy, "the path is too long"), copy;
     ++t.copyCount;  // from here on its files are removed at the end
+    copy.posts = routePath != nullptr;
     // A copy that would post after the plug-in sent nothing at all would
     // only be waited out at its exit, its worker in a pause between attempts.
     bool unheard = t.silent && routePath;
-    if (t.refusal[0] || (t.own && t.own->notRun[0]) || unheard) {
-        NotRun(copy, t.refusal[0] ? "not tried after this computer's refusal"
-                     : unheard    ? "the plug-in sent no request"
-                                  : "not tried: ZeltanDokBridge.dll did not load");
+    if (t.table.listing || t.refusal[0] || (t.own && t.own->notRun[0]) || unheard) {
+        NotRun(copy, t.table.listing ? "listed"
+                     : t.refusal[0]  ? "not tried after this computer's refusal"
+                     : unheard       ? "the plug-in sent no request"
+                                     : "not tried: ZeltanDokBridge.dll did not load");
         copy.told = true;
         return copy;
     }
@@ -156,16 +157,12 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const 
     Route *route = routePath ? AddRoute(t.receiver, routePath) : &t.noRoute;
     if (!route) NotRun(copy, "no route left at the receiver");
     copy.route = route ? route : &t.noRoute;
+    if (route && routePath) {
+        text::BoundedText bearer(route->authorization);
+        bearer.Append("Bearer ");
+        AppendToken(bearer, t, tokenLength);
+    }
     return copy;
-}
-
-PluginCopy &CopyTagged(SelfTest &t, const void *tag) {
-    for (uint32_t i = 0; i < t.copyCount; ++i)
-        if (t.copies[i].tag == tag) return t.copies[i];
-    static PluginCopy missing;
-    text::BoundedText(missing.notRun).Append("no room for another copy");
-    missing.route = &t.noRoute;
-    return missing;
 }
 
 bool LoadCopy(SelfTest &t, PluginCopy &copy) {
@@ -213,12 +210,6 @@ uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchP
     ++copy.notifications;
     if (took > copy.longestNotifyMs) copy.longestNotifyMs = took;
     return calls;
-}
-
-uint32_t NotifyStand(PluginCopy &copy, const char *letter, uint32_t n) {
-    SeenText pad;
-    pad << "DOK/S/" << letter << n;
-    return NotifyCopy(copy, kUsualFlight, pad.text);
 }
 
 uint32_t ExitCopy(PluginCopy &copy, const char *step) {
@@ -273,6 +264,12 @@ bool Await(SelfTest &t, PluginCopy *const *copies, uint32_t count) {
         for (uint32_t i = 0; i < count; ++i) {
             PluginCopy &copy = *copies[i];
             if (copy.notRun[0] || copy.stalled || done[i]) continue;
+            // Refused where it should have been taken: judged as it is, its
+            // further attempts not waited for.
+            if (RouteRefused(t.receiver, *copy.route)) {
+                copy.stalled = true;
+                continue;
+            }
             uint32_t arrived = RouteArrived(t.receiver, *copy.route);
             // The log only once the requests are in; until then only their
             // arrival counts as moving: a worker that fails attempt after
@@ -353,19 +350,33 @@ bool StartsWith(const char *s, const char *prefix) {
     return true;
 }
 
-bool Row(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
-         const char *seen, bool ok) {
-    if (!copy.notRun[0]) return Row(t.table, check, expected, seen, ok);
+namespace {
+
+bool RowOfCopy(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
+               const char *seen, bool ok, bool needsRequest) {
+    if (!copy.notRun[0]) return Row(t.table, check, expected, seen, ok, needsRequest);
     // The plug-in's own failure to load fails the copy's first row; every
     // other row, and all of a refused copy's, say why they did not run.
     if (copy.refused || copy.told) {
-        NotRunRow(t.table, check, expected, copy.notRun);
+        NotRunRow(t.table, check, expected, copy.notRun, needsRequest);
         return false;
     }
     copy.told = true;
     SeenText why;
     why << "not run: " << copy.notRun;
-    return Row(t.table, check, expected, why.text, false);
+    return Row(t.table, check, expected, why.text, false, needsRequest);
+}
+
+}  // namespace
+
+bool Row(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
+         const char *seen, bool ok) {
+    return RowOfCopy(t, copy, check, expected, seen, ok, copy.posts);
+}
+
+bool ClientRow(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
+               const char *seen, bool ok) {
+    return RowOfCopy(t, copy, check, expected, seen, ok, false);
 }
 
 }  // namespace host

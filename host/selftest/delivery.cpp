@@ -37,6 +37,7 @@ const Shape kShapes[] = {
      "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\"}"},
 };
 const uint32_t kShapeCount = sizeof kShapes / sizeof kShapes[0];
+static_assert(kShapeCount + 1 <= kCopyCalls, "room for the clock around each, and the retry's");
 
 const char kRetryBody[] =
     "{\"action\":\"assign\",\"callsign\":\"DLH4TK\",\"observedAt\":\"####-##-##T##:##:##.###Z\","
@@ -60,6 +61,7 @@ const Dropped kDropped[] = {
     {"filter: unknown prefix", "EDDF", 5, "DOK/X/F4", "F4", false},
 };
 const uint32_t kDroppedCount = sizeof kDropped / sizeof kDropped[0];
+static_assert(kDroppedCount <= kCopyCalls, "room for the client calls of each");
 
 const uint32_t kRetryRequest = kShapeCount;  // its first attempt, answered 503
 const uint32_t kRequestsExpected = kShapeCount + 2;
@@ -78,7 +80,7 @@ void CheckHandlerTimes(SelfTest &t) {
     expected << kShapeCount + 1 + kDroppedCount << " calls, each";
     seen << c.notifications << " calls, the longest ";
     AppendSeconds(seen.out, c.longestNotifyMs);
-    Row(t, c, "scratch-pad handler calls", Within(expected, "", kHandlerBudget), seen.text,
+    ClientRow(t, c, "scratch-pad handler calls", Within(expected, "", kHandlerBudget), seen.text,
         c.notifications == kShapeCount + 1 + kDroppedCount);
 }
 
@@ -211,7 +213,7 @@ void SendFirstShape(SelfTest &t) {
     SendShape(t, 0);
 }
 
-void CheckDelivery(SelfTest &t) {
+void CheckDelivery(SelfTest &t, PluginCopy &, const CopyRow &) {
     CheckShapes(t);
     SendDroppedAndRetry(t);
     CheckObservedAt(t);

@@ -40,7 +40,7 @@ void EndingsRow(SelfTest &t, PluginCopy &c, const char *check, uint32_t budget, 
     const HostState &state = *c.runner.state;
     SeenText expected, seen;
     seen << "base destructor " << state.destroyed << ", frees " << state.freed;
-    Row(t, c, check, Within(expected, "base destructor 1, frees 0,", budget),
+    ClientRow(t, c, check, Within(expected, "base destructor 1, frees 0,", budget),
         Took(seen, ",", took), state.destroyed == 1 && state.freed == 0);
 }
 
@@ -48,11 +48,11 @@ void CheckIdentity(SelfTest &t, uint32_t initMs) {
     PluginCopy &c = *t.own;
     const HostState &state = *c.runner.state;
     SeenText expected, seen;
-    Row(t, c, kInitRow, Within(expected, "an object", kInitBudget),
+    ClientRow(t, c, kInitRow, Within(expected, "an object", kInitBudget),
         Took(seen, c.runner.object ? "an object" : "none", initMs), c.runner.object != nullptr);
     SeenText code;
     code << static_cast<uint32_t>(state.compatibilityCode);
-    Row(t, c, "init: compatibility code", "16", code.text, state.compatibilityCode == 16);
+    ClientRow(t, c, "init: compatibility code", "16", code.text, state.compatibilityCode == 16);
     // The texts the client shows in its plug-in dialog: check, expected, seen.
     const char *const texts[][3] = {
         {"init: name", "ZELTAN DOK Bridge", state.name},
@@ -60,10 +60,10 @@ void CheckIdentity(SelfTest &t, uint32_t initMs) {
         {"init: author", "ZELTAN DOK Bridge developers", state.author},
         {"init: copyright", "Copyright (c) 2026 ZELTAN", state.copyright},
     };
-    for (const auto &row : texts) Row(t, c, row[0], row[1], row[2], SameText(row[2], row[1]));
+    for (const auto &row : texts) ClientRow(t, c, row[0], row[1], row[2], SameText(row[2], row[1]));
     ReadCopyLog(t, c);
     const char *first = CopyLine(c, 0);
-    Row(t, c, "init: log line", kLogLines[0], first, SameText(first, kLogLines[0]));
+    ClientRow(t, c, "init: log line", kLogLines[0], first, SameText(first, kLogLines[0]));
 }
 
 // Whatever step failed has said so in its row; the copy's further rows say
@@ -82,7 +82,7 @@ void CheckLoad(SelfTest &t) {
     // The plug-in's DllMain runs inside LoadLibrary.
     const char kLoadRow[] = "load: LoadLibrary";
     BeginPlugInCall(kLoadRow, kLoadBudget);
-    r.plugin = LoadLibraryA(c.plugin);
+    r.plugin = c.notRun[0] ? nullptr : LoadLibraryA(c.plugin);
     DWORD error = GetLastError();
     uint32_t took = EndPlugInCall();
     c.loaded = r.plugin != nullptr;
@@ -97,7 +97,7 @@ void CheckLoad(SelfTest &t) {
         AppendHex(seen.out, error);
         seen << ")";
     }
-    if (!Row(t, c, kLoadRow, Within(expected, "the copy loads", kLoadBudget), seen.text,
+    if (!ClientRow(t, c, kLoadRow, Within(expected, "the copy loads", kLoadBudget), seen.text,
              c.loaded))
         Abandon(c, "ZeltanDokBridge.dll did not load");
     if (c.loaded) FindExports(r);
@@ -105,7 +105,8 @@ void CheckLoad(SelfTest &t) {
     found << (r.init ? "init found" : "init MISSING") << ", " << (r.exit ? "exit found" : "exit MISSING");
     SeenText names;
     names << kInitName << " and " << kExitName;
-    if (!Row(t, c, "load: exports by decorated name", names.text, found.text, r.init && r.exit))
+    const char kExportsRow[] = "load: exports by decorated name";
+    if (!ClientRow(t, c, kExportsRow, names.text, found.text, r.init && r.exit))
         Abandon(c, "an export missing");
     CheckIdentity(t, InitCopy(c, kInitRow));
     if (c.loaded && !r.object) Abandon(c, "init gave no object");
@@ -120,18 +121,18 @@ void CheckHandlerSlots(SelfTest &t) {
     uint32_t took = EndPlugInCall();
     SeenText expected, seen;
     seen << tally.called << " called, stack moved by " << (tally.moves[0] ? tally.moves : "0");
-    Row(t, c, kSlotsRow, Within(expected, "22 called, stack moved by 0,", kSlotsBudget),
+    ClientRow(t, c, kSlotsRow, Within(expected, "22 called, stack moved by 0,", kSlotsBudget),
         Took(seen, ",", took), tally.called == 22 && !tally.moves[0]);
 }
 
-void CheckUnload(SelfTest &t) {
+void CheckUnload(SelfTest &t, PluginCopy &, const CopyRow &) {
     PluginCopy &c = *t.own;
     Runner &r = c.runner;
     bool live = c.live;
     EndingsRow(t, c, kExitRow, kExitBudget, ExitCopy(c, kExitRow));
     ReadCopyLog(t, c);
     const char *last = CopyLine(c, c.lineCount - 1);
-    Row(t, c, "exit: log line", kUnloadedLine, last, SameText(last, kUnloadedLine));
+    ClientRow(t, c, "exit: log line", kUnloadedLine, last, SameText(last, kUnloadedLine));
 
     // A client that also ends the object itself, with and without a free.
     BeginPlugInCall(kDestructorRow, kDestructorBudget);
@@ -151,7 +152,7 @@ void CheckUnload(SelfTest &t) {
     // The worker thread has ended by now; a reference it held is gone.
     bool mapped = GetModuleHandleA(c.plugin) != nullptr;
     SeenText expectedUnmapped, unmapped;
-    Row(t, c, kUnloadRow, Within(expectedUnmapped, "unmapped", kUnloadBudget),
+    ClientRow(t, c, kUnloadRow, Within(expectedUnmapped, "unmapped", kUnloadBudget),
         !found   ? "not found by its path while loaded"
         : !freed ? "FreeLibrary failed"
         : mapped ? "still mapped"

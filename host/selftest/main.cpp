@@ -13,6 +13,14 @@ const int kPassed = 0;
 const int kFailed = 1;
 const int kCannotRun = 2;
 
+// The rows around the plug-in's own, here and in the listing.
+const char kReceiverRow[] = "receiver";
+const char kReceiverExpected[] = "listening on 127.0.0.1";
+const char kFolderRow[] = "self-test folder";
+const char kFolderExpected[] = "a fresh folder";
+const char kCopyRow[] = "copy of the plug-in";
+const char kCopyExpected[] = "a writable copy";
+
 // Ends a run the input or this computer kept from judging the plug-in:
 // whatever it made is removed again, or named.
 int CannotRun(SelfTest &t, const char *why, const char *advice) {
@@ -31,14 +39,14 @@ bool PrepareEverything(SelfTest &t, SeenText &why) {
     bool listening = StartReceiver(t.receiver, problem);
     SeenText address;
     address << "127.0.0.1:" << t.receiver.port;
-    if (!Row(t.table, "receiver", "listening on 127.0.0.1", listening ? address.text : problem,
+    if (!Row(t.table, kReceiverRow, kReceiverExpected, listening ? address.text : problem,
              listening)) {
         why << problem;
         return false;
     }
     problem = MakeSelfTestFolder(t.files);
     if (problem) why << problem << " (Windows error " << GetLastError() << ")";
-    return Row(t.table, "self-test folder", "a fresh folder",
+    return Row(t.table, kFolderRow, kFolderExpected,
                problem ? why.text : t.files.folder, !problem);
 }
 
@@ -49,46 +57,16 @@ bool MakeOwnCopy(SelfTest &t, SeenText &why) {
     t.own = &MakeCopy(t, "ZeltanDokBridge", "http://@/selftest", "/selftest");
     SeenText copied;
     if (t.own->notRun[0]) why << t.own->notRun;
-    return Row(t.table, "copy of the plug-in", "a writable copy",
+    return Row(t.table, kCopyRow, kCopyExpected,
                t.own->notRun[0] ? why.text : Took(copied, "copied", GetTickCount() - begun),
                !t.own->notRun[0]);
 }
-
-// The plan, in the order of the rows: each check after copy 0's load and
-// handler slots, how its copies start (all of them once copy 0's first
-// request is in, before the first check here), and the group they are
-// waited for in, at once, before the group's first check. Group 0: copy 0,
-// the queue and the reload, scripts that start and wait step by step.
-struct PlannedCheck {
-    void (*start)(SelfTest &t);
-    uint32_t group;
-    void (*check)(SelfTest &t);
-};
-const PlannedCheck kPlan[] = {
-    {nullptr, 0, CheckDelivery},      {nullptr, 0, CheckUnload},
-    {nullptr, 0, CheckQueue},         {StartBurst, 1, CheckBurst},
-    {StartTexts, 1, CheckTexts},      {StartSettings, 1, CheckSettings},
-    {nullptr, 0, CheckRepeatedLoads}, {StartStatuses, 2, CheckStatuses},
-    {StartRetries, 2, CheckRetries},  {StartTls, 2, CheckTls},
-};
 
 void CheckPlugIn(SelfTest &t) {
     CheckLoad(t);
     CheckHandlerSlots(t);
     SendFirstShape(t);
-    for (const PlannedCheck &p : kPlan) {
-        uint32_t first = t.copyCount;
-        if (p.start) p.start(t);
-        for (uint32_t i = first; i < t.copyCount; ++i) t.copies[i].group = p.group;
-    }
-    uint32_t waited = 0;
-    for (const PlannedCheck &p : kPlan) {
-        if (p.group > waited) {
-            waited = p.group;
-            WaitForGroup(t, waited);
-        }
-        p.check(t);
-    }
+    RunPlan(t);
     UnloadCopies(t);
 }
 
@@ -96,21 +74,22 @@ void CheckPlugIn(SelfTest &t) {
 // read whole and taken by a route, or named here.
 void CheckEveryRequest(SelfTest &t) {
     const char kCheck[] = "every request of the run read whole";
-    if (t.silent) return NotRunRow(t.table, kCheck, "0 refused", "the plug-in sent no request");
+    if (t.silent)
+        return NotRunRow(t.table, kCheck, "0 refused", "the plug-in sent no request", true);
     ReceiverTally tally = Tally(t.receiver);
     SeenText seen;
     seen << tally.refused << " refused";
     if (tally.firstProblem) seen << ", the first for " << tally.firstProblem;
     // Not the plug-in's, and no fault of it; shown so that a busy port is seen.
     seen << "; other connections: " << tally.others;
-    Row(t.table, kCheck, "0 refused", seen.text, tally.refused == 0);
+    Row(t.table, kCheck, "0 refused", seen.text, tally.refused == 0, true);
 }
 
 // The folder goes after a pass; after a failure it stays for review.
 bool CheckFolder(SelfTest &t) {
     const char kCheck[] = "self-test folder at the end";
     const char kExpected[] = "removed after a pass, kept after a failure";
-    if (t.table.failed) return Row(t.table, kCheck, kExpected, "kept", true);
+    if (t.table.failed || t.table.listing) return Row(t.table, kCheck, kExpected, "kept", true);
     char left[512];
     bool removed = RemoveSelfTestFolder(t.files, left);
     SeenText seen;
@@ -172,9 +151,27 @@ int JudgePlugIn(const char *pluginPath) {
     return status;
 }
 
+// The rows of a run, named in the order a run prints them: every judge runs
+// on copies that say they were only listed.
+int ListRows(SelfTest &t) {
+    t.table.listing = true;
+    StartReport(t.table);
+    InitializeCriticalSection(&t.receiver.lock);
+    if (!StartGuard(t.table, t.files.folder, GetTickCount())) return kCannotRun;
+    Row(t.table, kReceiverRow, kReceiverExpected, "", true);
+    Row(t.table, kFolderRow, kFolderExpected, "", true);
+    t.own = &MakeCopy(t, "ZeltanDokBridge", "http://@/selftest", "/selftest");
+    Row(t.table, kCopyRow, kCopyExpected, "", true);
+    CheckPlugIn(t);
+    CheckEveryRequest(t);
+    CheckFolder(t);
+    return kPassed;
+}
+
 }  // namespace
 
 int RunSelfTest(const char *pluginPath) {
+    if (SameText(pluginPath, "--list")) return ListRows(g_test);
     // Held until the process ends: the plug-in's copies import WinHTTP, and
     // the last FreeLibrary of one would otherwise unload it while WinHTTP may
     // still be closing that copy's handles on threads of its own. Should it

@@ -130,6 +130,8 @@ const char *Reason(uint32_t status) {
     case 200: return "OK";
     case 201: return "Created";
     case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 415: return "Unsupported Media Type";
     case 503: return "Service Unavailable";
     }
     return "Scripted";

@@ -24,15 +24,19 @@ const uint32_t kRouteMarks = 272;
 const uint32_t kMarkCapacity = 8;
 
 // The requests of one plug-in copy: those whose path is `path`, or begins
-// with it and a '/'. Answered from a script of their own.
+// with it and a '/'. Answered as an endpoint would: 401 for another
+// Authorization than `authorization` (when set), 415 for another
+// Content-Type than JSON; else from a script of their own.
 struct Route {
     char path[32];
+    char authorization[kAuthorizationCapacity];
     uint32_t statuses[kRouteScript];  // the answer to each request in turn; 0 or beyond: 201
     // The first request waits this long for its answer, or until released.
     uint32_t holdMs;
     AtomicFlag released;
     // Guarded by the receiver's lock:
     uint32_t arrived;   // requests read whole, whether answered yet or held
+    uint32_t refused;   // of those, answered 401 or 415: no script asks for either
     ReceivedRequest records[kRouteRecords];  // the first requests, whole
     char marks[kRouteMarks][kMarkCapacity];  // each request's "stand", cut to 7 bytes
 };
@@ -77,6 +81,7 @@ Route *AddRoute(Receiver &receiver, const char *path);
 // Answers a held first request now.
 void ReleaseRoute(Route &route);
 uint32_t RouteArrived(Receiver &receiver, const Route &route);
+uint32_t RouteRefused(Receiver &receiver, const Route &route);
 // Requests of any route, refused ones and TLS handshakes: 0 while nothing
 // has sent the receiver a byte.
 uint32_t Heard(Receiver &receiver);

@@ -92,8 +92,7 @@ void CheckAfterEnd(SelfTest &t, PluginCopy &copy) {
 
 }  // namespace
 
-void CheckRepeatedLoads(SelfTest &t) {
-    PluginCopy &copy = MakeCopy(t, "ZdbReload", "https://@/reload", "/reload");
+void CheckRepeatedLoads(SelfTest &t, PluginCopy &copy, const CopyRow &) {
     copy.route->holdMs = kHoldMs;
     if (LoadCopy(t, copy)) ExitCopy(copy);
     if (!copy.notRun[0] && !WriteCopySettings(t, copy, "http://@/reload"))
@@ -106,7 +105,6 @@ void CheckRepeatedLoads(SelfTest &t) {
     LinesRow(t, copy, "loads in one module, settings read afresh, the queue not kept", kReloadLines,
              kReloadLineCount);
     CheckAfterEnd(t, copy);
-    UnloadCopy(copy);
 }
 
 }  // namespace host

@@ -16,6 +16,9 @@ struct CheckTable {
     uint32_t checks;
     uint32_t failed;
     uint32_t notRun;  // rows of copies that did not load
+    // Rows are only named, each with whether it needs a request to arrive:
+    // `selftest --list`.
+    bool listing;
     char failedNames[512];  // the first failing checks' names, for the verdict
 };
 
@@ -25,9 +28,12 @@ void StartReport(CheckTable &table);
 bool PrintSelfTestHeader(const char *pluginPath);
 void PrintTableHead();
 // One row: check | expected | seen | ok (or FAILED). Returns `ok`.
-bool Row(CheckTable &table, const char *check, const char *expected, const char *seen, bool ok);
+// `needsRequest`: the row can only pass once a request has arrived.
+bool Row(CheckTable &table, const char *check, const char *expected, const char *seen, bool ok,
+         bool needsRequest = false);
 // A row whose check could not run: check | expected | why | not run.
-void NotRunRow(CheckTable &table, const char *check, const char *expected, const char *why);
+void NotRunRow(CheckTable &table, const char *check, const char *expected, const char *why,
+               bool needsRequest = false);
 // "verdict: ..." with the run's time; names the folder kept on failure.
 void PrintVerdict(CheckTable &table, uint32_t milliseconds, const char *keptFolder);
 // "verdict: CANNOT RUN, <why>; <what to do>": the input or this computer

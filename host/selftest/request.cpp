@@ -81,6 +81,12 @@ const char *TakeRequestLine(const char *line, uint32_t length, ReceivedRequest &
     while (pathEnd < length && line[pathEnd] != ' ') ++pathEnd;
     if (space == 0 || pathEnd >= length || pathEnd == pathStart) return "a malformed request line";
     const char *version = line + pathEnd + 1;
+    // Through a proxy the target is the whole URL: the path follows its authority.
+    if (FitsPattern(line + pathStart, "http://") || FitsPattern(line + pathStart, "https://")) {
+        pathStart += line[pathStart + 4] == 's' ? 8 : 7;
+        while (pathStart < pathEnd && line[pathStart] != '/') ++pathStart;
+        if (pathStart == pathEnd) return "a URL without a path";
+    }
     if (length - pathEnd - 1 != 8 || !FitsPattern(version, "HTTP/1.#"))
         return "a request line without HTTP/1.x";
     if (!CopyWhole(request.method, sizeof request.method, line, space) ||

@@ -12,11 +12,13 @@ const uint32_t kRequestHeadCapacity = 8192;
 const uint32_t kRequestBodyCapacity = 2048;  // the plug-in's largest body
 const uint32_t kRequestCapacity = kRequestHeadCapacity + kRequestBodyCapacity;
 
+const uint32_t kAuthorizationCapacity = 320;
+
 struct ReceivedRequest {
     char method[16];
     char path[1600];  // the plug-in's longest path is 1535 bytes
     char contentType[128];
-    char authorization[320];
+    char authorization[kAuthorizationCapacity];
     char userAgent[128];
     char body[kRequestBodyCapacity + 1];
     uint32_t bodyLength;

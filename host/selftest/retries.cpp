@@ -8,10 +8,6 @@ namespace host {
 
 namespace {
 
-const char kRetriesStem[] = "ZdbRetries";
-const char kStatusesStem[] = "ZdbStatuses";
-const char kTlsStem[] = "ZdbTls";
-
 const char *const kRetryLines[] = {
     "Delivery failed assign DLH4TK EDDF R1 (HTTP 503)",
     "Delivery failed assign DLH4TK EDDF R1 (HTTP 503)",
@@ -22,10 +18,9 @@ const char *const kRetryLines[] = {
 };
 const uint32_t kRetryLineCount = sizeof kRetryLines / sizeof kRetryLines[0];
 
-// Each status the receiver answers, and the line it must leave.
+// The line each of the row's answers must leave, in turn.
 struct StatusCase {
     const char *check;
-    uint32_t status;
     const char *line;
     const char *orLine;  // also right, or null
     const char *orSeen;  // what that one means
@@ -34,15 +29,15 @@ const StatusCase kStatusCases[] = {
     // WinHTTP may take a 1xx for an interim answer and wait for the final
     // one, which never comes: a failure without a status is as right, and
     // then the plug-in's own judgement of 199 was not tried.
-    {"status 199: failed", 199, "Delivery failed assign DLH4TK EDDF S1 (HTTP 199)",
+    {"status 199: failed", "Delivery failed assign DLH4TK EDDF S1 (HTTP 199)",
      "Delivery failed assign DLH4TK EDDF S1",
      "WinHTTP took the 199 as interim: the plug-in's range not judged"},
-    {"status 299: delivered", 299, "Delivered assign DLH4TK EDDF S1 (HTTP 299)", nullptr, nullptr},
-    {"status 300: failed", 300, "Delivery failed assign DLH4TK EDDF S2 (HTTP 300)", nullptr, nullptr},
-    {"status 200: delivered", 200, "Delivered assign DLH4TK EDDF S2 (HTTP 200)", nullptr, nullptr},
-    {"status 307: failed, not followed", 307, "Delivery failed assign DLH4TK EDDF S3 (HTTP 307)",
+    {"status 299: delivered", "Delivered assign DLH4TK EDDF S1 (HTTP 299)", nullptr, nullptr},
+    {"status 300: failed", "Delivery failed assign DLH4TK EDDF S2 (HTTP 300)", nullptr, nullptr},
+    {"status 200: delivered", "Delivered assign DLH4TK EDDF S2 (HTTP 200)", nullptr, nullptr},
+    {"status 307: failed, not followed", "Delivery failed assign DLH4TK EDDF S3 (HTTP 307)",
      nullptr, nullptr},
-    {"status 201 after the 307", 201, "Delivered assign DLH4TK EDDF S3 (HTTP 201)", nullptr,
+    {"status 201 after the 307", "Delivered assign DLH4TK EDDF S3 (HTTP 201)", nullptr,
      nullptr},
 };
 const uint32_t kStatusCaseCount = sizeof kStatusCases / sizeof kStatusCases[0];
@@ -56,24 +51,9 @@ const char *const kTlsLines[] = {
 };
 const uint32_t kTlsLineCount = sizeof kTlsLines / sizeof kTlsLines[0];
 
-// Loaded and told of stands <letter>1 to <letter><count>; waited for until
-// `requests` have come and its log has `lines` lines.
-void Start(SelfTest &t, PluginCopy &copy, const char *letter, uint32_t count, uint32_t requests,
-           uint32_t lines) {
-    LoadCopy(t, copy);
-    for (uint32_t n = 1; n <= count; ++n) NotifyStand(copy, letter, n);
-    copy.wantRequests = requests;
-    copy.wantLines = lines;
-}
+}  // namespace
 
-// The copy made with `stem` judged, then unloaded.
-void Judge(SelfTest &t, const char *stem, void (*judge)(SelfTest &, PluginCopy &)) {
-    PluginCopy &copy = CopyTagged(t, stem);
-    judge(t, copy);
-    UnloadCopy(copy);
-}
-
-void JudgeRetries(SelfTest &t, PluginCopy &copy) {
+void JudgeRetries(SelfTest &t, PluginCopy &copy, const CopyRow &) {
     LinesRow(t, copy, "retries: 4 attempts, abandoned, next event", kRetryLines, kRetryLineCount,
              true);
     const Route &route = *copy.route;
@@ -94,7 +74,7 @@ void JudgeRetries(SelfTest &t, PluginCopy &copy) {
         seen.text, ok && same);
 }
 
-void JudgeStatuses(SelfTest &t, PluginCopy &copy) {
+void JudgeStatuses(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     // The worker's lines, in order: one per answer.
     const char *worker[kStatusCaseCount] = {};
     uint32_t found = 0;
@@ -112,7 +92,7 @@ void JudgeStatuses(SelfTest &t, PluginCopy &copy) {
         if (c.orLine) expected << ", or \"" << c.orLine << "\" where WinHTTP takes it as interim";
         seen << line;
         if (other) seen << "; " << c.orSeen;
-        if (c.status == 307) {
+        if (row.answers[i] == 307) {
             uint32_t followed = RouteArrived(t.receiver, *t.redirected);
             seen << "; " << followed << " requests at its Location";
             ok = ok && followed == 0;
@@ -121,7 +101,7 @@ void JudgeStatuses(SelfTest &t, PluginCopy &copy) {
     }
 }
 
-void JudgeTls(SelfTest &t, PluginCopy &copy) {
+void JudgeTls(SelfTest &t, PluginCopy &copy, const CopyRow &) {
     LinesRow(t, copy, "https: failed attempts with no status", kTlsLines, kTlsLineCount, true);
     ReceiverTally tally = Tally(t.receiver);
     uint32_t plain = RouteArrived(t.receiver, *copy.route);
@@ -132,31 +112,5 @@ void JudgeTls(SelfTest &t, PluginCopy &copy) {
         "4 or more handshakes, 0 with clear text, 0 requests in clear text", seen.text,
         tally.tlsHandshakes >= 4 && tally.tlsClearText == 0 && plain == 0);
 }
-
-}  // namespace
-
-void StartStatuses(SelfTest &t) {
-    PluginCopy &copy = MakeCopy(t, kStatusesStem, "http://@/statuses", "/statuses");
-    // A copy that follows the 307 comes here, and is seen.
-    t.redirected = AddRoute(t.receiver, "/redirected");
-    if (!t.redirected) t.redirected = &t.noRoute;
-    for (uint32_t i = 0; i < kStatusCaseCount; ++i)
-        copy.route->statuses[i] = kStatusCases[i].status;
-    Start(t, copy, "S", 3, kStatusCaseCount, 4 + kStatusCaseCount);
-}
-
-void StartRetries(SelfTest &t) {
-    PluginCopy &copy = MakeCopy(t, kRetriesStem, "http://@/retries", "/retries");
-    for (uint32_t i = 0; i < 4; ++i) copy.route->statuses[i] = 503;
-    Start(t, copy, "R", 2, 5, 3 + kRetryLineCount);
-}
-
-void StartTls(SelfTest &t) {
-    Start(t, MakeCopy(t, kTlsStem, "https://@/tls", "/tls"), "T", 1, 0, 2 + kTlsLineCount);
-}
-
-void CheckStatuses(SelfTest &t) { Judge(t, kStatusesStem, JudgeStatuses); }
-void CheckRetries(SelfTest &t) { Judge(t, kRetriesStem, JudgeRetries); }
-void CheckTls(SelfTest &t) { Judge(t, kTlsStem, JudgeTls); }
 
 }  // namespace host

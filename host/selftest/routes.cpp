@@ -3,6 +3,8 @@
 // never shift each other's answers.
 #include "host/selftest/receiver.h"
 
+#include "host/runner.h"
+
 #include "text/text.h"
 
 namespace host {
@@ -40,6 +42,11 @@ bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET conne
     Route &route = *found;
     uint32_t index = route.arrived++;
     uint32_t status = index < kRouteScript && route.statuses[index] ? route.statuses[index] : 201;
+    if (route.authorization[0] && !SameText(request.authorization, route.authorization))
+        status = 401;
+    else if (!SameText(request.contentType, "application/json"))
+        status = 415;
+    if (status == 401 || status == 415) ++route.refused;
     if (index < kRouteRecords) route.records[index] = request;
     if (index < kRouteMarks) Mark(route.marks[index], request.body);
     LeaveCriticalSection(&receiver.lock);
@@ -71,6 +78,13 @@ uint32_t RouteArrived(Receiver &receiver, const Route &route) {
     uint32_t arrived = route.arrived;
     LeaveCriticalSection(&receiver.lock);
     return arrived;
+}
+
+uint32_t RouteRefused(Receiver &receiver, const Route &route) {
+    EnterCriticalSection(&receiver.lock);
+    uint32_t refused = route.refused;
+    LeaveCriticalSection(&receiver.lock);
+    return refused;
 }
 
 uint32_t Heard(Receiver &receiver) {

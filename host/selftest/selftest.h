@@ -32,6 +32,7 @@ const uint32_t kQuietBudget = 6000;
 const uint32_t kCopyLog = 65536;
 const uint32_t kCopyLines = 640;
 const uint32_t kMaxCopies = 24;
+const uint32_t kCopyCalls = 12;  // notifications of one copy that its rows judge one by one
 
 extern const char kLoadedLine[];    // "Bridge loaded; event worker started"
 extern const char kDisabledLine[];  // "Bridge disabled: Endpoint/Token missing or invalid"
@@ -50,14 +51,14 @@ struct PluginCopy {
     char notRun[224];
     bool refused;
     bool told;     // a row of it has said why it did not run
-    bool stalled;  // a wait gave up on it: nothing more is waited for
+    bool stalled;  // a wait gave up on it, or its requests were refused: nothing more is waited for
+    bool posts;    // it has a route at the receiver
     // Started beside the others: what its check waits for, in which group.
-    const void *tag;  // what its check finds it by
     uint32_t group;
     uint32_t wantRequests;
     uint32_t wantLines;
-    uint32_t clientCalls[8];  // of the notifications its check judges
-    int32_t clock[8][2];      // ClockNow just before and after those it times
+    uint32_t clientCalls[kCopyCalls];  // of each notification its rows judge
+    int32_t clock[kCopyCalls][2];      // ClockNow just before and after those it times
     uint32_t notifications;
     uint32_t longestNotifyMs;
     // The log as last read: each line's message after its timestamp, or
@@ -100,32 +101,67 @@ extern const Flight kUsualFlight;  // DLH4TK to EDDF, controlled by EDDF_GND
 // failed one; 2 when the input or this computer keeps the self-test from
 // judging the plug-in (a file that cannot be read, an unusable temp folder,
 // a copy that security software or a policy refuses).
+// With "--list" instead of a path: the rows a run prints, in order, each
+// with whether it needs a request to arrive; nothing is loaded or made.
 int RunSelfTest(const char *pluginPath);
 
-// The checks (main.cpp's plan puts them in order). Copy 0's first request
-// shows that requests arrive at all; only then do the further copies start.
-// A Start function makes, loads and tells its copies and sets what they are
-// waited for; its Check function judges them without waiting, and unloads
-// them.
+// What a copy is told, in turn: the flight and its scratch pad, or with
+// `stands`, stands <scratchPad>1 to <scratchPad><stands> one after another.
+// `dropped`: a sound plug-in captures none of it. A null flight ends a list.
+struct Told {
+    const Flight *flight;
+    const char *scratchPad;
+    uint32_t stands;
+    bool dropped;
+};
+
+// One row of the plan (plan.cpp): a copy of the plug-in, what it is told,
+// what the receiver answers it, and the judge that prints its rows. The
+// copies of groups 1 and up start together once copy 0's first request is
+// in; each group is waited for, once, before its first row is judged, until
+// every copy of it has what a sound plug-in sends and logs, worked out from
+// its row. A row with no copy of its own judges the row above's again.
+struct CopyRow {
+    const char *check;  // the name of its row; a judge of several rows names them
+    void (*judge)(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+    uint32_t group;     // 0: a script, run at its place
+    // Its files' name; "": the row above's copy; null: copy 0 with a
+    // script, else the longest name the folder allows.
+    const char *stem;
+    // '@': 127.0.0.1:<the receiver's port>; '*': a path longer than the
+    // plug-in keeps.
+    const char *endpoint;
+    const char *route;  // where its requests arrive; null: nothing is sent here
+    const Told *told;   // told once loaded; null: nothing
+    uint32_t answers[kRouteScript];  // the receiver's statuses in turn; 0: 201
+    uint32_t tokenLength;
+    const char *airports;            // null: EDDF,EDDM
+    uint32_t authority;  // 0, or the authority padded with spaces before the port to this length
+    const char *firstLine;  // settings rows: the log's first line, or null
+    const char *expected;   // settings rows: the expected text, when not the first line
+};
+
+// Prints the rows of a copy; a script (group 0) also drives it, step by
+// step. In delivery.cpp, lifecycle.cpp, queue.cpp, texts.cpp, reload.cpp,
+// settings.cpp and retries.cpp:
+typedef void CopyJudge(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+CopyJudge CheckDelivery, CheckUnload, CheckQueue, JudgeBurst, JudgeTexts, CheckRepeatedLoads;
+CopyJudge JudgeFirstLine, JudgeSent, JudgeSilent, JudgeBearer, JudgeAirports, JudgePath;
+CopyJudge JudgeStatuses, JudgeRetries, JudgeTls;
+// What the rows tell their copies, and the settings they give them.
+extern const Told kTextsTold[];
+extern const Told kAirportsTold[];
+extern const char kLongAirports[];
+// The longest path the plug-in keeps; the longest copy's endpoint path,
+// longer than that, has the letter of each place.
+const uint32_t kLongestPath = 1535;
+char PathLetter(uint32_t place);
+
+// Copy 0's load and handler slots, and its first request; then the plan.
 void CheckLoad(SelfTest &t);
 void CheckHandlerSlots(SelfTest &t);
 void SendFirstShape(SelfTest &t);
-void CheckDelivery(SelfTest &t);
-void CheckUnload(SelfTest &t);
-void CheckQueue(SelfTest &t);
-void StartBurst(SelfTest &t);
-void CheckBurst(SelfTest &t);
-void StartTexts(SelfTest &t);
-void CheckTexts(SelfTest &t);
-void StartSettings(SelfTest &t);
-void CheckSettings(SelfTest &t);
-void CheckRepeatedLoads(SelfTest &t);
-void StartStatuses(SelfTest &t);
-void CheckStatuses(SelfTest &t);
-void StartRetries(SelfTest &t);
-void CheckRetries(SelfTest &t);
-void StartTls(SelfTest &t);
-void CheckTls(SelfTest &t);
+void RunPlan(SelfTest &t);
 
 // Writes the copy's settings: the Endpoint `endpoint`, where '@' stands for
 // 127.0.0.1:<the receiver's port>; `tokenLength` characters of the
@@ -135,13 +171,10 @@ bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint
                        const char *airports = nullptr);
 // Copies the plug-in to <folder>\<stem>.dll, writes its settings and adds a
 // route for `routePath`. Always returns a copy: one that could not be made
-// says why in `notRun`. `tag`, by default `stem`, is what CopyTagged finds it
-// by.
+// says why in `notRun`.
 PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
                      uint32_t tokenLength = kSelfTestTokenLength,
-                     const char *airports = nullptr, const void *tag = nullptr);
-// The copy made with `tag`; one that says so when there is none.
-PluginCopy &CopyTagged(SelfTest &t, const void *tag);
+                     const char *airports = nullptr);
 // LoadLibrary, both exports, init; false, with `notRun` set, when the copy
 // gives no object.
 bool LoadCopy(SelfTest &t, PluginCopy &copy);
@@ -158,8 +191,6 @@ uint32_t InitCopy(PluginCopy &copy, const char *step = nullptr);
 // Returns the calls the plug-in made back into the client.
 uint32_t NotifyCopy(PluginCopy &copy, const Flight &flight, const char *scratchPad,
                     int dataType = 5);
-// The usual flight with stand <letter><n>.
-uint32_t NotifyStand(PluginCopy &copy, const char *letter, uint32_t n);
 uint32_t ExitCopy(PluginCopy &copy, const char *step = nullptr);
 // Exit if live, then FreeLibrary if loaded.
 void UnloadCopy(PluginCopy &copy);
@@ -188,8 +219,12 @@ const char *CopyLine(const PluginCopy &copy, uint32_t index);
 bool StartsWith(const char *s, const char *prefix);
 
 // A row of the copy's checks; "not run" instead when the copy did not load.
+// It needs a request when the copy posts; a ClientRow judges only what the
+// client saw, and needs none.
 bool Row(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
          const char *seen, bool ok);
+bool ClientRow(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,
+               const char *seen, bool ok);
 // The copy's log lines against `expected`, in order: one row. With
 // `workerOnly`, only the worker's lines (all but "Captured ..." and
 // "Bridge ...").

@@ -35,7 +35,7 @@ const char *Leaked(SelfTest &t, const PluginCopy &copy, const char *name) {
 }  // namespace
 
 int32_t DayNumber(int32_t year, int32_t month, int32_t day) {
-    year -= month <= 2;
+    if (month <= 2) year -= 1;  // the year runs from March
     int32_t era = (year >= 0 ? year : year - 399) / 400;
     int32_t yearOfEra = year - era * 400;
     int32_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;

@@ -35,50 +35,65 @@ const char kNoControllerBody[] =
     "{\"action\":\"manual_cancel\",\"callsign\":\"DLH4TK\","
     "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":null}";
 
-struct Sent {
-    const char *check;
-    const char *scratchPad;
-    const Flight *flight;
-    const char *body;
+const Flight kNullCallsign = {nullptr, "EDDF", "EDDF_GND", true, true};
+const Flight kBlankCallsign = {" \t ", "EDDF", "EDDF_GND", true, true};
+const Flight kNullDestination = {"DLH4TK", nullptr, "EDDF_GND", true, true};
+const Flight kNoPlan = {"DLH4TK", "EDDF", "EDDF_GND", true, false};
+const Flight kG1 = {"G1", "EDDF", "EDDF_GND", true, true};
+const Flight kG5 = {"G5", "EDDF", "EDDF_GND", true, true};
+
+}  // namespace
+
+// Three that are sent, the client's gaps, which must send nothing, each
+// named in its callsign or stand so that a leak shows which one it was, and
+// a last event through the same queue.
+extern constexpr Told kTextsTold[] = {
+    {&kEdgeFlight, kEdgePad, 0, false},
+    {&kLongFlight, kLongPad, 0, false},
+    {&kNoController, "DOK/M/", 0, false},
+    {&kG1, nullptr, 0, true},
+    {&kNullCallsign, "DOK/S/G2", 0, true},
+    {&kBlankCallsign, "DOK/S/G3", 0, true},
+    {&kNullDestination, "DOK/S/G4", 0, true},
+    {&kG5, "DOK/S/\x01\x02", 0, true},
+    {&kNoPlan, "DOK/S/G6", 0, true},
+    {&kUsualFlight, "DOK/S/END", 0, false},
+    {},
 };
-const Sent kSent[] = {
-    {"texts: trimmed, control bytes dropped or escaped", kEdgePad, &kEdgeFlight, kEdgeBody},
-    {"texts: longest callsign and stand", kLongPad, &kLongFlight, kLongBody},
-    {"texts: no valid controller gives null", "DOK/M/", &kNoController, kNoControllerBody},
+static_assert(sizeof kTextsTold / sizeof kTextsTold[0] - 1 <= kCopyCalls, "room for each");
+
+namespace {
+
+// What the first three must arrive as, in order.
+const char *const kSent[][2] = {
+    {"texts: trimmed, control bytes dropped or escaped", kEdgeBody},
+    {"texts: longest callsign and stand", kLongBody},
+    {"texts: no valid controller gives null", kNoControllerBody},
 };
 const uint32_t kSentCount = sizeof kSent / sizeof kSent[0];
 
-// What the client may hand over that must send nothing. Each names itself
-// in the callsign or the stand, so that a leak shows which one it was.
+// The gaps, after them: the name a leak would carry as a quoted value, and
+// whether the plug-in must not even call back into the client.
 struct Gap {
     const char *check;
-    const char *scratchPad;
-    Flight flight;
-    const char *name;  // in the body as a quoted value, had it been sent
+    const char *name;
     bool noClientCall;
 };
 const Gap kGaps[] = {
-    {"client gap: null scratch pad", nullptr, {"G1", "EDDF", "EDDF_GND", true, true},
-     "G1", false},
-    {"client gap: null callsign", "DOK/S/G2", {nullptr, "EDDF", "EDDF_GND", true, true},
-     "G2", false},
-    {"client gap: blank callsign", "DOK/S/G3", {" \t ", "EDDF", "EDDF_GND", true, true},
-     "G3", false},
-    {"client gap: null destination", "DOK/S/G4", {"DLH4TK", nullptr, "EDDF_GND", true, true},
-     "G4", false},
-    {"client gap: a stand of control bytes", "DOK/S/\x01\x02", {"G5", "EDDF", "EDDF_GND", true, true},
-     "G5", false},
-    {"client gap: no valid flight plan", "DOK/S/G6", {"DLH4TK", "EDDF", "EDDF_GND", true, false},
-     "G6", true},
+    {"client gap: null scratch pad", "G1", false},
+    {"client gap: null callsign", "G2", false},
+    {"client gap: blank callsign", "G3", false},
+    {"client gap: null destination", "G4", false},
+    {"client gap: a stand of control bytes", "G5", false},
+    {"client gap: no valid flight plan", "G6", true},
 };
 const uint32_t kGapCount = sizeof kGaps / sizeof kGaps[0];
-const char kTextsStem[] = "ZdbTexts";
 
 void CheckSent(SelfTest &t, PluginCopy &copy) {
     for (uint32_t i = 0; i < kSentCount; ++i) {
         const ReceivedRequest *request = RequestOf(t, copy, i);
-        Row(t, copy, kSent[i].check, kSent[i].body, BodyOf(request),
-            request && BodyMatches(*request, kSent[i].body));
+        Row(t, copy, kSent[i][0], kSent[i][1], BodyOf(request),
+            request && BodyMatches(*request, kSent[i][1]));
     }
     ReadCopyLog(t, copy);
     uint32_t line = FindCopyLine(copy, kEdgeLine);
@@ -93,8 +108,8 @@ void CheckGaps(SelfTest &t, PluginCopy &copy) {
     // arrived, anything of theirs would have arrived before it.
     bool lastArrived = arrived > kSentCount && SameText(route.marks[arrived - 1], "END");
     for (uint32_t g = 0; g < kGapCount; ++g)
-        NothingSentRow(t, copy, kGaps[g].check, kGaps[g].name, lastArrived, copy.clientCalls[g],
-                       kGaps[g].noClientCall);
+        NothingSentRow(t, copy, kGaps[g].check, kGaps[g].name, lastArrived,
+                       copy.clientCalls[kSentCount + g], kGaps[g].noClientCall);
     SeenText count;
     count << arrived << " requests";
     Row(t, copy, "texts: requests in all", "4 requests, the last END", count.text,
@@ -103,21 +118,9 @@ void CheckGaps(SelfTest &t, PluginCopy &copy) {
 
 }  // namespace
 
-void StartTexts(SelfTest &t) {
-    PluginCopy &copy = MakeCopy(t, kTextsStem, "http://@/texts", "/texts");
-    LoadCopy(t, copy);
-    for (const Sent &sent : kSent) NotifyCopy(copy, *sent.flight, sent.scratchPad);
-    for (uint32_t g = 0; g < kGapCount; ++g)
-        copy.clientCalls[g] = NotifyCopy(copy, kGaps[g].flight, kGaps[g].scratchPad);
-    NotifyCopy(copy, kUsualFlight, "DOK/S/END");
-    copy.wantRequests = kSentCount + 1;
-}
-
-void CheckTexts(SelfTest &t) {
-    PluginCopy &copy = CopyTagged(t, kTextsStem);
+void JudgeTexts(SelfTest &t, PluginCopy &copy, const CopyRow &) {
     CheckSent(t, copy);
     CheckGaps(t, copy);
-    UnloadCopy(copy);
 }
 
 }  // namespace host

@@ -7,6 +7,8 @@ nothing is left in the temp folder that the output does not name."""
 
 import concurrent.futures
 import hashlib
+import http.client
+import http.server
 import os
 import re
 import shutil
@@ -26,9 +28,9 @@ HEADER = re.compile(r"self-test of .+: (?:(\d+) bytes, SHA-256 ([0-9a-f]{64})|"
                     r"Windows \d+\.\d+ build \d+( \(Wine [^)]+\))?")
 ROW = re.compile(r"(.+?) \| (.*) \| (.*) \| (ok|FAILED|not run)")
 KEPT = re.compile(r"; folder kept: (.+)$")
-# Every run that reaches its verdict prints them all, in the same order, so
-# that two runs compare row by row.
-ROWS = 82
+# Every run that reaches its verdict prints them all, in the order that
+# `selftest --list` names them, so that two runs compare row by row.
+LISTED = re.compile(r"(.+?) \| (needs a request|needs none)")
 # A virus scanner that reads every file as it is opened: the self-test must
 # take longer, not judge otherwise.
 SLOW_OPEN_MICROSECONDS = 6000
@@ -36,15 +38,9 @@ SLOW_OPENS = "every file open 6 ms late"
 # Every request goes to a closed port through http_proxy, which Wine's
 # WinHTTP follows even for 127.0.0.1: nothing reaches the receiver.
 NOTHING_ARRIVES = "requests that never arrive"
-# The rows a plug-in can pass without a request arriving: how it loads,
-# what it tells the client and logs, the endpoints it refuses or never
-# posts to, and the folder. Any other row passing would claim what the run
-# did not see.
-NEEDS_NO_REQUEST = re.compile(
-    r"receiver|self-test folder( at the end)?|copy of the plug-in|load: .+|init: .+|"
-    r"handler slots keep the stack|scratch-pad handler calls|exit: .+|"
-    r"destructor after exit does nothing|FreeLibrary unmaps the module|"
-    r"endpoint: (authority of 256 characters|port .+|a letter in the port|a host of one character)")
+# Every request goes through a proxy that changes one character of its
+# bearer token: each arrives, and the receiver refuses it.
+EVERY_POST_REFUSED = "every post refused"
 RECEIVER_PORT = re.compile(rb"\r\nreceiver \| [^|\r\n]* \| 127\.0\.0\.1:(\d+) \| ok\r\n")
 FOLDER_ROW = re.compile(rb"\r\nself-test folder \| [^|\r\n]* \| Z:([^|\r\n]*) \| ok\r\n")
 INIT_EXPORT = b"?EuroScopePlugInInit@@YAXPAPAVCPlugIn@EuroScopePlugIn@@@Z"
@@ -60,6 +56,15 @@ CHANGED_BYTES = [
     ("overflow line", b"Queue full; oldest event dropped", 6, "queue: 256 wait, the 257th drops the oldest"),
     ("author text", b"ZELTAN DOK Bridge developers", 0, "init: author"),
 ]
+
+
+VERDICT_NAMES = re.compile(r"checks failed(?:, \d+ not run)?: (.+) \(\d+\.\d s\)")
+
+
+def verdict_names(verdict):
+    """The failed checks a FAIL verdict names, as it names them."""
+    named = VERDICT_NAMES.search(verdict)
+    return named.group(1) if named else ""
 
 
 def patched(original, export, code):
@@ -86,6 +91,40 @@ def with_slow_opens(env, command, folder, microseconds):
     return dict(env, WINEPREFIX=prefix), [
         "strace", "-f", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=openat",
         "-e", f"inject=openat:delay_enter={microseconds}"] + command
+
+
+class AlteringProxy(http.server.BaseHTTPRequestHandler):
+    """A forward proxy that changes the last character of every bearer token,
+    as a stale or mistyped token would be: the endpoint must refuse each post.
+    The target goes on as a whole URL (the absolute form, which every HTTP/1.1
+    server must take); a CONNECT (https) is refused."""
+
+    def do_POST(self):
+        headers = dict(self.headers.items())
+        token = headers["Authorization"]
+        headers["Authorization"] = token[:-1] + ("B" if token.endswith("A") else "A")
+        url = self.path if "//" in self.path else f"http://{headers['Host']}{self.path}"
+        host, port = url.split("/")[2].rsplit(":", 1)
+        body = self.rfile.read(int(headers["Content-Length"]))
+        upstream = http.client.HTTPConnection(host, int(port), timeout=5)
+        upstream.request("POST", url, body, headers)
+        self.send_response(upstream.getresponse().status)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+        upstream.close()
+
+    def do_CONNECT(self):
+        self.send_error(403)
+
+    def log_message(self, *args):
+        pass
+
+
+def altering_proxy():
+    """The proxy on 127.0.0.1, on threads of its own: (it, its URL)."""
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), AlteringProxy)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, f"http://127.0.0.1:{server.server_port}"
 
 
 def printed(out_path, pattern, done):
@@ -135,15 +174,32 @@ def adding_a_file(name):
 
 class SelfTest(BridgeTestCase, unittest.TestCase):
 
+    def listed_rows(self, bench):
+        """(name, whether it needs a request) of every row a run prints, in
+        order, as the client names them."""
+        command = ["wine", harness.wine_path(os.path.join(bench.folder, CLIENT_NAME)),
+                   "selftest", "--list"]
+        out_path = os.path.join(bench.folder, "list.stdout")
+        err_path = os.path.join(bench.folder, "list.stderr")
+        status = harness.run_to_files(command, bench.folder, harness.wine_env(), out_path,
+                                      err_path, timeout=60)
+        lines = stdout_lines(read_bytes(out_path))
+        listed = [LISTED.fullmatch(line) for line in lines]
+        self.assertEqual(status, 0, lines)
+        self.assertTrue(listed, "no rows listed")
+        self.assertNotIn(None, listed, lines)
+        return [(m.group(1), m.group(2) == "needs a request") for m in listed]
+
     def run_selftest(self, bench, plugin, name, temp=None, meanwhile=None, full=True,
-                     slow_opens=False, closed_proxy=False):
+                     slow_opens=False, closed_proxy=False, proxy=None):
         """Runs the self-test on `plugin`. With `temp` (a folder of the
         bench) the client sees it as TEMP and TMP: Wine sets both from its
         registry for a program started from Linux, so cmd sets them for the
         client. `meanwhile(out_path, done)` acts during the run, as another
         program would, and returns what went wrong or None. `slow_opens`
         delays every file open by SLOW_OPEN_MICROSECONDS, as a virus scanner
-        would. `closed_proxy` sends every request to a port that refuses it."""
+        would. `closed_proxy` sends every request to a port that refuses it;
+        `proxy` through that proxy."""
         out_path = os.path.join(bench.folder, f"{name}.stdout")
         err_path = os.path.join(bench.folder, f"{name}.stderr")
         client = harness.wine_path(os.path.join(bench.folder, CLIENT_NAME))
@@ -168,6 +224,8 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             holder.bind(("127.0.0.1", 0))
             self.addCleanup(holder.close)
             env = dict(env, http_proxy=f"http://127.0.0.1:{holder.getsockname()[1]}")
+        if proxy:
+            env = dict(env, http_proxy=proxy)
         errors, done, helper = [], threading.Event(), None
         if meanwhile is not None:
             def act():
@@ -196,7 +254,8 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             self.assertEqual(lines[1], "check | expected | seen | ok", report)
             self.assertNotIn(None, rows, report)
         if full:
-            self.assertEqual(len(rows), ROWS, report)
+            self.assertEqual([r.group(1) for r in rows], [name for name, _ in self.listed],
+                             report)
         return status, lines, rows, elapsed, report
 
     def prefix_path(self, windows_path):
@@ -207,6 +266,7 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
 
     def test_the_dll_passes_and_each_changed_byte_fails_its_check(self):
         bench = self.bench()
+        self.listed = self.listed_rows(bench)
         status, lines, rows, elapsed, report = self.run_selftest(bench, bench.plugin, "intact")
         print(f"\nselftest under Wine, {elapsed:.1f} s wall:\n" + "\n".join(lines), flush=True)
         size, digest = HEADER.fullmatch(lines[0]).groups()[:2]
@@ -233,7 +293,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                 self.assertEqual(status, 1, report)
                 self.assertIn(check, [r.group(1) for r in rows if r.group(4) == "FAILED"],
                               report)
-                self.assertIn(f"checks failed: {check}", lines[-1], report)
+                # A wrong Content-Type is refused (415): the copy is judged at once,
+                # and rows that wait for later requests fail before it.
+                self.assertIn(check, verdict_names(lines[-1]), report)
                 kept = KEPT.search(lines[-1])
                 self.assertIsNotNone(kept, report)
                 kept_folder = self.prefix_path(kept.group(1))
@@ -242,6 +304,12 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
 
     def test_every_run_ends_with_a_verdict_and_leaves_only_what_it_names(self):
         bench = self.bench()
+        self.listed = self.listed_rows(bench)
+        names = [name for name, _ in self.listed]
+        needs_none = {name for name, needs in self.listed if not needs}
+        proxy, proxy_url = altering_proxy()
+        self.addCleanup(proxy.server_close)
+        self.addCleanup(proxy.shutdown)
         original = read_bytes(bench.plugin)
         init_rva = PeImage(original).export(INIT_EXPORT)
         copies = {
@@ -299,6 +367,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
             # Copy 0's rows fail with what they saw; the copies that would post
             # are not run, and say why.
             (NOTHING_ARRIVES, plain, "t11", None, 1, "body assign", r"nothing arrived"),
+            # Judged at once, not waited out: the header row names the token seen.
+            (EVERY_POST_REFUSED, plain, "t12", None, 1, "Authorization header",
+             r'"Bearer [\w-]+" in request 1'),
         ]
 
         def run(case):
@@ -310,7 +381,9 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                                          label.replace(" ", "-"), temp=temp,
                                          meanwhile=meanwhile, full=False,
                                          slow_opens=label == SLOW_OPENS,
-                                         closed_proxy=label == NOTHING_ARRIVES), temp
+                                         closed_proxy=label == NOTHING_ARRIVES,
+                                         proxy=proxy_url if label == EVERY_POST_REFUSED
+                                         else None), temp
             except Exception as error:  # reported under the case's own name
                 return error, temp
 
@@ -332,16 +405,20 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                     self.assertRegex(lines[-1], r"^verdict: PASS, ", report)
                 # The watchdog ends those two runs at the stuck call.
                 if expected_status != 2 and label not in ("exit loops", "init traps"):
-                    self.assertEqual(len(rows), ROWS, report)
+                    self.assertEqual([r.group(1) for r in rows], names, report)
                 if expected_status == 1:
-                    names = [r.group(1) for r in rows if r.group(4) == "FAILED"]
-                    self.assertEqual(names if label != NOTHING_ARRIVES else names[:1], [check],
-                                     report)
+                    failed_names = [r.group(1) for r in rows if r.group(4) == "FAILED"]
+                    if label == EVERY_POST_REFUSED:
+                        self.assertIn(check, failed_names, report)
+                    else:
+                        self.assertEqual(failed_names if label != NOTHING_ARRIVES
+                                         else failed_names[:1], [check], report)
                     [row] = [r for r in rows if r.group(1) == check]
                     self.assertRegex(row.group(3), "^" + seen + "$", report)
-                    listed = re.escape(", ".join(names))
-                    failed_names = rf"checks failed(, \d+ not run)?: {listed} \("
-                    self.assertRegex(lines[-1], failed_names, report)
+                    # The verdict names them in order, as many as it holds.
+                    named = VERDICT_NAMES.search(lines[-1])
+                    self.assertIsNotNone(named, report)
+                    self.assertTrue(", ".join(failed_names).startswith(named.group(1)), report)
                     self.assertIsNotNone(kept, report)
                     self.assertEqual(["\\".join([harness.wine_path(temp), name])
                                       for name in left], [kept.group(1)], report)
@@ -351,12 +428,12 @@ class SelfTest(BridgeTestCase, unittest.TestCase):
                 if expected_status == 2:
                     # A refusal before the table prints no table; after, every
                     # row, those of the copies it kept from running as not run.
-                    self.assertIn(len(lines), (2, 3 + ROWS), report)
+                    self.assertIn(len(lines), (2, 3 + len(names)), report)
                     self.assertEqual(any(r.group(4) == "not run" for r in rows), bool(rows), report)
                     self.assertRegex(lines[-1], "^verdict: " + seen, report)
                 if label == NOTHING_ARRIVES:
                     self.assertEqual([r.group(1) for r in rows if r.group(4) == "ok" and
-                                      not NEEDS_NO_REQUEST.fullmatch(r.group(1))], [], report)
+                                      r.group(1) not in needs_none], [], report)
                     not_run = {r.group(3) for r in rows if r.group(4) == "not run"}
                     self.assertEqual(not_run, {"the plug-in sent no request"}, report)
                 if label == "silent connection":

@@ -50,6 +50,13 @@ TEST(SelfTestRequest, AWholeRequestIsReadByItsContentLengthAndNoPrefixPasses) {
     ASSERT_EQ(Judge(lower, request), RequestVerdict::Complete) << request.problem;
     EXPECT_STREQ(request.contentType, "application/json");
     EXPECT_STREQ(request.userAgent, "");
+
+    // Through a proxy the target is the whole URL: its path is what a route sees.
+    for (const char *url : {"http://127.0.0.1:1/selftest", "https://a/selftest"}) {
+        ASSERT_EQ(Judge(Request(Usual(), kBody, std::string("POST ") + url + " HTTP/1.1"), request),
+                  RequestVerdict::Complete) << url;
+        EXPECT_STREQ(request.path, "/selftest") << url;
+    }
 }
 
 struct Refusal {
@@ -87,6 +94,8 @@ TEST(SelfTestRequest, EachMalformedOrOversizedRequestIsRefusedWithItsReason) {
         {"no version", Request(Usual(), kBody, "POST /selftest"), "a malformed request line"},
         {"not HTTP/1", Request(Usual(), kBody, "POST /selftest HTTP/2.0"),
          "a request line without HTTP/1.x"},
+        {"URL without a path", Request(Usual(), kBody, "POST http://127.0.0.1:1 HTTP/1.1"),
+         "a URL without a path"},
         {"method too long", Request(Usual(), kBody, std::string(16, 'P') + " / HTTP/1.1"),
          "a request line too long"},
     };
