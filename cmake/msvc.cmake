@@ -121,8 +121,10 @@ zdb_msvc_binary(bridge DLL ZeltanDokBridge
   LIBS ${ZDB_MSVC_PLUGIN_LIBS} ${ZDB_MSVC_IMPLIB_EuroScopePlugInDll})
 add_dependencies(bridge implib_EuroScopePlugInDll)
 
+# Its exports come from the .def, as in the Debian build (host/host.cmake).
 zdb_msvc_binary(host_sdk DLL EuroScopePlugInDll
   SOURCES ${PROJECT_SOURCE_DIR}/host/sdk_impl.cpp ${PROJECT_SOURCE_DIR}/src/platform/runtime.cpp
+          ${PROJECT_SOURCE_DIR}/src/sdk/EuroScopePlugInDll.def
   LINK /NOENTRY /SUBSYSTEM:WINDOWS)
 target_compile_definitions(host_sdk PRIVATE ZDB_SDK_EXPORTS)
 
