@@ -48,6 +48,8 @@ function(zdb_link target output objects)
       list(APPEND outputs ${CMAKE_MATCH_2})
     elseif(item MATCHES "\\.(lib|res)$")
       list(APPEND libs ${item})
+    elseif(item MATCHES "^/def:(.*)$")
+      list(APPEND libs ${CMAKE_MATCH_1})
     endif()
   endforeach()
   # The link runs through relative_link.cmake, in the build folder.

@@ -5,8 +5,14 @@ add_library(host_sdk_objects OBJECT host/sdk_impl.cpp src/platform/runtime.cpp)
 target_include_directories(host_sdk_objects PRIVATE src ${PROJECT_SOURCE_DIR})
 target_compile_definitions(host_sdk_objects PRIVATE ZDB_SDK_EXPORTS)
 target_compile_options(host_sdk_objects PRIVATE ${ZDB_FREESTANDING_FLAGS})
+# Its exports are the client's interface as the plug-in is linked against
+# it (EuroScopePlugInDll.def; the header marks no class for export), copied
+# into the build folder so that the link's command line, which the PDB
+# keeps, names no folder outside it.
+configure_file(${PROJECT_SOURCE_DIR}/src/sdk/EuroScopePlugInDll.def
+  ${CMAKE_BINARY_DIR}/EuroScopePlugInDll.def COPYONLY)
 zdb_link(host_sdk EuroScopePlugInDll.dll host_sdk_objects
-  /dll /noentry /subsystem:windows
+  /dll /noentry /subsystem:windows /def:${CMAKE_BINARY_DIR}/EuroScopePlugInDll.def
   /implib:${CMAKE_BINARY_DIR}/lib/EuroScopePlugInDll_host.lib)
 
 zdb_import_library(ws2_32_host ${PROJECT_SOURCE_DIR}/host/ws2_32_host.def)

@@ -18,6 +18,17 @@ HostFlightPlan *PlanOf(const void *object) {
 
 extern "C" HostState *ZdbHostState(void) { return &g_state; }
 
+// EuroScopePlugInDll.def exports the two inline IsValid members too, as the
+// client's DLL does. The compiler emits an inline member only where it is
+// used; their addresses in an object with external linkage are that use.
+struct ExportedInlineMembers {
+    bool (CFlightPlan::*flightPlanIsValid)(void) const;
+    bool (CController::*controllerIsValid)(void) const;
+};
+extern const ExportedInlineMembers g_exportedInlineMembers;
+const ExportedInlineMembers g_exportedInlineMembers = {&CFlightPlan::IsValid,
+                                                       &CController::IsValid};
+
 CPlugIn::CPlugIn(int compatibilityCode, const char *name, const char *version, const char *author,
                  const char *copyright)
     : m_pPlugInData(&g_state) {
@@ -79,10 +90,11 @@ void EuroScopePlugIn::ZdbDefaultHandlerCalled() { ++g_state.defaultHandlerCalls;
 // The base class's deleting destructor names a global operator delete. The
 // test client has no heap and never allocates a plug-in object, so nothing
 // is given back; but a real client's heap would be handed the plug-in's
-// static storage here, so every call is counted. Visual Studio's compiler
-// gives an exported class with a virtual destructor a vector deleting
-// destructor too, whose array path names operator delete[]; the link has no
-// C runtime to supply it.
+// static storage here, so every call is counted. The array forms are for a
+// vector deleting destructor, which Visual Studio's compiler gives a class
+// that is marked dllexport or allocated with new[]; CPlugIn is neither here
+// (its names are exported through the .def), but a class that becomes one
+// would need them, and the link has no C runtime to supply them.
 void operator delete(void *) noexcept { ++g_state.freed; }
 void operator delete(void *, unsigned int) noexcept { ++g_state.freed; }
 void operator delete[](void *) noexcept { ++g_state.freed; }

@@ -7,19 +7,19 @@
 // out-of-line members we really call are imported. That keeps our import
 // table to the few names the plug-in needs.
 //
-// ZDB_SDK_CLASS marks whole classes for export when host/ builds its own
-// EuroScopePlugInDll.dll from this header; ZDB_SDK_CALL marks the imported
-// members when the plug-in itself is built for Windows.
+// ZDB_SDK_CALL marks the imported members when the plug-in itself is built
+// for Windows. When host/ builds its own EuroScopePlugInDll.dll from this
+// header (ZDB_SDK_EXPORTS), no class is marked for export: the link takes
+// the exported names from EuroScopePlugInDll.def. Visual Studio's compiler
+// gives a dllexport class with a virtual destructor a vector deleting
+// destructor, which calls the C runtime's array-destructor loop; a class
+// exported through the .def gets only the scalar one, which needs nothing
+// the DLL lacks.
 #pragma once
 
-#if defined(_WIN32) && defined(ZDB_SDK_EXPORTS)
-#define ZDB_SDK_CLASS __declspec(dllexport)
-#define ZDB_SDK_CALL
-#elif defined(_WIN32)
-#define ZDB_SDK_CLASS
+#if defined(_WIN32) && !defined(ZDB_SDK_EXPORTS)
 #define ZDB_SDK_CALL __declspec(dllimport)
 #else
-#define ZDB_SDK_CLASS
 #define ZDB_SDK_CALL
 #endif
 
@@ -53,7 +53,7 @@ void ZdbDefaultHandlerCalled();
 const int COMPATIBILITY_CODE = 16;
 const int CTR_DATA_TYPE_SCRATCH_PAD_STRING = 5;
 
-class ZDB_SDK_CLASS CFlightPlanData {
+class CFlightPlanData {
 public:
     CFlightPlanData() : m_FpDataHandle(nullptr) {}
     ZDB_SDK_CALL const char *GetDestination(void) const;
@@ -62,7 +62,7 @@ private:
     [[maybe_unused]] void *m_FpDataHandle;
 };
 
-class ZDB_SDK_CLASS CFlightPlanControllerAssignedData {
+class CFlightPlanControllerAssignedData {
 public:
     CFlightPlanControllerAssignedData() : m_CADataHandle(nullptr) {}
     ZDB_SDK_CALL const char *GetScratchPadString(void) const;
@@ -71,7 +71,7 @@ private:
     [[maybe_unused]] void *m_CADataHandle;
 };
 
-class ZDB_SDK_CLASS CFlightPlan {
+class CFlightPlan {
 public:
     CFlightPlan() : m_FpHandle(nullptr) {}
     bool IsValid(void) const { return m_FpHandle != nullptr; }
@@ -83,7 +83,7 @@ private:
     [[maybe_unused]] void *m_FpHandle;
 };
 
-class ZDB_SDK_CLASS CRadarTarget {
+class CRadarTarget {
 public:
     CRadarTarget() : m_RtHandle(nullptr) {}
 
@@ -91,7 +91,7 @@ private:
     [[maybe_unused]] void *m_RtHandle;
 };
 
-class ZDB_SDK_CLASS CFlightPlanList {
+class CFlightPlanList {
 public:
     CFlightPlanList() : m_FpListHandle(nullptr) {}
 
@@ -99,7 +99,7 @@ private:
     [[maybe_unused]] void *m_FpListHandle;
 };
 
-class ZDB_SDK_CLASS CController {
+class CController {
 public:
     CController() : m_ControllerHandle(nullptr), m_Myself(false) {}
     bool IsValid(void) const { return m_ControllerHandle != nullptr || m_Myself; }
@@ -110,7 +110,7 @@ private:
     [[maybe_unused]] bool m_Myself;
 };
 
-class ZDB_SDK_CLASS CGrountToAirChannel {
+class CGrountToAirChannel {
 public:
     CGrountToAirChannel() : m_Index(-1) {}
 
@@ -120,7 +120,7 @@ private:
 
 class CRadarScreen;
 
-class ZDB_SDK_CLASS CPlugIn {
+class CPlugIn {
 public:
     ZDB_SDK_CALL CPlugIn(int compatibilityCode, const char *name, const char *version,
                          const char *author, const char *copyright);

@@ -24,6 +24,16 @@ add_test(NAME msvc_refuses_x64
           -DCMAKE_CXX_COMPILER_TARGET=x86_64-pc-windows-msvc)
 set_tests_properties(msvc_refuses_x64 PROPERTIES
   PASS_REGULAR_EXPRESSION "makes 32-bit \\(x86\\) binaries only, but [^ ]+ makes[ \n]+64-bit code")
+# Configured as the msvc-x86 preset leaves it (ZDB_WARNINGS_AS_ERRORS off),
+# the build warns at /W4 and goes on: a maintainer's first build does not
+# stop on a warning that a newer Visual Studio adds.
+add_test(NAME msvc_preset_configure
+  COMMAND ${CMAKE_COMMAND} --fresh -S ${PROJECT_SOURCE_DIR} -B ${CMAKE_BINARY_DIR}/msvc-preset -G Ninja
+          -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/clang-cl-cross.cmake)
+set_tests_properties(msvc_preset_configure PROPERTIES FIXTURES_SETUP msvc_preset)
+add_test(NAME msvc_preset_warns_only COMMAND ninja -C ${CMAKE_BINARY_DIR}/msvc-preset -t commands)
+set_tests_properties(msvc_preset_warns_only PROPERTIES FIXTURES_REQUIRED msvc_preset
+  PASS_REGULAR_EXPRESSION " /W4 " FAIL_REGULAR_EXPRESSION "/WX")
 add_test(NAME msvc_same_interface
   COMMAND ${ZDB_PYTHON} ${PROJECT_SOURCE_DIR}/tests/msvc/same_interface.py
           --debian ${ZDB_WIN_BUILD_DIR} --msvc ${ZDB_MSVC_BUILD_DIR} --readobj ${ZDB_READOBJ})
