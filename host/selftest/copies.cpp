@@ -137,6 +137,7 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const 
         return NotRun(copy, "the path is too long"), copy;
     ++t.copyCount;  // from here on its files are removed at the end
     copy.posts = routePath != nullptr;
+    copy.tokenLength = tokenLength;
     // A copy that would post after the plug-in sent nothing at all would
     // only be waited out at its exit, its worker in a pause between attempts.
     bool unheard = t.silent && routePath;

@@ -53,6 +53,7 @@ struct PluginCopy {
     bool told;     // a row of it has said why it did not run
     bool stalled;  // a wait gave up on it, or its requests were refused: nothing more is waited for
     bool posts;    // it has a route at the receiver
+    uint32_t tokenLength;
     // Started beside the others: what its check waits for, in which group.
     uint32_t group;
     uint32_t wantRequests;
@@ -115,39 +116,72 @@ struct Told {
     bool dropped;
 };
 
+struct CopyRow;
+// Prints the rows of a copy; a script (group 0) also drives it, step by step.
+typedef void CopyJudge(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+
 // One row of the plan (plan.cpp): a copy of the plug-in, what it is told,
 // what the receiver answers it, and the judge that prints its rows. The
 // copies of groups 1 and up start together once copy 0's first request is
 // in; each group is waited for, once, before its first row is judged, until
 // every copy of it has what a sound plug-in sends and logs, worked out from
 // its row. A row with no copy of its own judges the row above's again.
+// Written with the makers in plan.cpp and the setters below.
 struct CopyRow {
     const char *check;  // the name of its row; a judge of several rows names them
-    void (*judge)(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+    CopyJudge *judge;
     uint32_t group;     // 0: a script, run at its place
     // Its files' name; "": the row above's copy; null: copy 0 with a
     // script, else the longest name the folder allows.
     const char *stem;
     // '@': 127.0.0.1:<the receiver's port>; '*': a path longer than the
-    // plug-in keeps.
+    // plug-in keeps. A copy that is told something, or a script's, has a
+    // route at the receiver for the endpoint's path up to any '*'.
     const char *endpoint;
-    const char *route;  // where its requests arrive; null: nothing is sent here
-    const Told *told;   // told once loaded; null: nothing
+    const Told *told;                // told once loaded; null: nothing
     uint32_t answers[kRouteScript];  // the receiver's statuses in turn; 0: 201
     uint32_t tokenLength;
-    const char *airports;            // null: EDDF,EDDM
-    uint32_t authority;  // 0, or the authority padded with spaces before the port to this length
+    const char *airports;  // null: EDDF,EDDM
+    uint32_t authority;    // 0, or the authority padded with spaces before the port to this length
     const char *firstLine;  // settings rows: the log's first line, or null
     const char *expected;   // settings rows: the expected text, when not the first line
+
+    template <typename T>
+    constexpr CopyRow Set(T CopyRow::*field, T value) const {
+        CopyRow row = *this;
+        row.*field = value;
+        return row;
+    }
+    constexpr CopyRow Tells(const Told *list) const { return Set(&CopyRow::told, list); }
+    constexpr CopyRow Token(uint32_t length) const { return Set(&CopyRow::tokenLength, length); }
+    constexpr CopyRow Airports(const char *list) const { return Set(&CopyRow::airports, list); }
+    constexpr CopyRow Authority(uint32_t length) const { return Set(&CopyRow::authority, length); }
+    constexpr CopyRow FirstLine(const char *line) const { return Set(&CopyRow::firstLine, line); }
+    constexpr CopyRow Shows(const char *text) const { return Set(&CopyRow::expected, text); }
+    constexpr CopyRow Group(uint32_t number) const { return Set(&CopyRow::group, number); }
+    constexpr CopyRow Answers(const uint32_t (&statuses)[kRouteScript]) const {
+        CopyRow row = *this;
+        for (uint32_t i = 0; i < kRouteScript; ++i) row.answers[i] = statuses[i];
+        return row;
+    }
 };
 
-// Prints the rows of a copy; a script (group 0) also drives it, step by
-// step. In delivery.cpp, lifecycle.cpp, queue.cpp, texts.cpp, reload.cpp,
+// What a sound plug-in makes of a row's events: the requests that arrive,
+// the lines of its log, and its worker's first lines, in order.
+struct Foreseen {
+    uint32_t requests;
+    uint32_t lines;
+    const char *worker[16];
+    uint32_t workerLines;
+    char text[1024];
+};
+void Foresee(const CopyRow &row, Foreseen &out);
+
+// In delivery.cpp, lifecycle.cpp, queue.cpp, texts.cpp, reload.cpp,
 // settings.cpp and retries.cpp:
-typedef void CopyJudge(SelfTest &t, PluginCopy &copy, const CopyRow &row);
 CopyJudge CheckDelivery, CheckUnload, CheckQueue, JudgeBurst, JudgeTexts, CheckRepeatedLoads;
 CopyJudge JudgeFirstLine, JudgeSent, JudgeSilent, JudgeBearer, JudgeAirports, JudgePath;
-CopyJudge JudgeStatuses, JudgeRetries, JudgeTls;
+CopyJudge JudgeStatuses, JudgeWorkerLines, JudgePauses, JudgeHandshakes;
 // What the rows tell their copies, and the settings they give them.
 extern const Told kTextsTold[];
 extern const Told kAirportsTold[];

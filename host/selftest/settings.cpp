@@ -66,8 +66,8 @@ void JudgeFirstLine(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
 void JudgeSent(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     uint32_t arrived = RouteArrived(t.receiver, *copy.route);
     SeenText expected, seen;
-    expected << row.firstLine << "; requests at " << row.route << ": 1";
-    seen << "requests at " << row.route << ": " << arrived;
+    expected << row.firstLine << "; requests at " << copy.route->path << ": 1";
+    seen << "requests at " << copy.route->path << ": " << arrived;
     SettingsRow(t, copy, row, expected, seen, arrived == 1);
 }
 
@@ -87,13 +87,13 @@ void JudgeBearer(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     const ReceivedRequest *request = RequestOf(t, copy, 0);
     SeenText bearer, expected, seen;
     bearer << "Bearer ";
-    AppendToken(bearer.out, t, row.tokenLength);
+    AppendToken(bearer.out, t, copy.tokenLength);
     bool same = request && SameText(request->authorization, bearer.text);
     if (row.firstLine) {
         expected << row.firstLine << "; " << bearer.text;
         seen << (request ? request->authorization : "nothing sent");
     } else {
-        expected << "\"Bearer \" and the " << row.tokenLength << " characters: "
+        expected << "\"Bearer \" and the " << copy.tokenLength << " characters: "
                  << bearer.out.length << " characters";
         if (request)
             seen << text::Length(request->authorization) << " characters, "
