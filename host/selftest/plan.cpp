@@ -11,12 +11,12 @@ const uint32_t kPortText = 7;  // the receiver's port, in as many digits, after 
 const uint32_t k = kSelfTestTokenLength;  // the usual token's length
 
 // Told of one event, or of stands one after another.
-constexpr Told kSentTold[] = {{&kUsualFlight, "DOK/S/E1", 0, false}, {}};
-constexpr Told kSilentTold[] = {{&kUsualFlight, "DOK/S/A31", 0, true}, {}};
-constexpr Told kBurstTold[] = {{&kUsualFlight, "DOK/S/B", 255, false}, {}};
-constexpr Told kStatusesTold[] = {{&kUsualFlight, "DOK/S/S", 3, false}, {}};
-constexpr Told kRetriesTold[] = {{&kUsualFlight, "DOK/S/R", 2, false}, {}};
-constexpr Told kTlsTold[] = {{&kUsualFlight, "DOK/S/T", 1, false}, {}};
+constexpr Told kSentTold[] = {Sent(kUsualFlight, "DOK/S/E1"), {}};
+constexpr Told kSilentTold[] = {Dropped(kUsualFlight, "DOK/S/A31"), {}};
+constexpr Told kBurstTold[] = {Stands("DOK/S/B", 255), {}};
+constexpr Told kStatusesTold[] = {Stands("DOK/S/S", 3), {}};
+constexpr Told kRetriesTold[] = {Stands("DOK/S/R", 2), {}};
+constexpr Told kTlsTold[] = {Stands("DOK/S/T", 1), {}};
 
 // Copy 0, driven step by step where the row stands.
 constexpr CopyRow Step(CopyJudge *judge) {
@@ -179,7 +179,8 @@ void Tell(PluginCopy &copy, const CopyRow &row) {
     uint32_t i = 0;
     for (const Told *told = row.told; told && told->flight; ++told, ++i) {
         if (!told->stands) {
-            copy.clientCalls[i] = NotifyCopy(copy, *told->flight, told->scratchPad);
+            copy.clientCalls[i] =
+                NotifyCopy(copy, *told->flight, told->scratchPad, told->dataType);
             continue;
         }
         for (uint32_t n = 1; n <= told->stands; ++n) {

@@ -68,8 +68,8 @@ void JudgeStatuses(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
         bool other = status < 200 && SameText(line, interim.text);
         bool ok = SameText(line, foreseen.worker[i]) || other;
         seen << line;
-        if (other)
-            seen << "; WinHTTP took the " << status << " as interim: the plug-in's range not judged";
+        if (other) seen << "; WinHTTP took the " << status << " as interim";
+        if (other) seen << ": the plug-in's range not judged";
         if (status == 307) {
             uint32_t followed = RouteArrived(t.receiver, *t.redirected);
             seen << "; " << followed << " requests at its Location";

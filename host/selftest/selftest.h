@@ -114,7 +114,25 @@ struct Told {
     const char *scratchPad;
     uint32_t stands;
     bool dropped;
+    // With a row of its own, `check`: sent, the body it arrives as ('#': any
+    // digit); dropped, the name a leak of it carries as a quoted value.
+    const char *check;
+    const char *sentAs;
+    bool noClientCall;  // dropped before the plug-in even calls back into the client
+    int dataType;       // the scratch pad's
 };
+// Told events: sent, with its row if it has one; dropped; stands in turn.
+constexpr Told Sent(const Flight &flight, const char *pad, const char *check = nullptr,
+                    const char *body = nullptr) {
+    return {&flight, pad, 0, false, check, body, false, 5};
+}
+constexpr Told Dropped(const Flight &flight, const char *pad, const char *check = nullptr,
+                       const char *name = nullptr, bool noClientCall = false, int dataType = 5) {
+    return {&flight, pad, 0, true, check, name, noClientCall, dataType};
+}
+constexpr Told Stands(const char *pad, uint32_t count) {
+    return {&kUsualFlight, pad, count, false, nullptr, nullptr, false, 5};
+}
 
 struct CopyRow;
 // Prints the rows of a copy; a script (group 0) also drives it, step by step.
@@ -264,12 +282,13 @@ bool ClientRow(SelfTest &t, PluginCopy &copy, const char *check, const char *exp
 // "Bridge ...").
 bool LinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
               uint32_t count, bool workerOnly = false);
-// A message the plug-in must drop, which names itself by `name`: a leak is
-// a request that carries it as a quoted value. `nextArrived`: the event notified
-// after it has arrived, without which nothing can be said. `noClientCall`:
-// the plug-in must not even call back into the client for it.
-void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check, const char *name,
-                    bool nextArrived, uint32_t clientCalls, bool noClientCall);
+// The rows of the told events that have one: the bodies of those sent, in
+// the order they arrive; or that nothing was sent of those dropped, given
+// `nextArrived`: the event told after them has arrived, without which
+// nothing can be said. Told events' client calls are at their places in
+// the copy's clientCalls.
+void SentRows(SelfTest &t, PluginCopy &copy, const Told *told);
+void DroppedRows(SelfTest &t, PluginCopy &copy, const Told *told, bool nextArrived);
 
 // `length` characters of the self-test's token, repeated as needed.
 void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length);
