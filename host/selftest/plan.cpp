@@ -17,6 +17,10 @@ constexpr Told kBurstTold[] = {Stands("DOK/S/B", 255), {}};
 constexpr Told kStatusesTold[] = {Stands("DOK/S/S", 3), {}};
 constexpr Told kRetriesTold[] = {Stands("DOK/S/R", 2), {}};
 constexpr Told kTlsTold[] = {Stands("DOK/S/T", 1), {}};
+// Not quoted: Wine's GetPrivateProfileString cuts the last character of a
+// quoted value that fills the buffer.
+constexpr char kLongAirports[] = "eddk ;\tabcdefg,, lowi,lows,loww,lszh,lfsb,lkpr,epwa,lhbp,, eddl";
+static_assert(sizeof kLongAirports - 1 == 63, "the longest Airports value the plug-in keeps");
 
 // Copy 0, driven step by step where the row stands.
 constexpr CopyRow Step(CopyJudge *judge) {

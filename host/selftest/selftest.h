@@ -203,7 +203,6 @@ CopyJudge JudgeStatuses, JudgeWorkerLines, JudgePauses, JudgeHandshakes;
 // What the rows tell their copies, and the settings they give them.
 extern const Told kTextsTold[];
 extern const Told kAirportsTold[];
-extern const char kLongAirports[];
 // The longest path the plug-in keeps; the longest copy's endpoint path,
 // longer than that, has the letter of each place.
 const uint32_t kLongestPath = 1535;
@@ -262,10 +261,9 @@ bool WaitForGroup(SelfTest &t, uint32_t group);
 const ReceivedRequest *RequestOf(SelfTest &t, const PluginCopy &copy, uint32_t index);
 // Its body, or "nothing arrived".
 const char *BodyOf(const ReceivedRequest *request);
-// The index of the first line from `from` on whose message is `message`, or
-// lineCount when there is none.
-uint32_t FindCopyLine(const PluginCopy &copy, const char *message, uint32_t from = 0);
-uint32_t CountCopyLines(const PluginCopy &copy, const char *message);
+// The index of the first line whose message is `message`, or lineCount
+// when there is none.
+uint32_t FindCopyLine(const PluginCopy &copy, const char *message);
 // The line `index`, or "(no such line)".
 const char *CopyLine(const PluginCopy &copy, uint32_t index);
 bool StartsWith(const char *s, const char *prefix);

@@ -5,11 +5,6 @@
 
 namespace host {
 
-// Not quoted: Wine's GetPrivateProfileString cuts the last character of a
-// quoted value that fills the buffer.
-const char kLongAirports[] = "eddk ;\tabcdefg,, lowi,lows,loww,lszh,lfsb,lkpr,epwa,lhbp,, eddl";
-static_assert(sizeof kLongAirports - 1 == 63, "the longest Airports value the plug-in keeps");
-
 namespace {
 
 // Where each flight of the Airports row goes; its last code must arrive whole.
