@@ -126,17 +126,16 @@ bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint
 
 PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
                      uint32_t tokenLength, const char *airports) {
-    static PluginCopy spare;  // when there is no room: its rows say so
-    PluginCopy &copy = t.copyCount < kMaxCopies ? t.copies[t.copyCount] : spare;
+    PluginCopy &copy = t.copies[t.copyCount];  // the plan's size is checked when compiled
     copy.route = &t.noRoute;
     copy.runner.state = ZdbHostState();
     copy.runner.pluginPath = copy.plugin;
-    if (&copy == &spare) return NotRun(copy, "no room for another copy"), copy;
     if (!NamedAfter(copy.plugin, t, stem, ".dll") || !NamedAfter(copy.settings, t, stem, ".ini") ||
         !NamedAfter(copy.log, t, stem, ".log"))
         return NotRun(copy, "the path is too long"), copy;
     ++t.copyCount;  // from here on its files are removed at the end
     copy.posts = routePath != nullptr;
+    copy.tokenLength = tokenLength;
     // A copy that would post after the plug-in sent nothing at all would
     // only be waited out at its exit, its worker in a pause between attempts.
     bool unheard = t.silent && routePath;
@@ -327,17 +326,10 @@ const char *BodyOf(const ReceivedRequest *request) {
     return request ? request->body : "nothing arrived";
 }
 
-uint32_t FindCopyLine(const PluginCopy &copy, const char *message, uint32_t from) {
-    for (uint32_t i = from; i < copy.lineCount; ++i)
+uint32_t FindCopyLine(const PluginCopy &copy, const char *message) {
+    for (uint32_t i = 0; i < copy.lineCount; ++i)
         if (SameText(copy.lines[i], message)) return i;
     return copy.lineCount;
-}
-
-uint32_t CountCopyLines(const PluginCopy &copy, const char *message) {
-    uint32_t count = 0;
-    for (uint32_t i = 0; i < copy.lineCount; ++i)
-        if (SameText(copy.lines[i], message)) ++count;
-    return count;
 }
 
 const char *CopyLine(const PluginCopy &copy, uint32_t index) {

@@ -13,82 +13,64 @@ namespace host {
 
 namespace {
 
-struct Shape {
-    const char *check;
-    const char *scratchPad;
-    const char *body;
-};
+const Flight kToLoww = {"DLH4TK", "LOWW", "EDDF_GND", true, true};
 
-const Shape kShapes[] = {
-    {"body assign", "DOK/S/a12",
-     "{\"action\":\"assign\",\"callsign\":\"DLH4TK\",\"observedAt\":\"####-##-##T##:##:##.###Z\","
-     "\"controller\":\"EDDF_GND\",\"destination\":\"EDDF\",\"stand\":\"A12\"}"},
-    {"body cancel", "DOK/S/",
-     "{\"action\":\"cancel\",\"callsign\":\"DLH4TK\",\"observedAt\":\"####-##-##T##:##:##.###Z\","
-     "\"controller\":\"EDDF_GND\",\"destination\":\"EDDF\"}"},
-    {"body manual_occupy", "DOK/M/EDDM/V156",
-     "{\"action\":\"manual_occupy\",\"callsign\":\"DLH4TK\","
-     "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\","
-     "\"destination\":\"EDDM\",\"stand\":\"V156\"}"},
+// The four stand-message shapes, then messages the plug-in must drop, each
+// naming a stand of its own so that a leak shows which one it was, then
+// the event answered 503 once.
+const Told kTold[] = {
+    Sent(kUsualFlight, "DOK/S/a12", "body assign",
+         "{\"action\":\"assign\",\"callsign\":\"DLH4TK\","
+         "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\","
+         "\"destination\":\"EDDF\",\"stand\":\"A12\"}"),
+    Sent(kUsualFlight, "DOK/S/", "body cancel",
+         "{\"action\":\"cancel\",\"callsign\":\"DLH4TK\","
+         "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\","
+         "\"destination\":\"EDDF\"}"),
+    Sent(kUsualFlight, "DOK/M/EDDM/V156", "body manual_occupy",
+         "{\"action\":\"manual_occupy\",\"callsign\":\"DLH4TK\","
+         "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\","
+         "\"destination\":\"EDDM\",\"stand\":\"V156\"}"),
     // Blanks after the prefix are skipped: a fault there would loop on the
     // client's thread, and the watchdog names this scratch pad.
-    {"body manual_cancel", "DOK/M/  ",
-     "{\"action\":\"manual_cancel\",\"callsign\":\"DLH4TK\","
-     "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\"}"},
+    Sent(kUsualFlight, "DOK/M/  ", "body manual_cancel",
+         "{\"action\":\"manual_cancel\",\"callsign\":\"DLH4TK\","
+         "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\"}"),
+    Dropped(kToLoww, "DOK/S/F1", "filter: destination not listed", "F1"),
+    Dropped(kUsualFlight, "DOK/S/F2", "filter: another data type", "F2", true, 4),
+    Dropped(kUsualFlight, "dok/s/F3", "filter: lower-case prefix", "F3"),
+    Dropped(kUsualFlight, "DOK/X/F4", "filter: unknown prefix", "F4"),
+    Sent(kUsualFlight, "DOK/S/B7", nullptr,
+         "{\"action\":\"assign\",\"callsign\":\"DLH4TK\","
+         "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\","
+         "\"destination\":\"EDDF\",\"stand\":\"B7\"}"),
+    {},
 };
-const uint32_t kShapeCount = sizeof kShapes / sizeof kShapes[0];
-static_assert(kShapeCount + 1 <= kCopyCalls, "room for the clock around each, and the retry's");
-
-const char kRetryBody[] =
-    "{\"action\":\"assign\",\"callsign\":\"DLH4TK\",\"observedAt\":\"####-##-##T##:##:##.###Z\","
-    "\"controller\":\"EDDF_GND\",\"destination\":\"EDDF\",\"stand\":\"B7\"}";
-
-// Messages the plug-in must drop. Each names a stand of its own, so that a
-// leak shows which one it was.
-struct Dropped {
-    const char *check;
-    const char *destination;
-    int dataType;
-    const char *scratchPad;
-    const char *stand;
-    bool noClientCall;  // the handler must return before asking the client
-};
-
-const Dropped kDropped[] = {
-    {"filter: destination not listed", "LOWW", 5, "DOK/S/F1", "F1", false},
-    {"filter: another data type", "EDDF", 4, "DOK/S/F2", "F2", true},
-    {"filter: lower-case prefix", "EDDF", 5, "dok/s/F3", "F3", false},
-    {"filter: unknown prefix", "EDDF", 5, "DOK/X/F4", "F4", false},
-};
-const uint32_t kDroppedCount = sizeof kDropped / sizeof kDropped[0];
-static_assert(kDroppedCount <= kCopyCalls, "room for the client calls of each");
+const uint32_t kShapeCount = 4;
+const uint32_t kRetry = 8;  // its place in kTold
+const char *const kRetryBody = kTold[kRetry].sentAs;
+static_assert(sizeof kTold / sizeof kTold[0] - 1 <= kCopyCalls, "room for the calls of each");
+const uint32_t kNotifications = kRetry + 1;
 
 const uint32_t kRetryRequest = kShapeCount;  // its first attempt, answered 503
 const uint32_t kRequestsExpected = kShapeCount + 2;
 
-// The plug-in told of a new scratch pad for DLH4TK, controlled by EDDF_GND;
-// returns how many calls it made back into the client.
-uint32_t Notify(SelfTest &t, const char *destination, int dataType, const char *scratchPad) {
-    Flight flight = kUsualFlight;
-    flight.destination = destination;
-    return NotifyCopy(*t.own, flight, scratchPad, dataType);
-}
-
 void CheckHandlerTimes(SelfTest &t) {
     PluginCopy &c = *t.own;
     SeenText expected, seen;
-    expected << kShapeCount + 1 + kDroppedCount << " calls, each";
+    expected << kNotifications << " calls, each";
     seen << c.notifications << " calls, the longest ";
     AppendSeconds(seen.out, c.longestNotifyMs);
     ClientRow(t, c, "scratch-pad handler calls", Within(expected, "", kHandlerBudget), seen.text,
-        c.notifications == kShapeCount + 1 + kDroppedCount);
+        c.notifications == kNotifications);
 }
 
-// Notification `n`, with the clock just before and just after it.
-void NotifyTimed(SelfTest &t, const char *scratchPad, uint32_t n) {
-    t.own->clock[n][0] = ClockNow(t);
-    Notify(t, "EDDF", 5, scratchPad);
-    t.own->clock[n][1] = ClockNow(t);
+// Event `n` of kTold, with the clock just before and just after it,
+// kept as the `clock`-th pair.
+void NotifyTimed(SelfTest &t, uint32_t n, uint32_t clock) {
+    t.own->clock[clock][0] = ClockNow(t);
+    NotifyCopy(*t.own, *kTold[n].flight, kTold[n].scratchPad);
+    t.own->clock[clock][1] = ClockNow(t);
 }
 
 // observedAt of every captured event: the right form, and a time between
@@ -118,35 +100,18 @@ void CheckObservedAt(SelfTest &t) {
 
 // Captured and Delivered: the next message's lines come after them.
 void SendShape(SelfTest &t, uint32_t i) {
-    NotifyTimed(t, kShapes[i].scratchPad, i);
+    NotifyTimed(t, i, i);
     WaitFor(t, *t.own, i + 1, 1 + 2 * (i + 1));
 }
 
-void CheckShapes(SelfTest &t) {
-    for (uint32_t i = 1; i < kShapeCount; ++i) SendShape(t, i);
-    for (uint32_t i = 0; i < kShapeCount; ++i) {
-        const ReceivedRequest *request = RequestOf(t, *t.own, i);
-        Row(t, *t.own, kShapes[i].check, kShapes[i].body, BodyOf(request),
-            request && BodyMatches(*request, kShapes[i].body));
-    }
-}
-
 void SendDroppedAndRetry(SelfTest &t) {
-    for (uint32_t i = 0; i < kDroppedCount; ++i)
+    for (uint32_t i = kShapeCount; i < kRetry; ++i)
         t.own->clientCalls[i] =
-            Notify(t, kDropped[i].destination, kDropped[i].dataType, kDropped[i].scratchPad);
+            NotifyCopy(*t.own, *kTold[i].flight, kTold[i].scratchPad, kTold[i].dataType);
     // The retry's event follows them through the same queue: once it has
     // arrived, anything of theirs would have arrived before it.
-    NotifyTimed(t, "DOK/S/B7", kShapeCount);
+    NotifyTimed(t, kRetry, kShapeCount);
     WaitFor(t, *t.own, kRequestsExpected, 1 + 2 * kShapeCount + 3);
-}
-
-void CheckDropped(SelfTest &t) {
-    const ReceivedRequest *next = RequestOf(t, *t.own, kRetryRequest);
-    bool queuePassed = next && BodyMatches(*next, kRetryBody);
-    for (uint32_t i = 0; i < kDroppedCount; ++i)
-        NothingSentRow(t, *t.own, kDropped[i].check, kDropped[i].stand, queuePassed,
-                       t.own->clientCalls[i], kDropped[i].noClientCall);
 }
 
 void CheckRetry(SelfTest &t) {
@@ -214,10 +179,12 @@ void SendFirstShape(SelfTest &t) {
 }
 
 void CheckDelivery(SelfTest &t, PluginCopy &, const CopyRow &) {
-    CheckShapes(t);
+    for (uint32_t i = 1; i < kShapeCount; ++i) SendShape(t, i);
+    SentRows(t, *t.own, kTold);
     SendDroppedAndRetry(t);
     CheckObservedAt(t);
-    CheckDropped(t);
+    const ReceivedRequest *next = RequestOf(t, *t.own, kRetryRequest);
+    DroppedRows(t, *t.own, kTold, next && BodyMatches(*next, kRetryBody));
     CheckRetry(t);
     CheckHandlerTimes(t);
     CheckRequests(t);

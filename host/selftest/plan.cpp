@@ -11,83 +11,106 @@ const uint32_t kPortText = 7;  // the receiver's port, in as many digits, after 
 const uint32_t k = kSelfTestTokenLength;  // the usual token's length
 
 // Told of one event, or of stands one after another.
-constexpr Told kSentTold[] = {{&kUsualFlight, "DOK/S/E1", 0, false}, {}};
-constexpr Told kSilentTold[] = {{&kUsualFlight, "DOK/S/A31", 0, true}, {}};
-constexpr Told kBurstTold[] = {{&kUsualFlight, "DOK/S/B", 255, false}, {}};
-constexpr Told kStatusesTold[] = {{&kUsualFlight, "DOK/S/S", 3, false}, {}};
-constexpr Told kRetriesTold[] = {{&kUsualFlight, "DOK/S/R", 2, false}, {}};
-constexpr Told kTlsTold[] = {{&kUsualFlight, "DOK/S/T", 1, false}, {}};
+constexpr Told kSentTold[] = {Sent(kUsualFlight, "DOK/S/E1"), {}};
+constexpr Told kSilentTold[] = {Dropped(kUsualFlight, "DOK/S/A31"), {}};
+constexpr Told kBurstTold[] = {Stands("DOK/S/B", 255), {}};
+constexpr Told kStatusesTold[] = {Stands("DOK/S/S", 3), {}};
+constexpr Told kRetriesTold[] = {Stands("DOK/S/R", 2), {}};
+constexpr Told kTlsTold[] = {Stands("DOK/S/T", 1), {}};
+// Not quoted: Wine's GetPrivateProfileString cuts the last character of a
+// quoted value that fills the buffer.
+constexpr char kLongAirports[] = "eddk ;\tabcdefg,, lowi,lows,loww,lszh,lfsb,lkpr,epwa,lhbp,, eddl";
+static_assert(sizeof kLongAirports - 1 == 63, "the longest Airports value the plug-in keeps");
+
+// Copy 0, driven step by step where the row stands.
+constexpr CopyRow Step(CopyJudge *judge) {
+    return {"", judge, 0, nullptr, nullptr, nullptr, {}, k, nullptr, 0, nullptr, nullptr};
+}
+// A copy of its own, driven step by step where the row stands.
+constexpr CopyRow Script(CopyJudge *judge, const char *stem, const char *endpoint) {
+    return {"", judge, 0, stem, endpoint, nullptr, {}, k, nullptr, 0, nullptr, nullptr};
+}
+// A copy started beside the others, judged once its group is in.
+constexpr CopyRow Copy(const char *check, CopyJudge *judge, const char *stem,
+                       const char *endpoint) {
+    return {check, judge, 1, stem, endpoint, nullptr, {}, k, nullptr, 0, nullptr, nullptr};
+}
+// A copy that is only loaded and unloaded: judged by its log's first line.
+constexpr CopyRow LoadsOnly(const char *check, const char *stem, const char *endpoint,
+                            const char *firstLine) {
+    return Copy(check, JudgeFirstLine, stem, endpoint).FirstLine(firstLine);
+}
+// A further row of the copy above, judged when the copy's group is in.
+constexpr CopyRow Again(const char *check, CopyJudge *judge) {
+    return {check, judge, 0, "", nullptr, nullptr, {}, k, nullptr, 0, nullptr, nullptr};
+}
 
 constexpr CopyRow kPlan[] = {
-    {"", CheckDelivery, 0, nullptr, nullptr, nullptr, nullptr, {}, 0, nullptr, 0, nullptr, nullptr},
-    {"", CheckUnload, 0, nullptr, nullptr, nullptr, nullptr, {}, 0, nullptr, 0, nullptr, nullptr},
-    {"", CheckQueue, 0, "ZdbQueue", "http://@/queue", "/queue", nullptr, {}, k, nullptr, 0,
-     nullptr, nullptr},
-    {"", JudgeBurst, 1, "ZdbBurst", "http://@/burst", "/burst", kBurstTold, {}, k, nullptr, 0,
-     nullptr, nullptr},
-    {"", JudgeTexts, 1, "ZdbTexts", "http://@/texts", "/texts", kTextsTold, {}, k, nullptr, 0,
-     nullptr, nullptr},
-    {"token of 31 characters: disabled", JudgeSilent, 1, "ZdbToken31", "http://@/token31",
-     "/token31", kSilentTold, {}, 31, nullptr, 0, kDisabledLine, nullptr},
-    {"token of 32 characters: enabled", JudgeBearer, 1, "ZdbToken32", "http://@/token32",
-     "/token32", kAirportsTold, {}, 32, kLongAirports, 0, kLoadedLine, nullptr},
-    {"airports: 63 characters read, trimmed, upper-cased, cut to 7", JudgeAirports, 1, "",
-     nullptr, nullptr, nullptr, {}, 32, kLongAirports, 0, nullptr,
-     "\"eddk ;<TAB>abcdefg,, lowi,...,, eddl\": EDDK, ABCDEFG and EDDL sent, EDDF not"},
+    Step(CheckDelivery),
+    Step(CheckUnload),
+    Script(CheckQueue, "ZdbQueue", "http://@/queue"),
+    Copy("", JudgeBurst, "ZdbBurst", "http://@/burst").Tells(kBurstTold),
+    Copy("", JudgeTexts, "ZdbTexts", "http://@/texts").Tells(kTextsTold),
+    Copy("token of 31 characters: disabled", JudgeSilent, "ZdbToken31", "http://@/token31")
+        .Tells(kSilentTold).Token(31).FirstLine(kDisabledLine),
+    Copy("token of 32 characters: enabled", JudgeBearer, "ZdbToken32", "http://@/token32")
+        .Tells(kAirportsTold).Token(32).Airports(kLongAirports).FirstLine(kLoadedLine),
+    Again("airports: 63 characters read, trimmed, upper-cased, cut to 7", JudgeAirports)
+        .Shows("\"eddk ;<TAB>abcdefg,, lowi,...,, eddl\": EDDK, ABCDEFG and EDDL sent, EDDF not"),
     // Airports in lower case: the plug-in must upper-case them to match EDDF.
-    {"endpoint: authority of 255 characters", JudgeSent, 1, "ZdbAuthority255",
-     "http://@/authority255", "/authority255", kSentTold, {}, k, "eddf", 255, kLoadedLine, nullptr},
-    {"endpoint: authority of 256 characters", JudgeFirstLine, 1, "ZdbAuthority256",
-     "http://@/authority256", nullptr, nullptr, {}, k, nullptr, 256, kDisabledLine, nullptr},
-    {"endpoint: longest path", JudgePath, 1, "ZdbLongest", "http://@/longest/*", "/longest",
-     kSentTold, {}, 255, nullptr, 0, nullptr, "the path's first 1535 characters"},
-    {"token: longest", JudgeBearer, 1, "", nullptr, nullptr, nullptr, {}, 255, nullptr, 0,
-     nullptr, nullptr},
-    {"module path of 259 characters", JudgeSent, 1, nullptr, "http://@/longname", "/longname",
-     kSentTold, {}, k, nullptr, 0, kLoadedLine, nullptr},
+    Copy("endpoint: authority of 255 characters", JudgeSent, "ZdbAuthority255",
+         "http://@/authority255")
+        .Tells(kSentTold).Airports("eddf").Authority(255).FirstLine(kLoadedLine),
+    LoadsOnly("endpoint: authority of 256 characters", "ZdbAuthority256",
+              "http://@/authority256", kDisabledLine)
+        .Authority(256),
+    Copy("endpoint: longest path", JudgePath, "ZdbLongest", "http://@/longest/*")
+        .Tells(kSentTold).Token(255).Shows("the path's first 1535 characters"),
+    Again("token: longest", JudgeBearer),
+    Copy("module path of 259 characters", JudgeSent, nullptr, "http://@/longname")
+        .Tells(kSentTold).FirstLine(kLoadedLine),
     // Loaded and unloaded without an event: nothing is ever sent to these.
-    {"endpoint: port 65535", JudgeFirstLine, 1, "ZdbPort65535", "http://127.0.0.1:65535/unused",
-     nullptr, nullptr, {}, k, nullptr, 0, kLoadedLine, nullptr},
-    {"endpoint: port 65536", JudgeFirstLine, 1, "ZdbPort65536", "http://127.0.0.1:65536/unused",
-     nullptr, nullptr, {}, k, nullptr, 0, kDisabledLine, nullptr},
-    {"endpoint: port 0", JudgeFirstLine, 1, "ZdbPort0", "http://127.0.0.1:0/unused", nullptr,
-     nullptr, {}, k, nullptr, 0, kDisabledLine, nullptr},
+    LoadsOnly("endpoint: port 65535", "ZdbPort65535", "http://127.0.0.1:65535/unused", kLoadedLine),
+    LoadsOnly("endpoint: port 65536", "ZdbPort65536", "http://127.0.0.1:65536/unused",
+              kDisabledLine),
+    LoadsOnly("endpoint: port 0", "ZdbPort0", "http://127.0.0.1:0/unused", kDisabledLine),
     // Both ends of the digits, 0 and 9: a plug-in that took either for a
     // letter would refuse the port of 7 characters, which the receiver's
     // port, drawn by the system, holds only by chance.
-    {"endpoint: port in 7 characters", JudgeFirstLine, 1, "ZdbPort7",
-     "http://127.0.0.1:0019999/unused", nullptr, nullptr, {}, k, nullptr, 0, kLoadedLine, nullptr},
-    {"endpoint: port in 8 characters", JudgeFirstLine, 1, "ZdbPort8",
-     "http://127.0.0.1:00019999/unused", nullptr, nullptr, {}, k, nullptr, 0, kDisabledLine,
-     nullptr},
+    LoadsOnly("endpoint: port in 7 characters", "ZdbPort7", "http://127.0.0.1:0019999/unused",
+              kLoadedLine),
+    LoadsOnly("endpoint: port in 8 characters", "ZdbPort8", "http://127.0.0.1:00019999/unused",
+              kDisabledLine),
     // Short of 65535, so that only the letter can refuse it.
-    {"endpoint: a letter in the port", JudgeFirstLine, 1, "ZdbPortLetter",
-     "http://127.0.0.1:80a/unused", nullptr, nullptr, {}, k, nullptr, 0, kDisabledLine, nullptr},
+    LoadsOnly("endpoint: a letter in the port", "ZdbPortLetter", "http://127.0.0.1:80a/unused",
+              kDisabledLine),
     // A host of one character is a host: loaded, though it is never used.
-    {"endpoint: a host of one character", JudgeFirstLine, 1, "ZdbHostOne", "https://a/x",
-     nullptr, nullptr, {}, k, nullptr, 0, kLoadedLine, nullptr},
-    {"", CheckRepeatedLoads, 0, "ZdbReload", "https://@/reload", "/reload", nullptr, {}, k,
-     nullptr, 0, nullptr, nullptr},
+    LoadsOnly("endpoint: a host of one character", "ZdbHostOne", "https://a/x", kLoadedLine),
+    Script(CheckRepeatedLoads, "ZdbReload", "https://@/reload"),
     // 199, 299; 300, 200; 307, 201: each event's first answer fails, its second delivers.
-    {"", JudgeStatuses, 2, "ZdbStatuses", "http://@/statuses", "/statuses", kStatusesTold,
-     {199, 299, 300, 200, 307, 201}, k, nullptr, 0, nullptr, nullptr},
+    Copy("", JudgeStatuses, "ZdbStatuses", "http://@/statuses")
+        .Tells(kStatusesTold).Answers({199, 299, 300, 200, 307, 201}).Group(2),
     // Four failed attempts abandon R1; R2 is delivered.
-    {"", JudgeRetries, 2, "ZdbRetries", "http://@/retries", "/retries", kRetriesTold,
-     {503, 503, 503, 503}, k, nullptr, 0, nullptr, nullptr},
-    {"", JudgeTls, 2, "ZdbTls", "https://@/tls", "/tls", kTlsTold, {}, k, nullptr, 0, nullptr,
-     nullptr},
+    Copy("retries: 4 attempts, abandoned, next event", JudgeWorkerLines, "ZdbRetries",
+         "http://@/retries")
+        .Tells(kRetriesTold).Answers({503, 503, 503, 503}).Group(2),
+    Again("retries: pauses, the same body", JudgePauses),
+    Copy("https: failed attempts with no status", JudgeWorkerLines, "ZdbTls", "https://@/tls")
+        .Tells(kTlsTold).Group(2),
+    Again("https: a TLS handshake, nothing in clear text", JudgeHandshakes),
 };
 
 constexpr bool OwnCopy(const CopyRow &row) { return !row.stem && row.group == 0; }
 constexpr bool SameCopy(const CopyRow &row) { return row.stem && !row.stem[0]; }
 constexpr bool NewCopy(const CopyRow &row) { return !OwnCopy(row) && !SameCopy(row); }
+constexpr bool Posts(const CopyRow &row) { return row.told || row.group == 0; }
 
 // Copies and routes the plan needs, copy 0's and the route of a copy that
 // follows a redirect with them.
 constexpr uint32_t Count(bool routes) {
     uint32_t count = routes ? 2 : 1;
     for (const CopyRow &row : kPlan)
-        if (NewCopy(row) && (!routes || row.route)) ++count;
+        if (NewCopy(row) && (!routes || Posts(row))) ++count;
     return count;
 }
 static_assert(Count(false) <= kMaxCopies, "a copy for every row of the plan");
@@ -130,45 +153,38 @@ PluginCopy &MakeRowCopy(SelfTest &t, const CopyRow &row) {
     static char endpoint[2048];
     text::BoundedText out(endpoint);
     AppendEndpoint(out, t, row);
-    PluginCopy &copy = MakeCopy(t, stem, endpoint, row.route, row.tokenLength, row.airports);
+    // Its route: the endpoint's path after '@', up to the '/' before any '*'.
+    char route[32];
+    text::BoundedText path(route);
+    const char *p = row.endpoint;
+    while (*p && *p != '@') ++p;
+    for (p += *p ? 1 : 0; *p && *p != '*'; ++p) path.Append(*p);
+    if (path.length > 1 && route[path.length - 1] == '/') route[--path.length] = '\0';
+    PluginCopy &copy =
+        MakeCopy(t, stem, endpoint, Posts(row) ? route : nullptr, row.tokenLength, row.airports);
     copy.group = row.group;
     for (uint32_t i = 0; copy.route != &t.noRoute && i < kRouteScript; ++i)
         copy.route->statuses[i] = row.answers[i];
     return copy;
 }
 
-// What a sound plug-in does with the row's events: a Captured line each,
-// then its attempts as the receiver answers them, each with a line, up to
-// four, the fourth failed one followed by "Event abandoned". Over https the
-// receiver only sees handshakes: every attempt fails and none arrives.
-void Expect(PluginCopy &copy, const CopyRow &row) {
-    bool tls = StartsWith(row.endpoint, "https:");
-    uint32_t requests = 0, lines = 1;
-    for (const Told *told = row.told; told && told->flight; ++told) {
-        for (uint32_t n = 0; !told->dropped && n < (told->stands ? told->stands : 1); ++n) {
-            ++lines;
-            for (uint32_t attempt = 1; attempt <= 4; ++attempt) {
-                uint32_t status = 0;  // over https: none
-                if (!tls && requests < kRouteScript && row.answers[requests])
-                    status = row.answers[requests];
-                else if (!tls)
-                    status = 201;
-                requests += tls ? 0 : 1;
-                ++lines;
-                if (status >= 200 && status <= 299) break;
-                if (attempt == 4) ++lines;
-            }
-        }
-    }
-    copy.wantRequests = requests;
-    copy.wantLines = lines;
+// One more line of the worker, kept while there is room.
+void WorkerLine(Foreseen &out, text::BoundedText &lines, const char *line) {
+    ++out.lines;
+    uint32_t length = text::Length(line);
+    if (out.workerLines == sizeof out.worker / sizeof out.worker[0]) return;
+    if (lines.length + length + 1 >= sizeof out.text) return;
+    out.worker[out.workerLines++] = out.text + lines.length;
+    lines.Append(line);
+    lines.Append('\0');
 }
 
 void Tell(PluginCopy &copy, const CopyRow &row) {
     uint32_t i = 0;
     for (const Told *told = row.told; told && told->flight; ++told, ++i) {
         if (!told->stands) {
-            copy.clientCalls[i] = NotifyCopy(copy, *told->flight, told->scratchPad);
+            copy.clientCalls[i] =
+                NotifyCopy(copy, *told->flight, told->scratchPad, told->dataType);
             continue;
         }
         for (uint32_t n = 1; n <= told->stands; ++n) {
@@ -181,6 +197,43 @@ void Tell(PluginCopy &copy, const CopyRow &row) {
 
 }  // namespace
 
+// A Captured line for each event, then its attempts as the receiver answers
+// them, each with a line, up to four, the fourth failed one followed by
+// "Event abandoned". Over https the receiver only sees handshakes: every
+// attempt fails without a status and none arrives.
+void Foresee(const CopyRow &row, Foreseen &out) {
+    bool tls = StartsWith(row.endpoint, "https:");
+    out.requests = 0;
+    out.lines = 1;
+    out.workerLines = 0;
+    text::BoundedText lines(out.text);
+    for (const Told *told = row.told; told && told->flight; ++told) {
+        for (uint32_t n = 1; !told->dropped && n <= (told->stands ? told->stands : 1); ++n) {
+            SeenText event;
+            event << "assign " << told->flight->callsign << " " << told->flight->destination
+                  << " " << told->scratchPad + 6;
+            if (told->stands) event << n;
+            ++out.lines;
+            for (uint32_t attempt = 1; attempt <= 4; ++attempt) {
+                uint32_t status = out.requests < kRouteScript ? row.answers[out.requests] : 0;
+                if (tls) status = 0;
+                else if (!status) status = 201;
+                out.requests += tls ? 0 : 1;
+                bool delivered = status >= 200 && status <= 299;
+                SeenText line;
+                line << (delivered ? "Delivered " : "Delivery failed ") << event.text;
+                if (status) line << " (HTTP " << status << ")";
+                WorkerLine(out, lines, line.text);
+                if (delivered) break;
+                if (attempt < 4) continue;
+                SeenText abandoned;
+                abandoned << "Event abandoned " << event.text;
+                WorkerLine(out, lines, abandoned.text);
+            }
+        }
+    }
+}
+
 void RunPlan(SelfTest &t) {
     t.redirected = AddRoute(t.receiver, "/redirected");
     if (!t.redirected) t.redirected = &t.noRoute;
@@ -192,7 +245,10 @@ void RunPlan(SelfTest &t) {
         if (!NewCopy(row) || row.group == 0) continue;  // a script loads its copy itself
         LoadCopy(t, *copies[i]);
         Tell(*copies[i], row);
-        Expect(*copies[i], row);
+        Foreseen foreseen;
+        Foresee(row, foreseen);
+        copies[i]->wantRequests = foreseen.requests;
+        copies[i]->wantLines = foreseen.lines;
     }
     uint32_t waited = 0;
     for (uint32_t i = 0; i < rows; ++i) {

@@ -53,6 +53,7 @@ struct PluginCopy {
     bool told;     // a row of it has said why it did not run
     bool stalled;  // a wait gave up on it, or its requests were refused: nothing more is waited for
     bool posts;    // it has a route at the receiver
+    uint32_t tokenLength;
     // Started beside the others: what its check waits for, in which group.
     uint32_t group;
     uint32_t wantRequests;
@@ -113,7 +114,29 @@ struct Told {
     const char *scratchPad;
     uint32_t stands;
     bool dropped;
+    // With a row of its own, `check`: sent, the body it arrives as ('#': any
+    // digit); dropped, the name a leak of it carries as a quoted value.
+    const char *check;
+    const char *sentAs;
+    bool noClientCall;  // dropped before the plug-in even calls back into the client
+    int dataType;       // the scratch pad's
 };
+// Told events: sent, with its row if it has one; dropped; stands in turn.
+constexpr Told Sent(const Flight &flight, const char *pad, const char *check = nullptr,
+                    const char *body = nullptr) {
+    return {&flight, pad, 0, false, check, body, false, 5};
+}
+constexpr Told Dropped(const Flight &flight, const char *pad, const char *check = nullptr,
+                       const char *name = nullptr, bool noClientCall = false, int dataType = 5) {
+    return {&flight, pad, 0, true, check, name, noClientCall, dataType};
+}
+constexpr Told Stands(const char *pad, uint32_t count) {
+    return {&kUsualFlight, pad, count, false, nullptr, nullptr, false, 5};
+}
+
+struct CopyRow;
+// Prints the rows of a copy; a script (group 0) also drives it, step by step.
+typedef void CopyJudge(SelfTest &t, PluginCopy &copy, const CopyRow &row);
 
 // One row of the plan (plan.cpp): a copy of the plug-in, what it is told,
 // what the receiver answers it, and the judge that prints its rows. The
@@ -121,37 +144,65 @@ struct Told {
 // in; each group is waited for, once, before its first row is judged, until
 // every copy of it has what a sound plug-in sends and logs, worked out from
 // its row. A row with no copy of its own judges the row above's again.
+// Written with the makers in plan.cpp and the setters below.
 struct CopyRow {
     const char *check;  // the name of its row; a judge of several rows names them
-    void (*judge)(SelfTest &t, PluginCopy &copy, const CopyRow &row);
+    CopyJudge *judge;
     uint32_t group;     // 0: a script, run at its place
     // Its files' name; "": the row above's copy; null: copy 0 with a
     // script, else the longest name the folder allows.
     const char *stem;
     // '@': 127.0.0.1:<the receiver's port>; '*': a path longer than the
-    // plug-in keeps.
+    // plug-in keeps. A copy that is told something, or a script's, has a
+    // route at the receiver for the endpoint's path up to any '*'.
     const char *endpoint;
-    const char *route;  // where its requests arrive; null: nothing is sent here
-    const Told *told;   // told once loaded; null: nothing
+    const Told *told;                // told once loaded; null: nothing
     uint32_t answers[kRouteScript];  // the receiver's statuses in turn; 0: 201
     uint32_t tokenLength;
-    const char *airports;            // null: EDDF,EDDM
-    uint32_t authority;  // 0, or the authority padded with spaces before the port to this length
+    const char *airports;  // null: EDDF,EDDM
+    uint32_t authority;    // 0, or the authority padded with spaces before the port to this length
     const char *firstLine;  // settings rows: the log's first line, or null
     const char *expected;   // settings rows: the expected text, when not the first line
+
+    template <typename T>
+    constexpr CopyRow Set(T CopyRow::*field, T value) const {
+        CopyRow row = *this;
+        row.*field = value;
+        return row;
+    }
+    constexpr CopyRow Tells(const Told *list) const { return Set(&CopyRow::told, list); }
+    constexpr CopyRow Token(uint32_t length) const { return Set(&CopyRow::tokenLength, length); }
+    constexpr CopyRow Airports(const char *list) const { return Set(&CopyRow::airports, list); }
+    constexpr CopyRow Authority(uint32_t length) const { return Set(&CopyRow::authority, length); }
+    constexpr CopyRow FirstLine(const char *line) const { return Set(&CopyRow::firstLine, line); }
+    constexpr CopyRow Shows(const char *text) const { return Set(&CopyRow::expected, text); }
+    constexpr CopyRow Group(uint32_t number) const { return Set(&CopyRow::group, number); }
+    constexpr CopyRow Answers(const uint32_t (&statuses)[kRouteScript]) const {
+        CopyRow row = *this;
+        for (uint32_t i = 0; i < kRouteScript; ++i) row.answers[i] = statuses[i];
+        return row;
+    }
 };
 
-// Prints the rows of a copy; a script (group 0) also drives it, step by
-// step. In delivery.cpp, lifecycle.cpp, queue.cpp, texts.cpp, reload.cpp,
+// What a sound plug-in makes of a row's events: the requests that arrive,
+// the lines of its log, and its worker's first lines, in order.
+struct Foreseen {
+    uint32_t requests;
+    uint32_t lines;
+    const char *worker[16];
+    uint32_t workerLines;
+    char text[1024];
+};
+void Foresee(const CopyRow &row, Foreseen &out);
+
+// In delivery.cpp, lifecycle.cpp, queue.cpp, texts.cpp, reload.cpp,
 // settings.cpp and retries.cpp:
-typedef void CopyJudge(SelfTest &t, PluginCopy &copy, const CopyRow &row);
 CopyJudge CheckDelivery, CheckUnload, CheckQueue, JudgeBurst, JudgeTexts, CheckRepeatedLoads;
 CopyJudge JudgeFirstLine, JudgeSent, JudgeSilent, JudgeBearer, JudgeAirports, JudgePath;
-CopyJudge JudgeStatuses, JudgeRetries, JudgeTls;
+CopyJudge JudgeStatuses, JudgeWorkerLines, JudgePauses, JudgeHandshakes;
 // What the rows tell their copies, and the settings they give them.
 extern const Told kTextsTold[];
 extern const Told kAirportsTold[];
-extern const char kLongAirports[];
 // The longest path the plug-in keeps; the longest copy's endpoint path,
 // longer than that, has the letter of each place.
 const uint32_t kLongestPath = 1535;
@@ -210,10 +261,9 @@ bool WaitForGroup(SelfTest &t, uint32_t group);
 const ReceivedRequest *RequestOf(SelfTest &t, const PluginCopy &copy, uint32_t index);
 // Its body, or "nothing arrived".
 const char *BodyOf(const ReceivedRequest *request);
-// The index of the first line from `from` on whose message is `message`, or
-// lineCount when there is none.
-uint32_t FindCopyLine(const PluginCopy &copy, const char *message, uint32_t from = 0);
-uint32_t CountCopyLines(const PluginCopy &copy, const char *message);
+// The index of the first line whose message is `message`, or lineCount
+// when there is none.
+uint32_t FindCopyLine(const PluginCopy &copy, const char *message);
 // The line `index`, or "(no such line)".
 const char *CopyLine(const PluginCopy &copy, uint32_t index);
 bool StartsWith(const char *s, const char *prefix);
@@ -230,12 +280,13 @@ bool ClientRow(SelfTest &t, PluginCopy &copy, const char *check, const char *exp
 // "Bridge ...").
 bool LinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
               uint32_t count, bool workerOnly = false);
-// A message the plug-in must drop, which names itself by `name`: a leak is
-// a request that carries it as a quoted value. `nextArrived`: the event notified
-// after it has arrived, without which nothing can be said. `noClientCall`:
-// the plug-in must not even call back into the client for it.
-void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check, const char *name,
-                    bool nextArrived, uint32_t clientCalls, bool noClientCall);
+// The rows of the told events that have one: the bodies of those sent, in
+// the order they arrive; or that nothing was sent of those dropped, given
+// `nextArrived`: the event told after them has arrived, without which
+// nothing can be said. Told events' client calls are at their places in
+// the copy's clientCalls.
+void SentRows(SelfTest &t, PluginCopy &copy, const Told *told);
+void DroppedRows(SelfTest &t, PluginCopy &copy, const Told *told, bool nextArrived);
 
 // `length` characters of the self-test's token, repeated as needed.
 void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length);

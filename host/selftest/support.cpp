@@ -81,19 +81,33 @@ bool BodyMatches(const ReceivedRequest &request, const char *pattern) {
     return request.bodyLength == text::Length(pattern) && FitsPattern(request.body, pattern);
 }
 
-void NothingSentRow(SelfTest &t, PluginCopy &copy, const char *check, const char *name,
-                    bool nextArrived, uint32_t clientCalls, bool noClientCall) {
-    const char *leaked = Leaked(t, copy, name);
-    SeenText seen;
-    if (leaked)
-        seen << "sent: " << leaked;
-    else if (!nextArrived)
-        seen << "unknown: the next event did not arrive after it";
-    else
-        seen << "nothing sent, " << clientCalls << " client calls";
-    bool callsOk = !noClientCall || clientCalls == 0;
-    Row(t, copy, check, noClientCall ? "nothing sent, 0 client calls" : "nothing sent", seen.text,
-        !leaked && nextArrived && callsOk);
+void SentRows(SelfTest &t, PluginCopy &copy, const Told *told) {
+    for (uint32_t i = 0; told->flight; ++told) {
+        if (told->dropped) continue;
+        const ReceivedRequest *request = RequestOf(t, copy, i++);
+        if (told->check)
+            Row(t, copy, told->check, told->sentAs, BodyOf(request),
+                request && BodyMatches(*request, told->sentAs));
+    }
+}
+
+void DroppedRows(SelfTest &t, PluginCopy &copy, const Told *told, bool nextArrived) {
+    for (uint32_t i = 0; told[i].flight; ++i) {
+        if (!told[i].dropped || !told[i].check) continue;
+        const char *leaked = Leaked(t, copy, told[i].sentAs);
+        uint32_t calls = copy.clientCalls[i];
+        SeenText seen;
+        if (leaked)
+            seen << "sent: " << leaked;
+        else if (!nextArrived)
+            seen << "unknown: the next event did not arrive after it";
+        else
+            seen << "nothing sent, " << calls << " client calls";
+        bool callsOk = !told[i].noClientCall || calls == 0;
+        Row(t, copy, told[i].check,
+            told[i].noClientCall ? "nothing sent, 0 client calls" : "nothing sent", seen.text,
+            !leaked && nextArrived && callsOk);
+    }
 }
 
 bool LinesRow(SelfTest &t, PluginCopy &copy, const char *check, const char *const *expected,
