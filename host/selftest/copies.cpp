@@ -263,13 +263,14 @@ bool Await(SelfTest &t, PluginCopy *const *copies, uint32_t count) {
         for (uint32_t i = 0; i < count; ++i) {
             PluginCopy &copy = *copies[i];
             if (copy.notRun[0] || copy.stalled || done[i]) continue;
+            uint32_t refused = 0;
+            uint32_t arrived = RouteArrived(t.receiver, *copy.route, &refused);
             // Refused where it should have been taken: judged as it is, its
             // further attempts not waited for.
-            if (RouteRefused(t.receiver, *copy.route)) {
+            if (refused) {
                 copy.stalled = true;
                 continue;
             }
-            uint32_t arrived = RouteArrived(t.receiver, *copy.route);
             // The log only once the requests are in; until then only their
             // arrival counts as moving: a worker that fails attempt after
             // attempt keeps logging, but nothing arrives.

@@ -21,6 +21,8 @@ const char kFolderExpected[] = "a fresh folder";
 const char kCopyRow[] = "copy of the plug-in";
 const char kCopyExpected[] = "a writable copy";
 
+uint32_t RunMilliseconds(const SelfTest &t) { return GetTickCount() - t.startMs; }
+
 // Ends a run the input or this computer kept from judging the plug-in:
 // whatever it made is removed again, or named.
 int CannotRun(SelfTest &t, const char *why, const char *advice) {
@@ -104,7 +106,7 @@ int JudgePlugIn(const char *pluginPath) {
     SYSTEMTIME now = {};
     GetSystemTime(&now);
     t.originDay = static_cast<uint32_t>(DayNumber(now.wYear, now.wMonth, now.wDay));
-    StartReport(t.table);
+    InitializeCriticalSection(&t.table.lock);
     bool guarded = StartGuard(t.table, t.files.folder, t.startMs);
 
     // The input and the temp folder are judged before anything is made.
@@ -155,7 +157,7 @@ int JudgePlugIn(const char *pluginPath) {
 // on copies that say they were only listed.
 int ListRows(SelfTest &t) {
     t.table.listing = true;
-    StartReport(t.table);
+    InitializeCriticalSection(&t.table.lock);
     InitializeCriticalSection(&t.receiver.lock);
     if (!StartGuard(t.table, t.files.folder, GetTickCount())) return kCannotRun;
     Row(t.table, kReceiverRow, kReceiverExpected, "", true);

@@ -80,8 +80,8 @@ ReceiverTally Tally(Receiver &receiver);
 Route *AddRoute(Receiver &receiver, const char *path);
 // Answers a held first request now.
 void ReleaseRoute(Route &route);
-uint32_t RouteArrived(Receiver &receiver, const Route &route);
-uint32_t RouteRefused(Receiver &receiver, const Route &route);
+// Its requests read whole; with `refused`, also how many were answered 401 or 415.
+uint32_t RouteArrived(Receiver &receiver, const Route &route, uint32_t *refused = nullptr);
 // Requests of any route, refused ones and TLS handshakes: 0 while nothing
 // has sent the receiver a byte.
 uint32_t Heard(Receiver &receiver);

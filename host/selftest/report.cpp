@@ -91,10 +91,6 @@ void AppendEnding(ConsoleLine &out, uint32_t milliseconds, const char *keptFolde
 
 }  // namespace
 
-void StartReport(CheckTable &table) {
-    InitializeCriticalSection(&table.lock);
-}
-
 bool PrintSelfTestHeader(const char *pluginPath) {
     ConsoleLine out;
     out << "self-test of ";
@@ -105,12 +101,6 @@ bool PrintSelfTestHeader(const char *pluginPath) {
     AppendSystem(out);
     out.Print();
     return readable;
-}
-
-void PrintTableHead() {
-    ConsoleLine out;
-    out << "check | expected | seen | ok";
-    out.Print();
 }
 
 // A row; with no `seen`, only its first two texts.
@@ -126,6 +116,8 @@ static void PrintRow(const char *check, const char *expected, const char *seen, 
     }
     out.Print();
 }
+
+void PrintTableHead() { PrintRow("check", "expected", "seen", "ok"); }
 
 // check | needs a request (or needs none)
 static bool Listed(const char *check, bool needsRequest) {

@@ -73,18 +73,12 @@ Route *AddRoute(Receiver &receiver, const char *path) {
 
 void ReleaseRoute(Route &route) { route.released.Set(true); }
 
-uint32_t RouteArrived(Receiver &receiver, const Route &route) {
+uint32_t RouteArrived(Receiver &receiver, const Route &route, uint32_t *refused) {
     EnterCriticalSection(&receiver.lock);
     uint32_t arrived = route.arrived;
+    if (refused) *refused = route.refused;
     LeaveCriticalSection(&receiver.lock);
     return arrived;
-}
-
-uint32_t RouteRefused(Receiver &receiver, const Route &route) {
-    EnterCriticalSection(&receiver.lock);
-    uint32_t refused = route.refused;
-    LeaveCriticalSection(&receiver.lock);
-    return refused;
 }
 
 uint32_t Heard(Receiver &receiver) {

@@ -298,7 +298,6 @@ bool BodyMatches(const ReceivedRequest &request, const char *pattern);
 bool BodyHas(const ReceivedRequest &request, const char *needle);
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
 int32_t DayNumber(int32_t year, int32_t month, int32_t day);
-uint32_t RunMilliseconds(const SelfTest &t);
 // Milliseconds since midnight UTC of the run's first day, now.
 int32_t ClockNow(const SelfTest &t);
 // The same for a timestamp "YYYY-MM-DDTHH:MM:SS.mmmZ" (24 characters at
