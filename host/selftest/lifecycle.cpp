@@ -28,7 +28,6 @@ const char *const kLogLines[] = {
 };
 const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
-
 const char kInitRow[] = "init: object handed over";
 const char kSlotsRow[] = "handler slots keep the stack";
 const char kExitRow[] = "exit: base destructor once, nothing freed";
@@ -105,8 +104,8 @@ void CheckLoad(SelfTest &t) {
     found << (r.init ? "init found" : "init MISSING") << ", " << (r.exit ? "exit found" : "exit MISSING");
     SeenText names;
     names << kInitName << " and " << kExitName;
-    const char kExportsRow[] = "load: exports by decorated name";
-    if (!ClientRow(t, c, kExportsRow, names.text, found.text, r.init && r.exit))
+    if (!ClientRow(t, c, "load: exports by decorated name", names.text, found.text,
+                   r.init && r.exit))
         Abandon(c, "an export missing");
     CheckIdentity(t, InitCopy(c, kInitRow));
     if (c.loaded && !r.object) Abandon(c, "init gave no object");

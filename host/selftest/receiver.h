@@ -85,8 +85,9 @@ uint32_t RouteArrived(Receiver &receiver, const Route &route, uint32_t *refused 
 // Requests of any route, refused ones and TLS handshakes: 0 while nothing
 // has sent the receiver a byte.
 uint32_t Heard(Receiver &receiver);
-// Records a request read whole and answers it from its route's script:
-// false, with nothing sent, when no route takes its path.
+// Records a request read whole, holds it if it is its route's first and the
+// route holds, and answers it from the route's script: false, with nothing
+// sent, when no route takes its path.
 bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET connection);
 
 }  // namespace host

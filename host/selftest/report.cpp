@@ -73,12 +73,6 @@ void AppendSystem(ConsoleLine &out) {
     if (wine) out << " (Wine " << reinterpret_cast<WineVersionFunction>(wine)() << ")";
 }
 
-void AppendName(char *names, uint32_t capacity, const char *name) {
-    text::BoundedText list(names, capacity, text::Length(names));
-    if (list.length) list.Append(", ");
-    list.Append(name);
-}
-
 // A verdict's end: the run's time, and the folder kept on failure.
 void AppendEnding(ConsoleLine &out, uint32_t milliseconds, const char *keptFolder) {
     SeenText seconds;
@@ -132,7 +126,10 @@ bool Row(CheckTable &table, const char *check, const char *expected, const char 
     ++table.checks;
     if (!ok) {
         ++table.failed;
-        AppendName(table.failedNames, sizeof table.failedNames, check);
+        char *names = table.failedNames;
+        text::BoundedText list(names, sizeof table.failedNames, text::Length(names));
+        if (list.length) list.Append(", ");
+        list.Append(check);
     }
     PrintRow(check, expected, seen, ok ? "ok" : "FAILED");
     LeaveCriticalSection(&table.lock);

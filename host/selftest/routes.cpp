@@ -30,8 +30,6 @@ void Mark(char (&mark)[kMarkCapacity], const char *body) {
 
 }  // namespace
 
-// Recorded, held if it is the route's first and the route holds, then
-// answered from the route's script.
 bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET connection) {
     EnterCriticalSection(&receiver.lock);
     Route *found = RouteOf(receiver, request.path);
