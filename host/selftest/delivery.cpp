@@ -125,8 +125,7 @@ void CheckRetry(SelfTest &t) {
                                          : first->body;
     Row(t, *t.own, "retry: the same body twice", kRetryBody, body, same);
 
-    uint32_t pause = 0;
-    if (first && second) pause = second->arrivedMs - first->arrivedMs;
+    uint32_t pause = first && second ? second->arrivedMs - first->arrivedMs : 0;
     SeenText seen;
     AppendSeconds(seen.out, pause, 3);
     Row(t, *t.own, "retry: pause after the 503", "about 1 s (0.9 to 3 s)",

@@ -121,7 +121,6 @@ struct Told {
     bool noClientCall;  // dropped before the plug-in even calls back into the client
     int dataType;       // the scratch pad's
 };
-// Told events: sent, with its row if it has one; dropped; stands in turn.
 constexpr Told Sent(const Flight &flight, const char *pad, const char *check = nullptr,
                     const char *body = nullptr) {
     return {&flight, pad, 0, false, check, body, false, 5};
@@ -195,8 +194,7 @@ struct Foreseen {
 };
 void Foresee(const CopyRow &row, Foreseen &out);
 
-// In delivery.cpp, lifecycle.cpp, queue.cpp, texts.cpp, reload.cpp,
-// settings.cpp and retries.cpp:
+// The judges of the plan's rows, each in the file of its checks:
 CopyJudge CheckDelivery, CheckUnload, CheckQueue, JudgeBurst, JudgeTexts, CheckRepeatedLoads;
 CopyJudge JudgeFirstLine, JudgeSent, JudgeSilent, JudgeBearer, JudgeAirports, JudgePath;
 CopyJudge JudgeStatuses, JudgeWorkerLines, JudgePauses, JudgeHandshakes;
