@@ -46,8 +46,7 @@ bool AppendFile(ConsoleLine &out, const char *path) {
         out << "cannot be read (Windows error " << GetLastError() << ")";
         return false;
     }
-    DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
+    DWORD size = GetFileSize(file, nullptr);
     char hex[65];
     out << size << " bytes, SHA-256 ";
     bool hashed = HashFile(file, hex);
