@@ -14,6 +14,12 @@ const Flight kUsualFlight = {"DLH4TK", "EDDF", "EDDF_GND", true, true};
 
 namespace {
 
+// A wait for what a copy sends or logs gives up once nothing of it came for
+// this long. A slow computer makes the run longer, never its verdict wrong;
+// the longest quiet time of a sound plug-in is its 4 s pause between
+// attempts.
+const uint32_t kQuietBudget = 6000;
+
 // A wait for log lines reads the log this often: each read opens the file,
 // which a virus scanner may make slow.
 const uint32_t kLogPollMs = 50;

@@ -23,12 +23,6 @@
 
 namespace host {
 
-// A wait for what a copy sends or logs gives up once nothing of it came for
-// this long. A slow computer makes the run longer, never its verdict wrong;
-// the longest quiet time of a sound plug-in is its 4 s pause between
-// attempts.
-const uint32_t kQuietBudget = 6000;
-
 const uint32_t kCopyLog = 65536;
 const uint32_t kCopyLines = 640;
 const uint32_t kMaxCopies = 24;
@@ -59,7 +53,6 @@ struct PluginCopy {
     uint32_t wantRequests;
     uint32_t wantLines;
     uint32_t clientCalls[kCopyCalls];  // of each notification its rows judge
-    int32_t clock[kCopyCalls][2];      // ClockNow just before and after those it times
     uint32_t notifications;
     uint32_t longestNotifyMs;
     // The log as last read: each line's message after its timestamp, or
