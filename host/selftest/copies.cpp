@@ -14,6 +14,12 @@ const Flight kUsualFlight = {"DLH4TK", "EDDF", "EDDF_GND", true, true};
 
 namespace {
 
+// A wait for what a copy sends or logs gives up once nothing of it came for
+// this long. A slow computer makes the run longer, never its verdict wrong;
+// the longest quiet time of a sound plug-in is its 4 s pause between
+// attempts.
+const uint32_t kQuietBudget = 6000;
+
 // A wait for log lines reads the log this often: each read opens the file,
 // which a virus scanner may make slow.
 const uint32_t kLogPollMs = 50;
@@ -263,13 +269,14 @@ bool Await(SelfTest &t, PluginCopy *const *copies, uint32_t count) {
         for (uint32_t i = 0; i < count; ++i) {
             PluginCopy &copy = *copies[i];
             if (copy.notRun[0] || copy.stalled || done[i]) continue;
+            uint32_t refused = 0;
+            uint32_t arrived = RouteArrived(t.receiver, *copy.route, &refused);
             // Refused where it should have been taken: judged as it is, its
             // further attempts not waited for.
-            if (RouteRefused(t.receiver, *copy.route)) {
+            if (refused) {
                 copy.stalled = true;
                 continue;
             }
-            uint32_t arrived = RouteArrived(t.receiver, *copy.route);
             // The log only once the requests are in; until then only their
             // arrival counts as moving: a worker that fails attempt after
             // attempt keeps logging, but nothing arrives.

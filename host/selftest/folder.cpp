@@ -42,12 +42,6 @@ const char *MakeFolder(const char *temp, char (&folder)[kSelfTestPath]) {
     return "cannot create a folder in the temp folder";
 }
 
-bool SameWide(const WCHAR *a, const WCHAR *b, int length) {
-    for (int i = 0; i < length; ++i)
-        if (a[i] != b[i]) return false;
-    return true;
-}
-
 // Deletes what the folder holds; the names of what stays go into `left`.
 void RemoveFiles(const char *folder, text::BoundedText &left) {
     char pattern[kSelfTestPath];
@@ -71,11 +65,6 @@ void RemoveFiles(const char *folder, text::BoundedText &left) {
     FindClose(search);
 }
 
-bool Busy(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-           error == ERROR_ACCESS_DENIED;
-}
-
 }  // namespace
 
 bool Join(char (&field)[kSelfTestPath], const char *folder, const char *name) {
@@ -91,7 +80,10 @@ bool WriteWholeFile(const char *path, const char *data, uint32_t length) {
     HANDLE file;
     while ((file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr)) == INVALID_HANDLE_VALUE) {
-        if (!Busy(GetLastError()) || GetTickCount() - start >= kRemoveMilliseconds) return false;
+        DWORD error = GetLastError();
+        bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                    error == ERROR_ACCESS_DENIED;
+        if (!busy || GetTickCount() - start >= kRemoveMilliseconds) return false;
         Sleep(kRemovePauseMilliseconds);
     }
     DWORD written = 0;
@@ -121,7 +113,9 @@ const char *ChooseTempFolder(SelfTestFolder &folder, const char *&advice) {
     if (bytes <= 0) return "the temp folder's path is too long for the plug-in";
     // The plug-in reads its own path through GetModuleFileNameA: a letter
     // the code page lacks arrives as '?', and no file of that name exists.
-    if (returned != static_cast<int>(length) || !SameWide(wide, back, returned))
+    bool same = returned == static_cast<int>(length);
+    for (int i = 0; same && i < returned; ++i) same = wide[i] == back[i];
+    if (!same)
         return "the temp folder's path has a letter outside this computer's ANSI code page, "
                "so the plug-in could not find its settings or log there";
     text::BoundedText temp(folder.temp, kSelfTestPath, static_cast<uint32_t>(bytes));

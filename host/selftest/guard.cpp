@@ -101,19 +101,14 @@ void AppendLocation(text::BoundedText &out, uintptr_t address) {
     for (;;) Sleep(INFINITE);
 }
 
-[[noreturn]] void ReportOverrun() {
+// A step past its budget; else the whole run past its own, the last resort
+// for what no step's budget covers: many slow steps in a row, or a wait of
+// the self-test's own that never ends.
+[[noreturn]] void ReportOverrun(bool step) {
     SeenText expected, seen;
     seen << "still running after ";
-    AppendSeconds(seen.out, GetTickCount() - g_guard.begunMs);
-    EndRun(g_guard.step, Within(expected, "returns", g_guard.budgetMs), seen.text);
-}
-
-// The last resort for what no step's budget covers: many slow steps in a
-// row, or a wait of the self-test's own that never ends.
-[[noreturn]] void ReportRunOverrun() {
-    SeenText expected, seen;
-    seen << "still running after ";
-    AppendSeconds(seen.out, GetTickCount() - g_guard.runStartMs);
+    AppendSeconds(seen.out, GetTickCount() - (step ? g_guard.begunMs : g_guard.runStartMs));
+    if (step) EndRun(g_guard.step, Within(expected, "returns", g_guard.budgetMs), seen.text);
     seen << (g_guard.inCall ? ", in " : ", between calls into the plug-in");
     if (g_guard.inCall) seen << g_guard.step;
     EndRun("whole run", Within(expected, "ends", kRunBudget), seen.text);
@@ -138,8 +133,8 @@ DWORD WINAPI Watch(void *) {
         EnterCriticalSection(&g_guard.lock);
         if (g_guard.crashed.IsSet()) ReportCrash();
         if (g_guard.inCall && GetTickCount() - g_guard.begunMs > g_guard.budgetMs)
-            ReportOverrun();
-        if (GetTickCount() - g_guard.runStartMs > kRunBudget) ReportRunOverrun();
+            ReportOverrun(true);
+        if (GetTickCount() - g_guard.runStartMs > kRunBudget) ReportOverrun(false);
         LeaveCriticalSection(&g_guard.lock);
     }
 }

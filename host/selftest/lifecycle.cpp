@@ -28,7 +28,6 @@ const char *const kLogLines[] = {
 };
 const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
-
 const char kInitRow[] = "init: object handed over";
 const char kSlotsRow[] = "handler slots keep the stack";
 const char kExitRow[] = "exit: base destructor once, nothing freed";
@@ -101,12 +100,11 @@ void CheckLoad(SelfTest &t) {
              c.loaded))
         Abandon(c, "ZeltanDokBridge.dll did not load");
     if (c.loaded) FindExports(r);
-    SeenText found;
+    SeenText found, names;
     found << (r.init ? "init found" : "init MISSING") << ", " << (r.exit ? "exit found" : "exit MISSING");
-    SeenText names;
     names << kInitName << " and " << kExitName;
-    const char kExportsRow[] = "load: exports by decorated name";
-    if (!ClientRow(t, c, kExportsRow, names.text, found.text, r.init && r.exit))
+    if (!ClientRow(t, c, "load: exports by decorated name", names.text, found.text,
+                   r.init && r.exit))
         Abandon(c, "an export missing");
     CheckIdentity(t, InitCopy(c, kInitRow));
     if (c.loaded && !r.object) Abandon(c, "init gave no object");
@@ -130,8 +128,7 @@ void CheckUnload(SelfTest &t, PluginCopy &, const CopyRow &) {
     Runner &r = c.runner;
     bool live = c.live;
     EndingsRow(t, c, kExitRow, kExitBudget, ExitCopy(c, kExitRow));
-    ReadCopyLog(t, c);
-    const char *last = CopyLine(c, c.lineCount - 1);
+    const char *last = CopyLine(c, ReadCopyLog(t, c) - 1);
     ClientRow(t, c, "exit: log line", kUnloadedLine, last, SameText(last, kUnloadedLine));
 
     // A client that also ends the object itself, with and without a free.

@@ -14,12 +14,6 @@ const uint32_t kQueueCapacity = 256;
 // Q0 is held in its attempt; Q1 to Q257 are queued behind it.
 const uint32_t kQueued = kQueueCapacity + 1;
 
-void NotifyQueued(PluginCopy &copy, uint32_t n) {
-    SeenText pad;
-    pad << "DOK/S/Q" << n;
-    NotifyCopy(copy, kUsualFlight, pad.text);
-}
-
 // Exactly one "Queue full" line, between the captures of Q256 and Q257.
 void CheckOverflowLine(SelfTest &t, PluginCopy &copy, bool held) {
     ReadCopyLog(t, copy);
@@ -90,9 +84,13 @@ void CheckQueue(SelfTest &t, PluginCopy &copy, const CopyRow &) {
     // Held until every event is queued behind it, however long that takes.
     copy.route->holdMs = 0xFFFFFFFFu;
     LoadCopy(t, copy);
-    NotifyQueued(copy, 0);
-    bool held = WaitFor(t, copy, 1);
-    for (uint32_t n = 1; n <= kQueued; ++n) NotifyQueued(copy, n);
+    bool held = false;
+    for (uint32_t n = 0; n <= kQueued; ++n) {
+        SeenText pad;
+        pad << "DOK/S/Q" << n;
+        NotifyCopy(copy, kUsualFlight, pad.text);
+        if (n == 0) held = WaitFor(t, copy, 1);  // Q0 in its attempt before the rest queue
+    }
     CheckOverflowLine(t, copy, held);
     ReleaseRoute(*copy.route);
     WaitFor(t, copy, kQueued);

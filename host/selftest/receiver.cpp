@@ -199,13 +199,12 @@ void StopReceiver(Receiver &receiver) {
     uint32_t start = GetTickCount();
     bool allEnded = true;
     for (uint32_t i = 0; i < kReceiverServers; ++i) {
-        HANDLE &thread = receiver.servers[i];
+        HANDLE thread = receiver.servers[i];
         if (!thread) continue;
         uint32_t spent = MillisecondsSince(start);
         uint32_t left = spent < kRequestMilliseconds + 1000 ? kRequestMilliseconds + 1000 - spent : 0;
         if (WaitForSingleObject(thread, left) != WAIT_OBJECT_0) allEnded = false;
         CloseHandle(thread);
-        thread = nullptr;
     }
     if (!allEnded) return;
     if (receiver.listener != INVALID_SOCKET) closesocket(receiver.listener);

@@ -80,13 +80,14 @@ ReceiverTally Tally(Receiver &receiver);
 Route *AddRoute(Receiver &receiver, const char *path);
 // Answers a held first request now.
 void ReleaseRoute(Route &route);
-uint32_t RouteArrived(Receiver &receiver, const Route &route);
-uint32_t RouteRefused(Receiver &receiver, const Route &route);
+// Its requests read whole; with `refused`, also how many were answered 401 or 415.
+uint32_t RouteArrived(Receiver &receiver, const Route &route, uint32_t *refused = nullptr);
 // Requests of any route, refused ones and TLS handshakes: 0 while nothing
 // has sent the receiver a byte.
 uint32_t Heard(Receiver &receiver);
-// Records a request read whole and answers it from its route's script:
-// false, with nothing sent, when no route takes its path.
+// Records a request read whole, holds it if it is its route's first and the
+// route holds, and answers it from the route's script: false, with nothing
+// sent, when no route takes its path.
 bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET connection);
 
 }  // namespace host

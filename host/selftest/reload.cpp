@@ -69,8 +69,7 @@ void CheckIdleExit(SelfTest &t, PluginCopy &copy) {
 void CheckAfterEnd(SelfTest &t, PluginCopy &copy) {
     const HostState &state = *copy.runner.state;
     uint32_t destroyed = state.destroyed;
-    ReadCopyLog(t, copy);
-    uint32_t lines = copy.lineCount;
+    uint32_t lines = ReadCopyLog(t, copy);
     ExitCopy(copy);
     ReadCopyLog(t, copy);
     SeenText seen;

@@ -46,8 +46,7 @@ bool AppendFile(ConsoleLine &out, const char *path) {
         out << "cannot be read (Windows error " << GetLastError() << ")";
         return false;
     }
-    DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
+    DWORD size = GetFileSize(file, nullptr);
     char hex[65];
     out << size << " bytes, SHA-256 ";
     bool hashed = HashFile(file, hex);
@@ -73,12 +72,6 @@ void AppendSystem(ConsoleLine &out) {
     if (wine) out << " (Wine " << reinterpret_cast<WineVersionFunction>(wine)() << ")";
 }
 
-void AppendName(char *names, uint32_t capacity, const char *name) {
-    text::BoundedText list(names, capacity, text::Length(names));
-    if (list.length) list.Append(", ");
-    list.Append(name);
-}
-
 // A verdict's end: the run's time, and the folder kept on failure.
 void AppendEnding(ConsoleLine &out, uint32_t milliseconds, const char *keptFolder) {
     SeenText seconds;
@@ -91,10 +84,6 @@ void AppendEnding(ConsoleLine &out, uint32_t milliseconds, const char *keptFolde
 
 }  // namespace
 
-void StartReport(CheckTable &table) {
-    InitializeCriticalSection(&table.lock);
-}
-
 bool PrintSelfTestHeader(const char *pluginPath) {
     ConsoleLine out;
     out << "self-test of ";
@@ -105,12 +94,6 @@ bool PrintSelfTestHeader(const char *pluginPath) {
     AppendSystem(out);
     out.Print();
     return readable;
-}
-
-void PrintTableHead() {
-    ConsoleLine out;
-    out << "check | expected | seen | ok";
-    out.Print();
 }
 
 // A row; with no `seen`, only its first two texts.
@@ -127,6 +110,8 @@ static void PrintRow(const char *check, const char *expected, const char *seen, 
     out.Print();
 }
 
+void PrintTableHead() { PrintRow("check", "expected", "seen", "ok"); }
+
 // check | needs a request (or needs none)
 static bool Listed(const char *check, bool needsRequest) {
     PrintRow(check, needsRequest ? "needs a request" : "needs none", nullptr, nullptr);
@@ -140,7 +125,10 @@ bool Row(CheckTable &table, const char *check, const char *expected, const char 
     ++table.checks;
     if (!ok) {
         ++table.failed;
-        AppendName(table.failedNames, sizeof table.failedNames, check);
+        char *names = table.failedNames;
+        text::BoundedText list(names, sizeof table.failedNames, text::Length(names));
+        if (list.length) list.Append(", ");
+        list.Append(check);
     }
     PrintRow(check, expected, seen, ok ? "ok" : "FAILED");
     LeaveCriticalSection(&table.lock);

@@ -22,7 +22,6 @@ struct CheckTable {
     char failedNames[512];  // the first failing checks' names, for the verdict
 };
 
-void StartReport(CheckTable &table);
 // "self-test of <path>: <size> bytes, SHA-256 <hex>; Windows <version> build <n>";
 // false when the file cannot be read (the line says so instead of its size).
 bool PrintSelfTestHeader(const char *pluginPath);

@@ -26,21 +26,19 @@ bool CopyWhole(char *field, uint32_t capacity, const char *source, uint32_t leng
     return true;
 }
 
-struct Head {
-    uint32_t contentLength;
-    bool haveLength;
-};
+// No Content-Length yet: no value of at most 9 digits is this.
+const uint32_t kNoLength = 0xFFFFFFFFu;
 
-const char *TakeContentLength(const char *value, uint32_t length, Head &head) {
-    if (head.haveLength) return "Content-Length sent twice";
-    if (length > 9 || !DecimalValue(value, length, head.contentLength))
+const char *TakeContentLength(const char *value, uint32_t length, uint32_t &contentLength) {
+    if (contentLength != kNoLength) return "Content-Length sent twice";
+    if (length > 9 || !DecimalValue(value, length, contentLength))
         return "a Content-Length that is not a number";
-    head.haveLength = true;
     return nullptr;
 }
 
 // One header line, "Name: value"; keeps the ones the checks look at.
-const char *TakeHeader(const char *line, uint32_t length, ReceivedRequest &request, Head &head) {
+const char *TakeHeader(const char *line, uint32_t length, ReceivedRequest &request,
+                       uint32_t &contentLength) {
     uint32_t colon = 0;
     while (colon < length && line[colon] != ':') ++colon;
     if (colon == 0 || colon == length) return "a header line without a name and colon";
@@ -68,7 +66,7 @@ const char *TakeHeader(const char *line, uint32_t length, ReceivedRequest &reque
     if (SameTextIgnoringCase(line, colon, "transfer-encoding"))
         return "a Transfer-Encoding header (the body must come by Content-Length)";
     if (SameTextIgnoringCase(line, colon, "content-length"))
-        return TakeContentLength(value, end - start, head);
+        return TakeContentLength(value, end - start, contentLength);
     return nullptr;
 }
 
@@ -104,19 +102,19 @@ uint32_t HeadLength(const char *data, uint32_t have) {
 }
 
 const char *ParseHead(const char *data, uint32_t headLength, ReceivedRequest &request,
-                      Head &head) {
+                      uint32_t &contentLength) {
     uint32_t lineStart = 0;
     for (bool first = true; lineStart + 2 < headLength; first = false) {
         uint32_t end = lineStart;
         while (!(data[end] == '\r' && data[end + 1] == '\n')) ++end;
         const char *problem = first
             ? TakeRequestLine(data + lineStart, end - lineStart, request)
-            : TakeHeader(data + lineStart, end - lineStart, request, head);
+            : TakeHeader(data + lineStart, end - lineStart, request, contentLength);
         if (problem) return problem;
         lineStart = end + 2;
     }
-    if (!head.haveLength) return "no Content-Length";
-    if (head.contentLength > kRequestBodyCapacity) return "a body over 2048 bytes";
+    if (contentLength == kNoLength) return "no Content-Length";
+    if (contentLength > kRequestBodyCapacity) return "a body over 2048 bytes";
     return nullptr;
 }
 
@@ -133,12 +131,12 @@ RequestVerdict JudgeRequest(const char *data, uint32_t have, ReceivedRequest &re
     if (headLength == 0)
         return have >= kRequestHeadCapacity ? Refuse(request, "a request head over 8192 bytes")
                                             : RequestVerdict::Incomplete;
-    Head head = {};
-    const char *problem = ParseHead(data, headLength, request, head);
+    uint32_t contentLength = kNoLength;
+    const char *problem = ParseHead(data, headLength, request, contentLength);
     if (problem) return Refuse(request, problem);
     uint32_t body = have - headLength;
-    if (body > head.contentLength) return Refuse(request, "bytes beyond Content-Length");
-    if (body < head.contentLength) return RequestVerdict::Incomplete;
+    if (body > contentLength) return Refuse(request, "bytes beyond Content-Length");
+    if (body < contentLength) return RequestVerdict::Incomplete;
     for (uint32_t i = 0; i < body; ++i) request.body[i] = data[headLength + i];
     request.body[body] = '\0';
     request.bodyLength = body;

@@ -30,8 +30,6 @@ void Mark(char (&mark)[kMarkCapacity], const char *body) {
 
 }  // namespace
 
-// Recorded, held if it is the route's first and the route holds, then
-// answered from the route's script.
 bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET connection) {
     EnterCriticalSection(&receiver.lock);
     Route *found = RouteOf(receiver, request.path);
@@ -73,18 +71,12 @@ Route *AddRoute(Receiver &receiver, const char *path) {
 
 void ReleaseRoute(Route &route) { route.released.Set(true); }
 
-uint32_t RouteArrived(Receiver &receiver, const Route &route) {
+uint32_t RouteArrived(Receiver &receiver, const Route &route, uint32_t *refused) {
     EnterCriticalSection(&receiver.lock);
     uint32_t arrived = route.arrived;
+    if (refused) *refused = route.refused;
     LeaveCriticalSection(&receiver.lock);
     return arrived;
-}
-
-uint32_t RouteRefused(Receiver &receiver, const Route &route) {
-    EnterCriticalSection(&receiver.lock);
-    uint32_t refused = route.refused;
-    LeaveCriticalSection(&receiver.lock);
-    return refused;
 }
 
 uint32_t Heard(Receiver &receiver) {

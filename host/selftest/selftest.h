@@ -23,12 +23,6 @@
 
 namespace host {
 
-// A wait for what a copy sends or logs gives up once nothing of it came for
-// this long. A slow computer makes the run longer, never its verdict wrong;
-// the longest quiet time of a sound plug-in is its 4 s pause between
-// attempts.
-const uint32_t kQuietBudget = 6000;
-
 const uint32_t kCopyLog = 65536;
 const uint32_t kCopyLines = 640;
 const uint32_t kMaxCopies = 24;
@@ -59,7 +53,6 @@ struct PluginCopy {
     uint32_t wantRequests;
     uint32_t wantLines;
     uint32_t clientCalls[kCopyCalls];  // of each notification its rows judge
-    int32_t clock[kCopyCalls][2];      // ClockNow just before and after those it times
     uint32_t notifications;
     uint32_t longestNotifyMs;
     // The log as last read: each line's message after its timestamp, or
@@ -121,7 +114,6 @@ struct Told {
     bool noClientCall;  // dropped before the plug-in even calls back into the client
     int dataType;       // the scratch pad's
 };
-// Told events: sent, with its row if it has one; dropped; stands in turn.
 constexpr Told Sent(const Flight &flight, const char *pad, const char *check = nullptr,
                     const char *body = nullptr) {
     return {&flight, pad, 0, false, check, body, false, 5};
@@ -195,8 +187,7 @@ struct Foreseen {
 };
 void Foresee(const CopyRow &row, Foreseen &out);
 
-// In delivery.cpp, lifecycle.cpp, queue.cpp, texts.cpp, reload.cpp,
-// settings.cpp and retries.cpp:
+// The judges of the plan's rows, each in the file of its checks:
 CopyJudge CheckDelivery, CheckUnload, CheckQueue, JudgeBurst, JudgeTexts, CheckRepeatedLoads;
 CopyJudge JudgeFirstLine, JudgeSent, JudgeSilent, JudgeBearer, JudgeAirports, JudgePath;
 CopyJudge JudgeStatuses, JudgeWorkerLines, JudgePauses, JudgeHandshakes;
@@ -298,7 +289,6 @@ bool BodyMatches(const ReceivedRequest &request, const char *pattern);
 bool BodyHas(const ReceivedRequest &request, const char *needle);
 // Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
 int32_t DayNumber(int32_t year, int32_t month, int32_t day);
-uint32_t RunMilliseconds(const SelfTest &t);
 // Milliseconds since midnight UTC of the run's first day, now.
 int32_t ClockNow(const SelfTest &t);
 // The same for a timestamp "YYYY-MM-DDTHH:MM:SS.mmmZ" (24 characters at

@@ -43,10 +43,6 @@ int32_t DayNumber(int32_t year, int32_t month, int32_t day) {
     return era * 146097 + dayOfEra - 719468;
 }
 
-uint32_t RunMilliseconds(const SelfTest &t) {
-    return GetTickCount() - t.startMs;
-}
-
 int32_t ClockNow(const SelfTest &t) {
     SYSTEMTIME now = {};
     GetSystemTime(&now);
