@@ -169,6 +169,10 @@ bool StartGuard(CheckTable &table, const char *keptFolder, uint32_t runStartMs) 
     g_guard.keptFolder = keptFolder;
     g_guard.runStartMs = runStartMs;
     g_guard.clientBase = GetModuleHandleA(nullptr);
+    // A listing calls nothing in the plug-in and ends at once: its watchdog
+    // would be ended by the process's exit while it may still be starting,
+    // which Wine has been seen to crash on.
+    if (table.listing) return true;
     SetUnhandledExceptionFilter(OnUnhandledException);
     HANDLE thread = CreateThread(nullptr, 0, Watch, nullptr, 0, &g_guard.watchdogThread);
     if (!thread) return false;
