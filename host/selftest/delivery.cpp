@@ -13,7 +13,9 @@ namespace host {
 
 namespace {
 
-const Flight kToLoww = {"DLH4TK", "LOWW", "EDDF_GND", true, true};
+// Listed but for its first letter: a plug-in that compared codes from the
+// second letter on would send it.
+const Flight kToXddf = {"DLH4TK", "XDDF", "EDDF_GND", true, true};
 
 // The four stand-message shapes, then messages the plug-in must drop, each
 // naming a stand of its own so that a leak shows which one it was, then
@@ -36,7 +38,7 @@ const Told kTold[] = {
     Sent(kUsualFlight, "DOK/M/  ", "body manual_cancel",
          "{\"action\":\"manual_cancel\",\"callsign\":\"DLH4TK\","
          "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":\"EDDF_GND\"}"),
-    Dropped(kToLoww, "DOK/S/F1", "filter: destination not listed", "F1"),
+    Dropped(kToXddf, "DOK/S/F1", "filter: destination not listed", "F1"),
     Dropped(kUsualFlight, "DOK/S/F2", "filter: another data type", "F2", true, 4),
     Dropped(kUsualFlight, "dok/s/F3", "filter: lower-case prefix", "F3"),
     Dropped(kUsualFlight, "DOK/X/F4", "filter: unknown prefix", "F4"),

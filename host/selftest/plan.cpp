@@ -84,6 +84,8 @@ constexpr CopyRow kPlan[] = {
     // Short of 65535, so that only the letter can refuse it.
     LoadsOnly("endpoint: a letter in the port", "ZdbPortLetter", "http://127.0.0.1:80a/unused",
               kDisabledLine),
+    LoadsOnly("endpoint: a colon and no port", "ZdbPortNone", "http://127.0.0.1:/unused",
+              kDisabledLine),
     // A host of one character is a host: loaded, though it is never used.
     LoadsOnly("endpoint: a host of one character", "ZdbHostOne", "https://a/x", kLoadedLine),
     Script(CheckRepeatedLoads, "ZdbReload", "https://@/reload"),
