@@ -16,22 +16,60 @@ Wine prefix and work folder under the build folder.
 """
 
 import argparse
+import http.client
+import http.server
 import os
 import re
 import shutil
 import socket
 import subprocess
 import sys
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 import harness  # noqa: E402
-from test_selftest import altering_proxy, with_slow_opens  # noqa: E402
+from test_selftest import with_slow_opens  # noqa: E402
 
 VERDICT = re.compile(r"^verdict: (PASS|FAIL|CANNOT RUN).*\((\d+\.\d) s\)")
 RUN_BOUND = 300
+
+
+
+class AlteringProxy(http.server.BaseHTTPRequestHandler):
+    """A forward proxy that changes the last character of every bearer token,
+    as a stale or mistyped token would be: the endpoint must refuse each post.
+    The target goes on as a whole URL (the absolute form, which every HTTP/1.1
+    server must take); a CONNECT (https) is refused."""
+
+    def do_POST(self):
+        headers = dict(self.headers.items())
+        token = headers["Authorization"]
+        headers["Authorization"] = token[:-1] + ("B" if token.endswith("A") else "A")
+        url = self.path if "//" in self.path else f"http://{headers['Host']}{self.path}"
+        host, port = url.split("/")[2].rsplit(":", 1)
+        body = self.rfile.read(int(headers["Content-Length"]))
+        upstream = http.client.HTTPConnection(host, int(port), timeout=5)
+        upstream.request("POST", url, body, headers)
+        self.send_response(upstream.getresponse().status)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+        upstream.close()
+
+    def do_CONNECT(self):
+        self.send_error(403)
+
+    def log_message(self, *args):
+        pass
+
+
+def altering_proxy():
+    """The proxy on 127.0.0.1, on threads of its own: (it, its URL)."""
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), AlteringProxy)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, f"http://127.0.0.1:{server.server_port}"
 
 
 def run(env, client, plugin, folder, name, slow_opens=None):

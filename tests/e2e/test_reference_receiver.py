@@ -4,9 +4,10 @@ DLL under Wine posting to it through the nginx block of examples/ over TLS,
 across a re-sent request and a reload."""
 
 import concurrent.futures
-import html.parser
+import html
 import json
 import os
+import re
 import shutil
 import socket
 import ssl
@@ -19,7 +20,8 @@ import unittest
 import urllib.request
 
 import test_https  # the throw-away authority and its clean-up
-from harness import LOADED, TOKEN, UNLOADED, USER_AGENT, BridgeTestCase, ini_text, work_dir
+from harness import (LOADED, TOKEN, UNLOADED, USER_AGENT, BridgeTestCase, ini_text,
+                     refused_port, work_dir)
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 sys.path.insert(0, EXAMPLES)
@@ -84,46 +86,18 @@ def stored_bodies(server):
             server.app.store.connection().execute("SELECT body FROM events ORDER BY id")]
 
 
-class BoardPage(html.parser.HTMLParser):
+# A cell holding markup matches no row: a text shown unescaped loses its row.
+BOARD_ROW = re.compile(r"<tr><td>([^<]*)<td>([^<]*)<td>([^<]*)<td")
+
+
+def html_rows(page):
     """(airport, callsign, stand, how) of each row of the HTML board, the
-    texts as a browser shows them; cells and rows end where the next begins."""
-
-    def __init__(self, page):
-        super().__init__()
-        self.rows, self.airport, self.cells, self.into = [], None, None, None
-        self.feed(page)
-        self.close()
-        self.end_row()
-
-    def end_row(self):
-        if self.cells:
-            stand, callsign, how = self.cells[:3]
-            self.rows.append((self.airport, callsign, stand, how))
-        self.cells = None
-
-    def handle_starttag(self, tag, attrs):
-        if tag in ("h2", "table", "tr"):
-            self.end_row()
-        if tag == "tr":
-            self.cells = []
-        elif tag == "td":
-            self.cells.append("")
-        elif tag == "h2":
-            self.airport = ""
-        self.into = tag if tag in ("h2", "td") else None
-
-    def handle_endtag(self, tag):
-        if tag == "table":
-            self.end_row()
-        if tag == "h2" and self.airport == "(no airport named)":
-            self.airport = None
-        self.into = None
-
-    def handle_data(self, data):
-        if self.into == "td":
-            self.cells[-1] += data
-        elif self.into == "h2":
-            self.airport += data
+    texts as a browser shows them."""
+    parts = re.split(r"<h2>([^<]*)</h2>", page)
+    return [(None if airport == "(no airport named)" else html.unescape(airport),
+             html.unescape(callsign), html.unescape(stand), how)
+            for airport, table in zip(parts[1::2], parts[2::2])
+            for stand, callsign, how in BOARD_ROW.findall(table)]
 
 
 def fetch(server, page):
@@ -136,7 +110,7 @@ def page_rows(server):
     """The board's rows from /board.json and from the HTML page, in order."""
     board = json.loads(fetch(server, "/board.json"))["airports"]
     return (board_rows((a["airport"], a["stands"]) for a in board),
-            BoardPage(fetch(server, "/")).rows)
+            html_rows(fetch(server, "/")))
 
 
 def board_rows(board):
@@ -159,10 +133,6 @@ class Requests(unittest.TestCase):
         self.addCleanup(folder.cleanup)
         self.folder = folder.name
         self.server = start(self, folder.name)
-
-    def log_lines(self):
-        with open(os.path.join(self.folder, "receiver.log"), encoding="utf-8") as handle:
-            return handle.read().splitlines()
 
     def test_bad_input_is_refused_by_its_check_and_loses_nothing_stored(self):
         leap_second = event("cancel", "UAE9", 60, "EDDF")
@@ -223,7 +193,8 @@ class Requests(unittest.TestCase):
                 self.assertTrue(got[1].startswith(answer), got)
         self.assertEqual(stored_bodies(self.server),
                          [GOOD, rotated, leap_second, not_utf8, with_gate])
-        lines = self.log_lines()
+        with open(os.path.join(self.folder, "receiver.log"), encoding="utf-8") as handle:
+            lines = handle.read().splitlines()
         self.assertEqual(len(lines), 1 + len(cases), "one log line per request:\n" + "\n".join(lines))
 
     def test_a_stalled_or_trickling_request_is_cut_off_and_others_go_on(self):
@@ -315,12 +286,6 @@ class Requests(unittest.TestCase):
                     self.assertEqual(server.app.store.board(hours=1e-9), [], "the window")
 
 
-def free_port():
-    with socket.socket() as sock:
-        sock.bind(("127.0.0.1", 0))
-        return sock.getsockname()[1]
-
-
 def start_nginx(test, certificate, upstream_port):
     """nginx from the machine with the block of examples/ as shipped but for
     its port, certificate and upstream, in a prefix of its own: config, pid,
@@ -329,7 +294,8 @@ def start_nginx(test, certificate, upstream_port):
     prefix = os.path.join(work_dir(), "test_reference_receiver", "nginx")
     shutil.rmtree(prefix, ignore_errors=True)
     os.makedirs(os.path.join(prefix, "temp"))
-    port = free_port()
+    with refused_port() as taken:
+        port = taken.getsockname()[1]
     with open(os.path.join(EXAMPLES, "nginx-receiver.conf"), encoding="utf-8") as handle:
         block = handle.read()
     for shipped, here in (("listen 443 ssl;", f"listen 127.0.0.1:{port} ssl;"),
@@ -457,7 +423,7 @@ class UnderWine(BridgeTestCase, unittest.TestCase):
         board = json.loads(self.fetch(base, "/board.json"))["airports"]
         self.assertEqual(sorted(board_rows((a["airport"], a["stands"]) for a in board)), final)
         # The stand "<B>&1" shows as typed only if escaped.
-        self.assertEqual(sorted(BoardPage(self.fetch(base, "/")).rows), final)
+        self.assertEqual(sorted(html_rows(self.fetch(base, "/"))), final)
 
 if __name__ == "__main__":
     unittest.main()
