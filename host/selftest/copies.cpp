@@ -24,6 +24,8 @@ const uint32_t kQuietBudget = 6000;
 // which a virus scanner may make slow.
 const uint32_t kLogPollMs = 50;
 
+const uint32_t kPortText = 7;  // the receiver's port, in as many digits, after padding
+
 // The errors Windows documents for a file that security software or a
 // policy keeps from being copied or loaded.
 struct Refusal {
@@ -109,42 +111,53 @@ void AppendToken(text::BoundedText &out, const SelfTest &t, uint32_t length) {
     for (uint32_t i = 0; i < length; ++i) out.Append(t.files.token[i % kSelfTestTokenLength]);
 }
 
-bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint,
-                       uint32_t tokenLength, const char *airports) {
+bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     static char settings[4096];
     text::BoundedText ini(settings);
     ini.Append("[Bridge]\r\nEndpoint=");
-    for (const char *p = endpoint; *p; ++p) {
-        if (*p != '@') {
+    for (const char *p = row.endpoint; *p; ++p) {
+        if (*p == '*') {
+            for (uint32_t place = 9; place < kLongestPath + 64; ++place)
+                ini.Append(PathLetter(place));
+        } else if (*p == '@') {
+            // "127.0.0.1:" is 10 characters, then spaces up to the row's
+            // authority, then the port in as many digits.
+            ini.Append("127.0.0.1:");
+            for (uint32_t i = 10 + kPortText; i < row.authority; ++i) ini.Append(' ');
+            ini.AppendDecimal(t.receiver.port, row.authority ? kPortText : 1);
+        } else {
             ini.Append(*p);
-            continue;
         }
-        ini.Append("127.0.0.1:");
-        ini.AppendDecimal(t.receiver.port);
     }
     ini.Append("\r\nToken=");
-    AppendToken(ini, t, tokenLength);
+    AppendToken(ini, t, row.tokenLength);
     ini.Append("\r\nAirports=");
-    ini.Append(airports ? airports : "EDDF,EDDM");
+    ini.Append(row.airports ? row.airports : "EDDF,EDDM");
     ini.Append("\r\n");
     return ini.length + 1 < sizeof settings && WriteWholeFile(copy.settings, settings, ini.length);
 }
 
-PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
-                     uint32_t tokenLength, const char *airports) {
+PluginCopy &MakeCopy(SelfTest &t, const CopyRow &row) {
     PluginCopy &copy = t.copies[t.copyCount];  // the plan's size is checked when compiled
     copy.route = &t.noRoute;
     copy.runner.state = ZdbHostState();
     copy.runner.pluginPath = copy.plugin;
-    if (!NamedAfter(copy.plugin, t, stem, ".dll") || !NamedAfter(copy.settings, t, stem, ".ini") ||
-        !NamedAfter(copy.log, t, stem, ".log"))
+    copy.group = row.group;
+    copy.posts = row.Posts();
+    copy.tokenLength = row.tokenLength;
+    SeenText stem;
+    stem << (row.stem ? row.stem : "ZdbLongName");
+    // <folder>\<stem>.dll: 259 characters.
+    while (!row.stem && text::Length(t.files.folder) + 1 + stem.out.length + 4 < kSelfTestPath - 1)
+        stem << "N";
+    if (!NamedAfter(copy.plugin, t, stem.text, ".dll") ||
+        !NamedAfter(copy.settings, t, stem.text, ".ini") ||
+        !NamedAfter(copy.log, t, stem.text, ".log"))
         return NotRun(copy, "the path is too long"), copy;
     ++t.copyCount;  // from here on its files are removed at the end
-    copy.posts = routePath != nullptr;
-    copy.tokenLength = tokenLength;
     // A copy that would post after the plug-in sent nothing at all would
     // only be waited out at its exit, its worker in a pause between attempts.
-    bool unheard = t.silent && routePath;
+    bool unheard = t.silent && copy.posts;
     if (t.table.listing || t.refusal[0] || (t.own && t.own->notRun[0]) || unheard) {
         NotRun(copy, t.table.listing ? "listed"
                      : t.refusal[0]  ? "not tried after this computer's refusal"
@@ -157,16 +170,23 @@ PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const 
     // Either is this computer's doing, whatever the error.
     if (!CopyPlugIn(source, copy.plugin))
         return Refused(t, copy, "CopyFile", GetLastError(), true), copy;
-    if (!WriteCopySettings(t, copy, endpoint, tokenLength, airports))
+    if (!WriteCopySettings(t, copy, row))
         return Refused(t, copy, "writing the settings", GetLastError(), true), copy;
-    Route *route = routePath ? AddRoute(t.receiver, routePath) : &t.noRoute;
-    if (!route) NotRun(copy, "no route left at the receiver");
-    copy.route = route ? route : &t.noRoute;
-    if (route && routePath) {
-        text::BoundedText bearer(route->authorization);
-        bearer.Append("Bearer ");
-        AppendToken(bearer, t, tokenLength);
-    }
+    if (!copy.posts) return copy;
+    // Its route: the endpoint's path after '@', up to the '/' before any '*'.
+    char path[32];
+    text::BoundedText out(path);
+    const char *p = row.endpoint;
+    while (*p && *p != '@') ++p;
+    for (p += *p ? 1 : 0; *p && *p != '*'; ++p) out.Append(*p);
+    if (out.length > 1 && path[out.length - 1] == '/') path[--out.length] = '\0';
+    Route *route = AddRoute(t.receiver, path);
+    if (!route) return NotRun(copy, "no route left at the receiver"), copy;
+    copy.route = route;
+    text::BoundedText bearer(route->authorization);
+    bearer.Append("Bearer ");
+    AppendToken(bearer, t, row.tokenLength);
+    for (uint32_t i = 0; i < kRouteScript; ++i) route->statuses[i] = row.answers[i];
     return copy;
 }
 

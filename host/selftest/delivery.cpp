@@ -176,7 +176,6 @@ void CheckRequests(SelfTest &t) {
 }  // namespace
 
 void SendFirstShape(SelfTest &t) {
-    t.own->route->statuses[kRetryRequest] = 503;
     SendShape(t, 0);
 }
 

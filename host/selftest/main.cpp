@@ -54,7 +54,7 @@ bool PrepareEverything(SelfTest &t, SeenText &why) {
 // may make long.
 bool MakeOwnCopy(SelfTest &t, SeenText &why) {
     uint32_t begun = GetTickCount();
-    t.own = &MakeCopy(t, "ZeltanDokBridge", "http://@/selftest", "/selftest");
+    t.own = &MakeCopy(t, kOwnCopy);
     SeenText copied;
     if (t.own->notRun[0]) why << t.own->notRun;
     return Row(t.table, "copy of the plug-in", "a writable copy",

@@ -7,7 +7,6 @@ namespace host {
 
 namespace {
 
-const uint32_t kPortText = 7;  // the receiver's port, in as many digits, after padding
 const uint32_t k = kSelfTestTokenLength;  // the usual token's length
 
 // Told of one event, or of stands one after another.
@@ -44,6 +43,15 @@ constexpr CopyRow LoadsOnly(const char *check, const char *stem, const char *end
 constexpr CopyRow Again(const char *check, CopyJudge *judge) {
     return {check, judge, 0, "", nullptr, nullptr, {}, k, nullptr, 0, nullptr, nullptr};
 }
+
+}  // namespace
+
+// Copy 0, before the plan: its fifth request, the retried event's first
+// attempt, is answered 503.
+extern constexpr CopyRow kOwnCopy =
+    Script(nullptr, "ZeltanDokBridge", "http://@/selftest").Answers({0, 0, 0, 0, 503});
+
+namespace {
 
 constexpr CopyRow kPlan[] = {
     Step(CheckDelivery),
@@ -105,14 +113,13 @@ constexpr CopyRow kPlan[] = {
 constexpr bool OwnCopy(const CopyRow &row) { return !row.stem && row.group == 0; }
 constexpr bool SameCopy(const CopyRow &row) { return row.stem && !row.stem[0]; }
 constexpr bool NewCopy(const CopyRow &row) { return !OwnCopy(row) && !SameCopy(row); }
-constexpr bool Posts(const CopyRow &row) { return row.told || row.group == 0; }
 
 // Copies and routes the plan needs, copy 0's and the route of a copy that
 // follows a redirect with them.
 constexpr uint32_t Count(bool routes) {
     uint32_t count = routes ? 2 : 1;
     for (const CopyRow &row : kPlan)
-        if (NewCopy(row) && (!routes || Posts(row))) ++count;
+        if (NewCopy(row) && (!routes || row.Posts())) ++count;
     return count;
 }
 static_assert(Count(false) <= kMaxCopies, "a copy for every row of the plan");
@@ -128,47 +135,6 @@ constexpr bool GroupsRise() {
 }
 static_assert(GroupsRise(), "each group waited for once, before its first row");
 static_assert(!SameCopy(kPlan[0]), "a row above whose copy the first row judges");
-
-void AppendEndpoint(text::BoundedText &out, const SelfTest &t, const CopyRow &row) {
-    for (const char *p = row.endpoint; *p; ++p) {
-        if (*p == '*') {
-            for (uint32_t place = 9; place < kLongestPath + 64; ++place)
-                out.Append(PathLetter(place));
-        } else if (*p == '@' && row.authority) {
-            // "127.0.0.1:" is 10 characters, then spaces, then the port.
-            out.Append("127.0.0.1:");
-            for (uint32_t i = 10 + kPortText; i < row.authority; ++i) out.Append(' ');
-            out.AppendDecimal(t.receiver.port, kPortText);
-        } else {
-            out.Append(*p);
-        }
-    }
-}
-
-PluginCopy &MakeRowCopy(SelfTest &t, const CopyRow &row) {
-    char stem[kSelfTestPath];
-    text::BoundedText name(stem);
-    name.Append(row.stem ? row.stem : "ZdbLongName");
-    // <folder>\<stem>.dll: 259 characters.
-    while (!row.stem && text::Length(t.files.folder) + 1 + name.length + 4 < kSelfTestPath - 1)
-        name.Append('N');
-    static char endpoint[2048];
-    text::BoundedText out(endpoint);
-    AppendEndpoint(out, t, row);
-    // Its route: the endpoint's path after '@', up to the '/' before any '*'.
-    char route[32];
-    text::BoundedText path(route);
-    const char *p = row.endpoint;
-    while (*p && *p != '@') ++p;
-    for (p += *p ? 1 : 0; *p && *p != '*'; ++p) path.Append(*p);
-    if (path.length > 1 && route[path.length - 1] == '/') route[--path.length] = '\0';
-    PluginCopy &copy =
-        MakeCopy(t, stem, endpoint, Posts(row) ? route : nullptr, row.tokenLength, row.airports);
-    copy.group = row.group;
-    for (uint32_t i = 0; copy.route != &t.noRoute && i < kRouteScript; ++i)
-        copy.route->statuses[i] = row.answers[i];
-    return copy;
-}
 
 // One more line of the worker, kept while there is room.
 void WorkerLine(Foreseen &out, text::BoundedText &lines, const char *line) {
@@ -243,7 +209,7 @@ void RunPlan(SelfTest &t) {
     PluginCopy *copies[rows];
     for (uint32_t i = 0; i < rows; ++i) {
         const CopyRow &row = kPlan[i];
-        copies[i] = OwnCopy(row) ? t.own : SameCopy(row) ? copies[i - 1] : &MakeRowCopy(t, row);
+        copies[i] = OwnCopy(row) ? t.own : SameCopy(row) ? copies[i - 1] : &MakeCopy(t, row);
         if (!NewCopy(row) || row.group == 0) continue;  // a script loads its copy itself
         LoadCopy(t, *copies[i]);
         Tell(*copies[i], row);

@@ -169,6 +169,8 @@ struct CopyRow {
     constexpr CopyRow FirstLine(const char *line) const { return Set(&CopyRow::firstLine, line); }
     constexpr CopyRow Shows(const char *text) const { return Set(&CopyRow::expected, text); }
     constexpr CopyRow Group(uint32_t number) const { return Set(&CopyRow::group, number); }
+    // It has a route: it is told something, or a script drives it.
+    constexpr bool Posts() const { return told || group == 0; }
     constexpr CopyRow Answers(const uint32_t (&statuses)[kRouteScript]) const {
         CopyRow row = *this;
         for (uint32_t i = 0; i < kRouteScript; ++i) row.answers[i] = statuses[i];
@@ -194,6 +196,7 @@ CopyJudge JudgeStatuses, JudgeWorkerLines, JudgePauses, JudgeHandshakes;
 // What the rows tell their copies, and the settings they give them.
 extern const Told kTextsTold[];
 extern const Told kAirportsTold[];
+extern const CopyRow kOwnCopy;
 // The longest path the plug-in keeps; the longest copy's endpoint path,
 // longer than that, has the letter of each place.
 const uint32_t kLongestPath = 1535;
@@ -205,18 +208,13 @@ void CheckHandlerSlots(SelfTest &t);
 void SendFirstShape(SelfTest &t);
 void RunPlan(SelfTest &t);
 
-// Writes the copy's settings: the Endpoint `endpoint`, where '@' stands for
-// 127.0.0.1:<the receiver's port>; `tokenLength` characters of the
-// self-test's token; the Airports, by default EDDF,EDDM.
-bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const char *endpoint,
-                       uint32_t tokenLength = kSelfTestTokenLength,
-                       const char *airports = nullptr);
-// Copies the plug-in to <folder>\<stem>.dll, writes its settings and adds a
-// route for `routePath`. Always returns a copy: one that could not be made
-// says why in `notRun`.
-PluginCopy &MakeCopy(SelfTest &t, const char *stem, const char *endpoint, const char *routePath,
-                     uint32_t tokenLength = kSelfTestTokenLength,
-                     const char *airports = nullptr);
+// Writes the copy's settings from its row: the Endpoint, '@' and '*' as
+// the row says; the row's token length; its Airports.
+bool WriteCopySettings(const SelfTest &t, PluginCopy &copy, const CopyRow &row);
+// Copies the plug-in to <folder>\<stem>.dll, writes its settings and, when
+// it posts, adds its route. Always returns a copy: one that could not be
+// made says why in `notRun`.
+PluginCopy &MakeCopy(SelfTest &t, const CopyRow &row);
 // LoadLibrary, both exports, init; false, with `notRun` set, when the copy
 // gives no object.
 bool LoadCopy(SelfTest &t, PluginCopy &copy);
