@@ -153,9 +153,7 @@ void Answer(SOCKET connection, uint32_t status) {
 }
 
 bool StartReceiver(Receiver &receiver, const char *&why) {
-    receiver.started = true;
     InitializeCriticalSection(&receiver.lock);
-    receiver.listener = INVALID_SOCKET;
     WSADATA data;
     receiver.winsock = WSAStartup(0x0202, &data) == 0;
     if (!receiver.winsock) {
@@ -189,13 +187,13 @@ bool StartReceiver(Receiver &receiver, const char *&why) {
 }
 
 void StopReceiver(Receiver &receiver) {
-    if (!receiver.started) return;
-    receiver.started = false;
+    if (!receiver.winsock) return;
+    receiver.winsock = false;
     receiver.stopping.Set(true);
     // A connection in progress ends within its own bounds: the request's
     // 3 s and one send timeout, together for all servers. A thread still
-    // running past them keeps its socket and lock; the process ends soon
-    // after anyway.
+    // running past them keeps its socket; the process ends soon after
+    // anyway. The lock stays: the tally is read after the stop.
     uint32_t start = GetTickCount();
     bool allEnded = true;
     for (uint32_t i = 0; i < kReceiverServers; ++i) {
@@ -207,9 +205,8 @@ void StopReceiver(Receiver &receiver) {
         CloseHandle(thread);
     }
     if (!allEnded) return;
-    if (receiver.listener != INVALID_SOCKET) closesocket(receiver.listener);
-    if (receiver.winsock) WSACleanup();
-    DeleteCriticalSection(&receiver.lock);
+    closesocket(receiver.listener);
+    WSACleanup();
 }
 
 ReceiverTally Tally(Receiver &receiver) {

@@ -54,8 +54,7 @@ struct Receiver {
     SOCKET listener;
     unsigned short port;
     HANDLE servers[kReceiverServers];
-    bool started;  // StartReceiver ran: there is something to stop
-    bool winsock;  // WSAStartup succeeded
+    bool winsock;  // WSAStartup succeeded: there is something to stop
     CRITICAL_SECTION lock;
     AtomicFlag stopping;
     // Guarded by `lock`:
