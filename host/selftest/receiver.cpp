@@ -16,69 +16,70 @@ struct Server {
     Receiver *receiver;
     char data[kRequestCapacity];
     ReceivedRequest current;
-    uint32_t have;   // bytes read from the connection
-    bool tls;        // the connection began with a TLS handshake record
-    bool clearText;  // ... and yet carried HTTP text
+    uint32_t have;  // bytes read from the connection
 };
 Server g_servers[kReceiverServers];
-
-uint32_t MillisecondsSince(uint32_t start) { return GetTickCount() - start; }
 
 // 1 once `socket` has something to read, 0 when nothing came within a
 // poll, or SOCKET_ERROR.
 int Readable(SOCKET socket) {
-    FD_SET readable = {};
-    readable.fd_count = 1;
-    readable.fd_array[0] = socket;
+    FD_SET readable = {1, {socket}};
     TIMEVAL wait = {0, static_cast<LONG>(kPollMilliseconds * 1000)};
     return select(0, &readable, nullptr, nullptr, &wait);
 }
 
-// A connection whose first byte is 22 is a TLS handshake, not HTTP: its
-// first record is read whole (5 bytes of header and the length they give),
-// and nothing is answered, so the client's handshake fails there.
-bool JudgedAsTls(Server &server, uint32_t have) {
-    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(server.data);
-    if (have == 0 || bytes[0] != 0x16) return false;
-    if (have < 5) return true;
+// A connection that begins with a TLS handshake record (type 22, version
+// 3.x) is not HTTP: its first record is read whole and left unanswered, so
+// that the client's handshake fails there.
+bool WholeTlsRecord(const char *data, uint32_t have) {
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(data);
+    if (have < 5 || bytes[0] != 0x16 || bytes[1] != 0x03) return false;
     uint32_t record = 5 + (static_cast<uint32_t>(bytes[3]) << 8 | bytes[4]);
-    if (have < record && have < kRequestCapacity) return true;
-    server.tls = bytes[1] == 0x03;
-    server.clearText = FindAfter(server.data, have, "HTTP/1.") || FindAfter(server.data, have, "POST ");
-    return true;
+    return have >= record || have == kRequestCapacity;
 }
 
 // Reads until the bytes make a whole request or a refused one, a TLS
-// handshake record, the peer stops, or the request's time is up; the
-// server's fields say which.
-void ReadRequest(Server &server, SOCKET connection) {
+// handshake record, the peer stops, or the request's time is up: true for
+// the handshake, else `current.problem` names any fault.
+bool ReadRequest(Server &server, SOCKET connection) {
     uint32_t accepted = GetTickCount();
-    uint32_t &have = server.have;
-    have = 0;
-    server.tls = server.clearText = false;
-    while (JudgeRequest(server.data, have, server.current) == RequestVerdict::Incomplete) {
-        if (JudgedAsTls(server, have) && server.tls) return;
-        if (have == kRequestCapacity) {
-            server.current.problem = "a request larger than the receiver holds";
-            return;
-        }
-        if (MillisecondsSince(accepted) > kRequestMilliseconds) {
-            server.current.problem = "a request not finished in 3 s";
-            return;
-        }
+    const char *&problem = server.current.problem;
+    server.have = 0;
+    while (JudgeRequest(server.data, server.have, server.current) == RequestVerdict::Incomplete) {
+        if (WholeTlsRecord(server.data, server.have)) return true;
+        if (server.have == kRequestCapacity)
+            problem = "a request larger than the receiver holds";
+        else if (GetTickCount() - accepted > kRequestMilliseconds)
+            problem = "a request not finished in 3 s";
+        if (problem) return false;
         // Windows leaves a socket whose recv timed out in no known state:
         // recv runs only once there is something to read.
         int ready = Readable(connection);
         if (ready == 0) continue;
-        int got = ready == 1 ? recv(connection, server.data + have,
-                                    static_cast<int>(kRequestCapacity - have), 0)
+        int got = ready == 1 ? recv(connection, server.data + server.have,
+                                    static_cast<int>(kRequestCapacity - server.have), 0)
                              : SOCKET_ERROR;
         if (got <= 0) {
-            server.current.problem = "a connection ended before the request did";
-            return;
+            problem = "a connection ended before the request did";
+            return false;
         }
-        have += static_cast<uint32_t>(got);
+        server.have += static_cast<uint32_t>(got);
     }
+    return false;
+}
+
+// "HTTP/1.1 <status>" with no body, and the connection closes. Neither
+// WinHTTP nor the plug-in reads the reason phrase: one serves every status.
+void Answer(SOCKET connection, uint32_t status) {
+    char response[160];
+    text::BoundedText out(response);
+    out.Append("HTTP/1.1 ");
+    out.AppendDecimal(status);
+    out.Append(" Self-test");
+    // A client that followed a redirect would come back here, and be seen.
+    if (status >= 300 && status <= 399) out.Append("\r\nLocation: /redirected");
+    out.Append("\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    send(connection, response, static_cast<int>(out.length), 0);
 }
 
 void Serve(Server &server, SOCKET connection) {
@@ -89,25 +90,27 @@ void Serve(Server &server, SOCKET connection) {
     DWORD timeout = kSocketTimeoutMilliseconds;
     setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&timeout),
                sizeof timeout);
-    ReadRequest(server, connection);
+    bool tls = ReadRequest(server, connection);
     ReceivedRequest &current = server.current;
     current.arrivedMs = GetTickCount();
-    bool request = !server.tls && server.have > 0;
-    bool routed = request && !current.problem && ServeRoute(receiver, current, connection);
+    bool request = !tls && server.have > 0;
+    uint32_t status = request && !current.problem ? RouteStatus(receiver, current) : 0;
     EnterCriticalSection(&receiver.lock);
     ReceiverTally &tally = receiver.tally;
-    if (server.tls) {
+    if (tls) {
         ++tally.tlsHandshakes;  // no answer: the handshake ends here
-        if (server.clearText) ++tally.tlsClearText;
+        if (FindAfter(server.data, server.have, "HTTP/1.") ||
+            FindAfter(server.data, server.have, "POST "))
+            ++tally.tlsClearText;
     } else if (server.have == 0) {
         // WinHTTP sends its request as soon as it is connected: a connection
         // that sends nothing is another program's (a port scanner, a probe).
         ++tally.others;
-    } else if (!routed && tally.refused++ == 0) {
+    } else if (status == 0 && tally.refused++ == 0) {
         tally.firstProblem = current.problem ? current.problem : "a path no copy was given";
     }
     LeaveCriticalSection(&receiver.lock);
-    if (request && !routed) Answer(connection, 400);
+    if (request) Answer(connection, status ? status : 400);
 }
 
 DWORD WINAPI ServerThread(void *parameter) {
@@ -125,37 +128,10 @@ DWORD WINAPI ServerThread(void *parameter) {
     return 0;
 }
 
-const char *Reason(uint32_t status) {
-    switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 415: return "Unsupported Media Type";
-    case 503: return "Service Unavailable";
-    }
-    return "Scripted";
-}
-
 }  // namespace
 
-void Answer(SOCKET connection, uint32_t status) {
-    char response[160];
-    text::BoundedText out(response);
-    out.Append("HTTP/1.1 ");
-    out.AppendDecimal(status);
-    out.Append(' ');
-    out.Append(Reason(status));
-    // A client that followed a redirect would come back here, and be seen.
-    if (status >= 300 && status <= 399) out.Append("\r\nLocation: /redirected");
-    out.Append("\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    send(connection, response, static_cast<int>(out.length), 0);
-}
-
 bool StartReceiver(Receiver &receiver, const char *&why) {
-    receiver.started = true;
     InitializeCriticalSection(&receiver.lock);
-    receiver.listener = INVALID_SOCKET;
     WSADATA data;
     receiver.winsock = WSAStartup(0x0202, &data) == 0;
     if (!receiver.winsock) {
@@ -163,9 +139,8 @@ bool StartReceiver(Receiver &receiver, const char *&why) {
         return false;
     }
     receiver.listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    SOCKADDR_IN address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = 0x0100007Fu;  // 127.0.0.1, network byte order
+    // Port 0 for any free one; 127.0.0.1 in network byte order.
+    SOCKADDR_IN address = {AF_INET, 0, {0x0100007Fu}, {}};
     int length = sizeof address;
     DWORD nonBlocking = 1;
     if (receiver.listener == INVALID_SOCKET ||
@@ -189,27 +164,24 @@ bool StartReceiver(Receiver &receiver, const char *&why) {
 }
 
 void StopReceiver(Receiver &receiver) {
-    if (!receiver.started) return;
-    receiver.started = false;
+    if (!receiver.winsock) return;
+    receiver.winsock = false;
     receiver.stopping.Set(true);
     // A connection in progress ends within its own bounds: the request's
     // 3 s and one send timeout, together for all servers. A thread still
-    // running past them keeps its socket and lock; the process ends soon
-    // after anyway.
-    uint32_t start = GetTickCount();
+    // running past them keeps its socket; the process ends soon after
+    // anyway. The lock stays: the tally is read after the stop.
+    uint32_t deadline = GetTickCount() + kRequestMilliseconds + 1000;
     bool allEnded = true;
-    for (uint32_t i = 0; i < kReceiverServers; ++i) {
-        HANDLE thread = receiver.servers[i];
+    for (HANDLE thread : receiver.servers) {
         if (!thread) continue;
-        uint32_t spent = MillisecondsSince(start);
-        uint32_t left = spent < kRequestMilliseconds + 1000 ? kRequestMilliseconds + 1000 - spent : 0;
-        if (WaitForSingleObject(thread, left) != WAIT_OBJECT_0) allEnded = false;
+        int32_t left = static_cast<int32_t>(deadline - GetTickCount());
+        if (WaitForSingleObject(thread, left > 0 ? left : 0) != WAIT_OBJECT_0) allEnded = false;
         CloseHandle(thread);
     }
     if (!allEnded) return;
-    if (receiver.listener != INVALID_SOCKET) closesocket(receiver.listener);
-    if (receiver.winsock) WSACleanup();
-    DeleteCriticalSection(&receiver.lock);
+    closesocket(receiver.listener);
+    WSACleanup();
 }
 
 ReceiverTally Tally(Receiver &receiver) {

@@ -21,7 +21,6 @@ const uint32_t kRoutes = 16;
 const uint32_t kRouteScript = 8;
 const uint32_t kRouteRecords = 6;
 const uint32_t kRouteMarks = 272;
-const uint32_t kMarkCapacity = 8;
 
 // The requests of one plug-in copy: those whose path is `path`, or begins
 // with it and a '/'. Answered as an endpoint would: 401 for another
@@ -31,14 +30,13 @@ struct Route {
     char path[32];
     char authorization[kAuthorizationCapacity];
     uint32_t statuses[kRouteScript];  // the answer to each request in turn; 0 or beyond: 201
-    // The first request waits this long for its answer, or until released.
-    uint32_t holdMs;
+    uint32_t holdMs;                  // the first request's wait for its answer, unless released
     AtomicFlag released;
     // Guarded by the receiver's lock:
     uint32_t arrived;   // requests read whole, whether answered yet or held
     uint32_t refused;   // of those, answered 401 or 415: no script asks for either
     ReceivedRequest records[kRouteRecords];  // the first requests, whole
-    char marks[kRouteMarks][kMarkCapacity];  // each request's "stand", cut to 7 bytes
+    char marks[kRouteMarks][8];              // each request's "stand", cut to 7 bytes
 };
 
 // What the receiver saw besides the routes' requests.
@@ -54,8 +52,7 @@ struct Receiver {
     SOCKET listener;
     unsigned short port;
     HANDLE servers[kReceiverServers];
-    bool started;  // StartReceiver ran: there is something to stop
-    bool winsock;  // WSAStartup succeeded
+    bool winsock;  // WSAStartup succeeded: there is something to stop
     CRITICAL_SECTION lock;
     AtomicFlag stopping;
     // Guarded by `lock`:
@@ -64,17 +61,12 @@ struct Receiver {
     uint32_t routeCount;
 };
 
-// Listens on 127.0.0.1 on a free port and starts the thread; false, with
-// `why` set, when Winsock or the socket refuse.
+// Listens on a free port of 127.0.0.1 with its threads; false, with `why` set, if refused.
 bool StartReceiver(Receiver &receiver, const char *&why);
-// Ends the threads (bounded) and closes everything StartReceiver opened;
-// nothing when it never ran.
+// Ends the threads, within a bound, and closes what StartReceiver opened, if it ran.
 void StopReceiver(Receiver &receiver);
-// "HTTP/1.1 <status>" with no body, and the connection closes.
-void Answer(SOCKET connection, uint32_t status);
 ReceiverTally Tally(Receiver &receiver);
 
-// routes.cpp
 // A route for `path`, set up before anything posts to it; null when all
 // are taken or the path is too long.
 Route *AddRoute(Receiver &receiver, const char *path);
@@ -82,12 +74,11 @@ Route *AddRoute(Receiver &receiver, const char *path);
 void ReleaseRoute(Route &route);
 // Its requests read whole; with `refused`, also how many were answered 401 or 415.
 uint32_t RouteArrived(Receiver &receiver, const Route &route, uint32_t *refused = nullptr);
-// Requests of any route, refused ones and TLS handshakes: 0 while nothing
-// has sent the receiver a byte.
+// Requests of any route, refused ones and TLS handshakes: 0 while nothing sent a byte.
 uint32_t Heard(Receiver &receiver);
 // Records a request read whole, holds it if it is its route's first and the
-// route holds, and answers it from the route's script: false, with nothing
-// sent, when no route takes its path.
-bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET connection);
+// route holds, and gives the status its route's script answers: 0 when no
+// route takes its path.
+uint32_t RouteStatus(Receiver &receiver, const ReceivedRequest &request);
 
 }  // namespace host

@@ -29,13 +29,6 @@ bool CopyWhole(char *field, uint32_t capacity, const char *source, uint32_t leng
 // No Content-Length yet: no value of at most 9 digits is this.
 const uint32_t kNoLength = 0xFFFFFFFFu;
 
-const char *TakeContentLength(const char *value, uint32_t length, uint32_t &contentLength) {
-    if (contentLength != kNoLength) return "Content-Length sent twice";
-    if (length > 9 || !DecimalValue(value, length, contentLength))
-        return "a Content-Length that is not a number";
-    return nullptr;
-}
-
 // One header line, "Name: value"; keeps the ones the checks look at.
 const char *TakeHeader(const char *line, uint32_t length, ReceivedRequest &request,
                        uint32_t &contentLength) {
@@ -65,8 +58,10 @@ const char *TakeHeader(const char *line, uint32_t length, ReceivedRequest &reque
     }
     if (SameTextIgnoringCase(line, colon, "transfer-encoding"))
         return "a Transfer-Encoding header (the body must come by Content-Length)";
-    if (SameTextIgnoringCase(line, colon, "content-length"))
-        return TakeContentLength(value, end - start, contentLength);
+    if (!SameTextIgnoringCase(line, colon, "content-length")) return nullptr;
+    if (contentLength != kNoLength) return "Content-Length sent twice";
+    if (end - start > 9 || !DecimalValue(value, end - start, contentLength))
+        return "a Content-Length that is not a number";
     return nullptr;
 }
 
@@ -93,31 +88,6 @@ const char *TakeRequestLine(const char *line, uint32_t length, ReceivedRequest &
     return nullptr;
 }
 
-// The head's length with its blank line, or 0 when it has not ended yet.
-uint32_t HeadLength(const char *data, uint32_t have) {
-    for (uint32_t i = 3; i < have && i < kRequestHeadCapacity; ++i)
-        if (data[i - 3] == '\r' && data[i - 2] == '\n' && data[i - 1] == '\r' && data[i] == '\n')
-            return i + 1;
-    return 0;
-}
-
-const char *ParseHead(const char *data, uint32_t headLength, ReceivedRequest &request,
-                      uint32_t &contentLength) {
-    uint32_t lineStart = 0;
-    for (bool first = true; lineStart + 2 < headLength; first = false) {
-        uint32_t end = lineStart;
-        while (!(data[end] == '\r' && data[end + 1] == '\n')) ++end;
-        const char *problem = first
-            ? TakeRequestLine(data + lineStart, end - lineStart, request)
-            : TakeHeader(data + lineStart, end - lineStart, request, contentLength);
-        if (problem) return problem;
-        lineStart = end + 2;
-    }
-    if (contentLength == kNoLength) return "no Content-Length";
-    if (contentLength > kRequestBodyCapacity) return "a body over 2048 bytes";
-    return nullptr;
-}
-
 RequestVerdict Refuse(ReceivedRequest &request, const char *problem) {
     request.problem = problem;
     return RequestVerdict::Refused;
@@ -127,18 +97,27 @@ RequestVerdict Refuse(ReceivedRequest &request, const char *problem) {
 
 RequestVerdict JudgeRequest(const char *data, uint32_t have, ReceivedRequest &request) {
     request = ReceivedRequest();
-    uint32_t headLength = HeadLength(data, have);
-    if (headLength == 0)
-        return have >= kRequestHeadCapacity ? Refuse(request, "a request head over 8192 bytes")
-                                            : RequestVerdict::Incomplete;
+    bool full = have >= kRequestHeadCapacity;
+    const char *headEnd = FindAfter(data, full ? kRequestHeadCapacity : have, "\r\n\r\n");
+    if (!headEnd && full) return Refuse(request, "a request head over 8192 bytes");
+    if (!headEnd) return RequestVerdict::Incomplete;
+    uint32_t headLength = static_cast<uint32_t>(headEnd - data);
     uint32_t contentLength = kNoLength;
-    const char *problem = ParseHead(data, headLength, request, contentLength);
-    if (problem) return Refuse(request, problem);
+    for (uint32_t start = 0; start + 2 < headLength;) {
+        uint32_t end = start;
+        while (!(data[end] == '\r' && data[end + 1] == '\n')) ++end;
+        const char *problem = start == 0
+            ? TakeRequestLine(data, end, request)
+            : TakeHeader(data + start, end - start, request, contentLength);
+        if (problem) return Refuse(request, problem);
+        start = end + 2;
+    }
+    if (contentLength == kNoLength) return Refuse(request, "no Content-Length");
+    if (contentLength > kRequestBodyCapacity) return Refuse(request, "a body over 2048 bytes");
     uint32_t body = have - headLength;
     if (body > contentLength) return Refuse(request, "bytes beyond Content-Length");
     if (body < contentLength) return RequestVerdict::Incomplete;
-    for (uint32_t i = 0; i < body; ++i) request.body[i] = data[headLength + i];
-    request.body[body] = '\0';
+    CopyWhole(request.body, sizeof request.body, headEnd, body);  // fits: at most 2048 bytes
     request.bodyLength = body;
     return RequestVerdict::Complete;
 }

@@ -22,20 +22,14 @@ Route *RouteOf(Receiver &receiver, const char *path) {
     return nullptr;
 }
 
-void Mark(char (&mark)[kMarkCapacity], const char *body) {
-    const char *value = FindAfter(body, text::Length(body), "\"stand\":\"");
-    text::BoundedText out(mark);
-    for (const char *p = value; p && *p && *p != '"'; ++p) out.Append(*p);
-}
-
 }  // namespace
 
-bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET connection) {
+uint32_t RouteStatus(Receiver &receiver, const ReceivedRequest &request) {
     EnterCriticalSection(&receiver.lock);
     Route *found = RouteOf(receiver, request.path);
     if (!found) {
         LeaveCriticalSection(&receiver.lock);
-        return false;
+        return 0;
     }
     Route &route = *found;
     uint32_t index = route.arrived++;
@@ -46,25 +40,26 @@ bool ServeRoute(Receiver &receiver, const ReceivedRequest &request, SOCKET conne
         status = 415;
     if (status == 401 || status == 415) ++route.refused;
     if (index < kRouteRecords) route.records[index] = request;
-    if (index < kRouteMarks) Mark(route.marks[index], request.body);
+    if (index < kRouteMarks) {
+        const char *stand = FindAfter(request.body, text::Length(request.body), "\"stand\":\"");
+        text::BoundedText mark(route.marks[index]);
+        for (const char *p = stand; p && *p && *p != '"'; ++p) mark.Append(*p);
+    }
     LeaveCriticalSection(&receiver.lock);
     uint32_t held = GetTickCount();
     if (index == 0 && route.holdMs)
         while (!route.released.IsSet() && !receiver.stopping.IsSet() &&
                GetTickCount() - held < route.holdMs)
             Sleep(5);
-    Answer(connection, status);
-    return true;
+    return status;
 }
 
 Route *AddRoute(Receiver &receiver, const char *path) {
     if (text::Length(path) >= sizeof receiver.routes[0].path) return nullptr;
     EnterCriticalSection(&receiver.lock);
-    Route *route = receiver.routeCount < kRoutes ? &receiver.routes[receiver.routeCount] : nullptr;
-    if (route) {
-        text::BoundedText(route->path).Append(path);
-        ++receiver.routeCount;
-    }
+    Route *route =
+        receiver.routeCount < kRoutes ? &receiver.routes[receiver.routeCount++] : nullptr;
+    if (route) text::BoundedText(route->path).Append(path);
     LeaveCriticalSection(&receiver.lock);
     return route;
 }
