@@ -12,35 +12,13 @@ namespace {
 
 const char kFolderPrefix[] = "ZeltanDokSelfTest-";  // then 8 hex digits
 const uint32_t kPlugInName = sizeof "ZeltanDokBridge.dll" - 1;  // copy 0's file name
+const uint32_t kFolderTries = 4;
 // How long the clean-up and a rewrite keep trying, and their pause between
 // tries.
 const uint32_t kRemoveMilliseconds = 5000;
 const uint32_t kRemovePauseMilliseconds = 100;
 
-const char kTokenAlphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-
-bool RandomBytes(BYTE *buffer, DWORD length) {
-    return BCryptGenRandom(nullptr, buffer, length, BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
-}
-
-// <temp>\ZeltanDokSelfTest-<8 random hex digits>, made fresh.
-const char *MakeFolder(const char *temp, char (&folder)[kSelfTestPath]) {
-    for (uint32_t attempt = 0; attempt < 4; ++attempt) {
-        BYTE random[4];
-        if (!RandomBytes(random, sizeof random)) return "no random numbers from BCrypt";
-        text::BoundedText path(folder);
-        path.Append(temp);
-        path.Append(kFolderPrefix);
-        for (BYTE b : random) {
-            path.Append(HexDigit(b >> 4));
-            path.Append(HexDigit(b));
-        }
-        if (CreateDirectoryA(folder, nullptr)) return nullptr;
-    }
-    folder[0] = '\0';
-    return "cannot create a folder in the temp folder";
-}
+const char kTokenAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
 // Deletes what the folder holds; the names of what stays go into `left`.
 void RemoveFiles(const char *folder, text::BoundedText &left) {
@@ -53,11 +31,9 @@ void RemoveFiles(const char *folder, text::BoundedText &left) {
         const char *name = found.cFileName;
         if (SameText(name, ".") || SameText(name, "..")) continue;
         char path[kSelfTestPath];
-        bool gone = Join(path, folder, name);
-        if (gone && (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
-            SetFileAttributesA(path, found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-        gone = gone && DeleteFileA(path);
-        if (!gone) {
+        // Normal first: a read-only file would not be deleted.
+        if (!Join(path, folder, name) || !SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL) ||
+            !DeleteFileA(path)) {
             if (left.length) left.Append(", ");
             left.Append(name);
         }
@@ -105,12 +81,10 @@ const char *ChooseTempFolder(SelfTestFolder &folder, const char *&advice) {
     // letter all the same.
     int bytes = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(length), folder.temp,
                                     kSelfTestPath - 1, nullptr, nullptr);
-    WCHAR back[kSelfTestPath];
-    int returned = bytes > 0 ? MultiByteToWideChar(CP_ACP, 0, folder.temp, bytes, back,
-                                                   kSelfTestPath)
-                             : 0;
     folder.temp[bytes > 0 ? bytes : 0] = '\0';
     if (bytes <= 0) return "the temp folder's path is too long for the plug-in";
+    WCHAR back[kSelfTestPath];
+    int returned = MultiByteToWideChar(CP_ACP, 0, folder.temp, bytes, back, kSelfTestPath);
     // The plug-in reads its own path through GetModuleFileNameA: a letter
     // the code page lacks arrives as '?', and no file of that name exists.
     bool same = returned == static_cast<int>(length);
@@ -129,20 +103,29 @@ const char *ChooseTempFolder(SelfTestFolder &folder, const char *&advice) {
 }
 
 const char *MakeSelfTestFolder(SelfTestFolder &folder) {
-    BYTE random[kSelfTestTokenLength];
-    if (!RandomBytes(random, sizeof random)) return "no random numbers from BCrypt";
+    // The token's bytes, then 4 for each try at a folder name.
+    BYTE random[kSelfTestTokenLength + 4 * kFolderTries];
+    if (BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0)
+        return "no random numbers from BCrypt";
     for (uint32_t i = 0; i < kSelfTestTokenLength; ++i)
         folder.token[i] = kTokenAlphabet[random[i] & 63];
     folder.token[kSelfTestTokenLength] = '\0';
-    return MakeFolder(folder.temp, folder.folder);
+    for (uint32_t at = kSelfTestTokenLength; at < sizeof random; at += 4) {
+        text::BoundedText path(folder.folder);
+        path.Append(folder.temp);
+        path.Append(kFolderPrefix);
+        for (uint32_t i = at; i < at + 4; ++i) {
+            path.Append(HexDigit(random[i] >> 4));
+            path.Append(HexDigit(random[i]));
+        }
+        if (CreateDirectoryA(folder.folder, nullptr)) return nullptr;
+    }
+    folder.folder[0] = '\0';
+    return "cannot create a folder in the temp folder";
 }
 
 bool CopyPlugIn(const char *source, const char *target) {
-    if (!CopyFileA(source, target, TRUE)) return false;
-    DWORD attributes = GetFileAttributesA(target);
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (!(attributes & FILE_ATTRIBUTE_READONLY) ||
-            SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY));
+    return CopyFileA(source, target, TRUE) && SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
 }
 
 bool RemoveSelfTestFolder(const SelfTestFolder &folder, char (&left)[512]) {

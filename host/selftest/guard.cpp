@@ -212,8 +212,7 @@ void QuickEditOff() {
 
 void RestoreQuickEdit() {
     // The flag only counts for a mode set together with the extended flags.
-    if (g_quickEditOff.Clear())
-        SetConsoleMode(g_input, g_savedMode | ENABLE_EXTENDED_FLAGS);
+    if (g_quickEditOff.Clear()) SetConsoleMode(g_input, g_savedMode | ENABLE_EXTENDED_FLAGS);
 }
 
 }  // namespace host

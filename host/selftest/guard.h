@@ -10,10 +10,6 @@
 // DllMain under it) or have no stack left. The process is ended with
 // TerminateProcess, not ExitProcess, because ExitProcess would call the
 // plug-in's DllMain again under that lock.
-//
-//     BeginPlugInCall("exit", kExitBudget);
-//     r.exit();
-//     uint32_t took = EndPlugInCall();
 #pragma once
 
 #include <stdint.h>

@@ -13,19 +13,13 @@ char g_chunk[65536];
 // The file's SHA-256 through the system's own provider, as lower-case hex;
 // false when the file cannot be read or the provider refuses.
 bool HashFile(HANDLE file, char (&hex)[65]) {
-    static const WCHAR kSha256[] = u"SHA256";
     BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (BCryptOpenAlgorithmProvider(&algorithm, kSha256, nullptr, 0) != 0) return false;
+    if (BCryptOpenAlgorithmProvider(&algorithm, u"SHA256", nullptr, 0) != 0) return false;
     BCRYPT_HASH_HANDLE hash = nullptr;
     bool ok = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!ok || !ReadFile(file, g_chunk, sizeof g_chunk, &got, nullptr)) {
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        ok = BCryptHashData(hash, reinterpret_cast<BYTE *>(g_chunk), got, 0) == 0;
+    for (DWORD got = 1; ok && got > 0;) {
+        ok = ReadFile(file, g_chunk, sizeof g_chunk, &got, nullptr) &&
+             (got == 0 || BCryptHashData(hash, reinterpret_cast<BYTE *>(g_chunk), got, 0) == 0);
     }
     BYTE digest[32];
     if (ok) ok = BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
@@ -55,8 +49,6 @@ bool AppendFile(ConsoleLine &out, const char *path) {
     return hashed;
 }
 
-typedef const char *(*WineVersionFunction)(void);
-
 void AppendSystem(ConsoleLine &out) {
     RTL_OSVERSIONINFOW info = {};
     info.dwOSVersionInfoSize = sizeof info;
@@ -69,7 +61,7 @@ void AppendSystem(ConsoleLine &out) {
     // Wine reports the Windows version it imitates; say that it is Wine.
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     FARPROC wine = ntdll ? GetProcAddress(ntdll, "wine_get_version") : nullptr;
-    if (wine) out << " (Wine " << reinterpret_cast<WineVersionFunction>(wine)() << ")";
+    if (wine) out << " (Wine " << reinterpret_cast<const char *(*)()>(wine)() << ")";
 }
 
 // A verdict's end: the run's time, and the folder kept on failure.
@@ -87,8 +79,7 @@ void AppendEnding(ConsoleLine &out, uint32_t milliseconds, const char *keptFolde
 bool PrintSelfTestHeader(const char *pluginPath) {
     ConsoleLine out;
     out << "self-test of ";
-    out.Escaped(pluginPath);
-    out << ": ";
+    out.Escaped(pluginPath) << ": ";
     bool readable = AppendFile(out, pluginPath);
     out << "; ";
     AppendSystem(out);
@@ -99,20 +90,17 @@ bool PrintSelfTestHeader(const char *pluginPath) {
 // A row; with no `seen`, only its first two texts.
 static void PrintRow(const char *check, const char *expected, const char *seen, const char *ok) {
     ConsoleLine out;
-    out.Escaped(check);
-    out << " | ";
+    out.Escaped(check) << " | ";
     out.Escaped(expected);
     if (seen) {
         out << " | ";
-        out.Escaped(seen);
-        out << " | " << ok;
+        out.Escaped(seen) << " | " << ok;
     }
     out.Print();
 }
 
 void PrintTableHead() { PrintRow("check", "expected", "seen", "ok"); }
 
-// check | needs a request (or needs none)
 static bool Listed(const char *check, bool needsRequest) {
     PrintRow(check, needsRequest ? "needs a request" : "needs none", nullptr, nullptr);
     return false;
@@ -148,8 +136,7 @@ void NotRunRow(CheckTable &table, const char *check, const char *expected, const
 void PrintVerdict(CheckTable &table, uint32_t milliseconds, const char *keptFolder) {
     EnterCriticalSection(&table.lock);
     ConsoleLine out;
-    bool passed = table.failed == 0 && table.notRun == 0 && table.checks > 0;
-    if (passed) {
+    if (table.failed == 0 && table.notRun == 0 && table.checks > 0) {
         out << "verdict: PASS, all " << table.checks << " checks passed";
     } else {
         out << "verdict: FAIL, " << table.failed << " of " << table.checks << " checks failed";
@@ -165,8 +152,7 @@ void PrintCannotRun(CheckTable &table, const char *why, const char *advice,
                     uint32_t milliseconds, const char *keptFolder) {
     ConsoleLine out;
     out << "verdict: CANNOT RUN, ";
-    out.Escaped(why);
-    out << "; " << advice;
+    out.Escaped(why) << "; " << advice;
     if (table.checks)
         out << "; " << table.checks - table.notRun << " of " << table.checks << " checks run";
     AppendEnding(out, milliseconds, keptFolder);
@@ -186,12 +172,9 @@ const char *Took(SeenText &text, const char *what, uint32_t milliseconds) {
 
 void AppendHex(text::BoundedText &out, uint32_t value) {
     out.Append("0x");
-    bool started = false;
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        uint32_t digit = (value >> shift) & 15;
-        started = started || digit || shift == 0;
-        if (started) out.Append(HexDigit(digit));
-    }
+    int shift = 28;
+    while (shift > 0 && (value >> shift) == 0) shift -= 4;
+    for (; shift >= 0; shift -= 4) out.Append(HexDigit(value >> shift));
 }
 
 void AppendSeconds(text::BoundedText &out, uint32_t milliseconds, uint32_t decimals) {
