@@ -7,8 +7,6 @@ namespace host {
 
 namespace {
 
-const uint32_t k = kSelfTestTokenLength;  // the usual token's length
-
 // Told of one event, or of stands one after another.
 constexpr Told kSentTold[] = {Sent(kUsualFlight, "DOK/S/E1"), {}};
 constexpr Told kSilentTold[] = {Dropped(kUsualFlight, "DOK/S/A31"), {}};
@@ -21,18 +19,17 @@ constexpr Told kTlsTold[] = {Stands("DOK/S/T", 1), {}};
 constexpr char kLongAirports[] = "eddk ;\tabcdefg,, lowi,lows,loww,lszh,lfsb,lkpr,epwa,lhbp,, eddl";
 static_assert(sizeof kLongAirports - 1 == 63, "the longest Airports value the plug-in keeps");
 
-// Copy 0, driven step by step where the row stands.
-constexpr CopyRow Step(CopyJudge *judge) {
-    return {"", judge, 0, nullptr, nullptr, nullptr, {}, k, nullptr, 0, nullptr, nullptr};
-}
 // A copy of its own, driven step by step where the row stands.
 constexpr CopyRow Script(CopyJudge *judge, const char *stem, const char *endpoint) {
-    return {"", judge, 0, stem, endpoint, nullptr, {}, k, nullptr, 0, nullptr, nullptr};
+    return {"", judge, 0, stem, endpoint, nullptr, {}, kSelfTestTokenLength,
+            nullptr, 0, nullptr, nullptr};
 }
+// Copy 0, driven step by step where the row stands.
+constexpr CopyRow Step(CopyJudge *judge) { return Script(judge, nullptr, nullptr); }
 // A copy started beside the others, judged once its group is in.
 constexpr CopyRow Copy(const char *check, CopyJudge *judge, const char *stem,
                        const char *endpoint) {
-    return {check, judge, 1, stem, endpoint, nullptr, {}, k, nullptr, 0, nullptr, nullptr};
+    return Script(judge, stem, endpoint).Set(&CopyRow::check, check).Group(1);
 }
 // A copy that is only loaded and unloaded: judged by its log's first line.
 constexpr CopyRow LoadsOnly(const char *check, const char *stem, const char *endpoint,
@@ -41,7 +38,7 @@ constexpr CopyRow LoadsOnly(const char *check, const char *stem, const char *end
 }
 // A further row of the copy above, judged when the copy's group is in.
 constexpr CopyRow Again(const char *check, CopyJudge *judge) {
-    return {check, judge, 0, "", nullptr, nullptr, {}, k, nullptr, 0, nullptr, nullptr};
+    return Script(judge, "", nullptr).Set(&CopyRow::check, check);
 }
 
 }  // namespace
@@ -139,9 +136,8 @@ static_assert(!SameCopy(kPlan[0]), "a row above whose copy the first row judges"
 // One more line of the worker, kept while there is room.
 void WorkerLine(Foreseen &out, text::BoundedText &lines, const char *line) {
     ++out.lines;
-    uint32_t length = text::Length(line);
-    if (out.workerLines == sizeof out.worker / sizeof out.worker[0]) return;
-    if (lines.length + length + 1 >= sizeof out.text) return;
+    bool room = lines.length + text::Length(line) + 1 < sizeof out.text;
+    if (!room || out.workerLines == sizeof out.worker / sizeof out.worker[0]) return;
     out.worker[out.workerLines++] = out.text + lines.length;
     lines.Append(line);
     lines.Append('\0');
