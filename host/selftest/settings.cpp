@@ -13,6 +13,18 @@ const Flight kToTenLetters = {"DLH4TK", "abcdefghij", "EDDF_GND", true, true};
 const Flight kToEddl = {"DLH4TK", "EDDL", "EDDF_GND", true, true};
 const Flight kToUpperEddk = {"DLH4TK", "EDDK", "EDDF_GND", true, true};
 
+// The row: the log's first line, when the row names one, and then `seen`.
+void SettingsRow(SelfTest &t, PluginCopy &copy, const CopyRow &row, SeenText &expected,
+                 SeenText &seen, bool ok) {
+    ReadCopyLog(t, copy);
+    SeenText shown;
+    if (row.firstLine) shown << CopyLine(copy, 0) << (seen.out.length ? "; " : "");
+    shown << seen.text;
+    ok = ok && (!row.firstLine || SameText(CopyLine(copy, 0), row.firstLine));
+    if (!expected.out.length) expected << (row.expected ? row.expected : row.firstLine);
+    Row(t, copy, row.check, expected.text, shown.text, ok);
+}
+
 }  // namespace
 
 extern constexpr Told kAirportsTold[] = {
@@ -29,22 +41,6 @@ static_assert(sizeof kAirportsTold / sizeof kAirportsTold[0] - 1 <= kCopyCalls, 
 char PathLetter(uint32_t place) {
     return place < 9 ? "/longest/"[place] : static_cast<char>('a' + place % 26);
 }
-
-namespace {
-
-// The row: the log's first line, when the row names one, and then `seen`.
-void SettingsRow(SelfTest &t, PluginCopy &copy, const CopyRow &row, SeenText &expected,
-                 SeenText &seen, bool ok) {
-    ReadCopyLog(t, copy);
-    SeenText shown;
-    if (row.firstLine) shown << CopyLine(copy, 0) << (seen.out.length ? "; " : "");
-    shown << seen.text;
-    ok = ok && (!row.firstLine || SameText(CopyLine(copy, 0), row.firstLine));
-    if (!expected.out.length) expected << (row.expected ? row.expected : row.firstLine);
-    Row(t, copy, row.check, expected.text, shown.text, ok);
-}
-
-}  // namespace
 
 void JudgeFirstLine(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     SeenText expected, seen;
