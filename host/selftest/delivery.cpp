@@ -53,7 +53,6 @@ const uint32_t kRetry = 8;  // its place in kTold
 const char *const kRetryBody = kTold[kRetry].sentAs;
 static_assert(sizeof kTold / sizeof kTold[0] - 1 <= kCopyCalls, "room for the calls of each");
 const uint32_t kNotifications = kRetry + 1;
-
 const uint32_t kRetryRequest = kShapeCount;  // its first attempt, answered 503
 const uint32_t kRequestsExpected = kShapeCount + 2;
 int32_t g_clocks[kShapeCount + 1][2];  // ClockNow just before and after each timed event
@@ -68,8 +67,6 @@ void CheckHandlerTimes(SelfTest &t) {
         c.notifications == kNotifications);
 }
 
-// Event `n` of kTold, with the clock just before and just after it,
-// kept as the `clock`-th pair.
 void NotifyTimed(SelfTest &t, uint32_t n, uint32_t clock) {
     g_clocks[clock][0] = ClockNow(t);
     NotifyCopy(*t.own, *kTold[n].flight, kTold[n].scratchPad);
@@ -107,32 +104,21 @@ void SendShape(SelfTest &t, uint32_t i) {
     WaitFor(t, *t.own, i + 1, 1 + 2 * (i + 1));
 }
 
-void SendDroppedAndRetry(SelfTest &t) {
-    for (uint32_t i = kShapeCount; i < kRetry; ++i)
-        t.own->clientCalls[i] =
-            NotifyCopy(*t.own, *kTold[i].flight, kTold[i].scratchPad, kTold[i].dataType);
-    // The retry's event follows them through the same queue: once it has
-    // arrived, anything of theirs would have arrived before it.
-    NotifyTimed(t, kRetry, kShapeCount);
-    WaitFor(t, *t.own, kRequestsExpected, 1 + 2 * kShapeCount + 3);
-}
-
 void CheckRetry(SelfTest &t) {
     const ReceivedRequest *first = RequestOf(t, *t.own, kRetryRequest);
     const ReceivedRequest *second = RequestOf(t, *t.own, kRetryRequest + 1);
+    bool both = first && second;
     bool firstRight = first && BodyMatches(*first, kRetryBody);
     bool same = firstRight && second && second->bodyLength == first->bodyLength &&
                 SameText(first->body, second->body);
-    const char *body = !first || !second ? "fewer than two attempts"
-                       : firstRight      ? second->body
-                                         : first->body;
+    const char *body = !both ? "fewer than two attempts" : firstRight ? second->body : first->body;
     Row(t, *t.own, "retry: the same body twice", kRetryBody, body, same);
 
-    uint32_t pause = first && second ? second->arrivedMs - first->arrivedMs : 0;
+    uint32_t pause = both ? second->arrivedMs - first->arrivedMs : 0;
     SeenText seen;
     AppendSeconds(seen.out, pause, 3);
     Row(t, *t.own, "retry: pause after the 503", "about 1 s (0.9 to 3 s)",
-        first && second ? seen.text : "fewer than two attempts", pause >= 900 && pause <= 3000);
+        both ? seen.text : "fewer than two attempts", pause >= 900 && pause <= 3000);
 }
 
 // Each header of every request, as a row of its own.
@@ -182,7 +168,13 @@ void SendFirstShape(SelfTest &t) {
 void CheckDelivery(SelfTest &t, PluginCopy &, const CopyRow &) {
     for (uint32_t i = 1; i < kShapeCount; ++i) SendShape(t, i);
     SentRows(t, *t.own, kTold);
-    SendDroppedAndRetry(t);
+    for (uint32_t i = kShapeCount; i < kRetry; ++i)
+        t.own->clientCalls[i] =
+            NotifyCopy(*t.own, *kTold[i].flight, kTold[i].scratchPad, kTold[i].dataType);
+    // The retry's event follows them through the same queue: once it has
+    // arrived, anything of theirs would have arrived before it.
+    NotifyTimed(t, kRetry, kShapeCount);
+    WaitFor(t, *t.own, kRequestsExpected, 1 + 2 * kShapeCount + 3);
     CheckObservedAt(t);
     const ReceivedRequest *next = RequestOf(t, *t.own, kRetryRequest);
     DroppedRows(t, *t.own, kTold, next && BodyMatches(*next, kRetryBody));

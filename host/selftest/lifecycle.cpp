@@ -26,7 +26,6 @@ const char *const kLogLines[] = {
     "Delivered assign DLH4TK EDDF B7 (HTTP 201)",
     kUnloadedLine,
 };
-const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
 const char kInitRow[] = "init: object handed over";
 const char kSlotsRow[] = "handler slots keep the stack";
@@ -123,8 +122,7 @@ void CheckHandlerSlots(SelfTest &t) {
         Took(seen, ",", took), tally.called == 22 && !tally.moves[0]);
 }
 
-void CheckUnload(SelfTest &t, PluginCopy &, const CopyRow &) {
-    PluginCopy &c = *t.own;
+void CheckUnload(SelfTest &t, PluginCopy &c, const CopyRow &) {
     Runner &r = c.runner;
     bool live = c.live;
     EndingsRow(t, c, kExitRow, kExitBudget, ExitCopy(c, kExitRow));
@@ -157,7 +155,7 @@ void CheckUnload(SelfTest &t, PluginCopy &, const CopyRow &) {
         found && freed && !mapped);
     r.plugin = nullptr;
     r.object = nullptr;
-    LinesRow(t, c, "log lines in order", kLogLines, kLogLineCount);
+    LinesRow(t, c, "log lines in order", kLogLines, sizeof kLogLines / sizeof kLogLines[0]);
 }
 
 }  // namespace host
