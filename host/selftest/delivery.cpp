@@ -121,7 +121,6 @@ void CheckRetry(SelfTest &t) {
         both ? seen.text : "fewer than two attempts", pause >= 900 && pause <= 3000);
 }
 
-// Each header of every request, as a row of its own.
 void CheckRequests(SelfTest &t) {
     PluginCopy &c = *t.own;
     uint32_t received = RouteArrived(t.receiver, *c.route);
@@ -148,10 +147,8 @@ void CheckRequests(SelfTest &t) {
         bool ok = received > 0;
         for (uint32_t i = 0; i < received && i < kRouteRecords && ok; ++i) {
             const char *value = reinterpret_cast<const char *>(RequestOf(t, c, i)) + field.offset;
-            if (!SameText(value, field.expected)) {
-                seen << "\"" << value << "\" in request " << i + 1;
-                ok = false;
-            }
+            ok = SameText(value, field.expected);
+            if (!ok) seen << "\"" << value << "\" in request " << i + 1;
         }
         if (ok) seen << "the same in all " << received << " requests";
         if (received == 0) seen << "no requests";

@@ -45,23 +45,22 @@ void EndingsRow(SelfTest &t, PluginCopy &c, const char *check, uint32_t budget, 
 void CheckIdentity(SelfTest &t, uint32_t initMs) {
     PluginCopy &c = *t.own;
     const HostState &state = *c.runner.state;
-    SeenText expected, seen;
+    SeenText expected, seen, code;
     ClientRow(t, c, kInitRow, Within(expected, "an object", kInitBudget),
         Took(seen, c.runner.object ? "an object" : "none", initMs), c.runner.object != nullptr);
-    SeenText code;
     code << static_cast<uint32_t>(state.compatibilityCode);
-    ClientRow(t, c, "init: compatibility code", "16", code.text, state.compatibilityCode == 16);
-    // The texts the client shows in its plug-in dialog: check, expected, seen.
+    ReadCopyLog(t, c);
+    // The code the client checks, the texts it shows in its plug-in dialog,
+    // and the log's first line: check, expected, seen.
     const char *const texts[][3] = {
+        {"init: compatibility code", "16", code.text},
         {"init: name", "ZELTAN DOK Bridge", state.name},
         {"init: version", ZDB_VERSION, state.version},
         {"init: author", "ZELTAN DOK Bridge developers", state.author},
         {"init: copyright", "Copyright (c) 2026 ZELTAN", state.copyright},
+        {"init: log line", kLogLines[0], CopyLine(c, 0)},
     };
     for (const auto &row : texts) ClientRow(t, c, row[0], row[1], row[2], SameText(row[2], row[1]));
-    ReadCopyLog(t, c);
-    const char *first = CopyLine(c, 0);
-    ClientRow(t, c, "init: log line", kLogLines[0], first, SameText(first, kLogLines[0]));
 }
 
 // Whatever step failed has said so in its row; the copy's further rows say

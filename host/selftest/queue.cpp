@@ -14,7 +14,6 @@ const uint32_t kQueueCapacity = 256;
 // Q0 is held in its attempt; Q1 to Q257 are queued behind it.
 const uint32_t kQueued = kQueueCapacity + 1;
 
-// Exactly one "Queue full" line, between the captures of Q256 and Q257.
 void CheckOverflowLine(SelfTest &t, PluginCopy &copy, bool held) {
     ReadCopyLog(t, copy);
     const char kFull[] = "Queue full; oldest event dropped";

@@ -66,7 +66,6 @@ void JudgeSilent(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
                 copy.lineCount == 1 && copy.clientCalls[0] == 0 && arrived == 0);
 }
 
-// The Authorization header the token gives.
 void JudgeBearer(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     const ReceivedRequest *request = RequestOf(t, copy, 0);
     SeenText bearer, expected, seen;
@@ -88,7 +87,6 @@ void JudgeBearer(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     SettingsRow(t, copy, row, expected, seen, same);
 }
 
-// Which destinations were sent.
 void JudgeAirports(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     uint32_t arrived = RouteArrived(t.receiver, *copy.route);
     SeenText expected, seen;
