@@ -10,9 +10,8 @@ namespace host {
 
 namespace {
 
-const uint32_t kQueueCapacity = 256;
 // Q0 is held in its attempt; Q1 to Q257 are queued behind it.
-const uint32_t kQueued = kQueueCapacity + 1;
+const uint32_t kQueued = 257;
 
 void CheckOverflowLine(SelfTest &t, PluginCopy &copy, bool held) {
     ReadCopyLog(t, copy);
@@ -56,14 +55,11 @@ void CheckOrder(SelfTest &t, PluginCopy &copy) {
 
 }  // namespace
 
-// As many requests as it was told of events, a Captured and a Delivered
-// line for each, and the first line.
 void JudgeBurst(SelfTest &t, PluginCopy &copy, const CopyRow &) {
     uint32_t captured = 0, delivered = 0;
     for (uint32_t i = 0; i < copy.lineCount; ++i) {
-        const char *line = copy.lines[i];
-        if (StartsWith(line, "Captured ")) ++captured;
-        if (StartsWith(line, "Delivered ")) ++delivered;
+        captured += StartsWith(copy.lines[i], "Captured ") ? 1 : 0;
+        delivered += StartsWith(copy.lines[i], "Delivered ") ? 1 : 0;
     }
     uint32_t arrived = RouteArrived(t.receiver, *copy.route);
     uint32_t events = copy.wantRequests;

@@ -107,7 +107,6 @@ void JudgeAirports(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     SettingsRow(t, copy, row, expected, seen, arrived == want);
 }
 
-// The first 1535 characters of the path arrived.
 void JudgePath(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     const ReceivedRequest *request = RequestOf(t, copy, 0);
     uint32_t length = request ? text::Length(request->path) : 0;
