@@ -99,7 +99,8 @@ void CheckLoad(SelfTest &t) {
         Abandon(c, "ZeltanDokBridge.dll did not load");
     if (c.loaded) FindExports(r);
     SeenText found, names;
-    found << (r.init ? "init found" : "init MISSING") << ", " << (r.exit ? "exit found" : "exit MISSING");
+    found << (r.init ? "init found" : "init MISSING") << ", "
+          << (r.exit ? "exit found" : "exit MISSING");
     names << kInitName << " and " << kExitName;
     if (!ClientRow(t, c, "load: exports by decorated name", names.text, found.text,
                    r.init && r.exit))

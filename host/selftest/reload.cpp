@@ -92,7 +92,8 @@ void CheckAfterEnd(SelfTest &t, PluginCopy &copy) {
 void CheckRepeatedLoads(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     copy.route->holdMs = kHoldMs;
     if (LoadCopy(t, copy)) ExitCopy(copy);
-    if (!copy.notRun[0] && !WriteCopySettings(t, copy, row.Set(&CopyRow::endpoint, "http://@/reload")))
+    if (!copy.notRun[0] &&
+        !WriteCopySettings(t, copy, row.Set(&CopyRow::endpoint, "http://@/reload")))
         Refused(t, copy, "rewriting the settings", GetLastError(), true);
     InitCopy(copy);
     CheckExitWaits(t, copy);
