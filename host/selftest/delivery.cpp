@@ -81,8 +81,7 @@ void CheckObservedAt(SelfTest &t, PluginCopy &c) {
     for (uint32_t i = 0; i <= kShapeCount; ++i) {
         const ReceivedRequest *request = RequestOf(t, c, i);
         const char *value =
-            request ? FindAfter(request->body, request->bodyLength, "\"observedAt\":\"")
-                    : nullptr;
+            request ? FindAfter(request->body, request->bodyLength, "\"observedAt\":\"") : nullptr;
         int32_t stamp = 0;
         bool ok = value && ClockOf(t, value, stamp) && stamp >= g_clocks[i][0] - 1000 &&
                   stamp <= g_clocks[i][1] + 1000;
@@ -157,9 +156,7 @@ void CheckRequests(SelfTest &t, PluginCopy &c) {
 
 }  // namespace
 
-void SendFirstShape(SelfTest &t) {
-    SendShape(t, 0);
-}
+void SendFirstShape(SelfTest &t) { SendShape(t, 0); }
 
 void CheckDelivery(SelfTest &t, PluginCopy &c, const CopyRow &) {
     for (uint32_t i = 1; i < kShapeCount; ++i) SendShape(t, i);
