@@ -93,12 +93,11 @@ void JudgeAirports(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     uint32_t want = 0;
     for (const Told *told = kAirportsTold; told->flight; ++told) {
         if (told->dropped) continue;
-        const ReceivedRequest *request = RequestOf(t, copy, want);
+        const ReceivedRequest *request = RequestOf(t, copy, want++);
         if (!request || !BodyHas(*request, told->sentAs)) {
-            seen << "request " << want + 1 << ": " << BodyOf(request);
+            seen << "request " << want << ": " << BodyOf(request);
             return SettingsRow(t, copy, row, expected, seen, false);
         }
-        ++want;
     }
     if (arrived != want)
         seen << arrived << " requests, " << want << " expected";
