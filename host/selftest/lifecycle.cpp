@@ -42,8 +42,7 @@ void EndingsRow(SelfTest &t, PluginCopy &c, const char *check, uint32_t budget, 
         Took(seen, ",", took), state.destroyed == 1 && state.freed == 0);
 }
 
-void CheckIdentity(SelfTest &t, uint32_t initMs) {
-    PluginCopy &c = *t.own;
+void CheckIdentity(SelfTest &t, PluginCopy &c, uint32_t initMs) {
     const HostState &state = *c.runner.state;
     SeenText expected, seen, code;
     ClientRow(t, c, kInitRow, Within(expected, "an object", kInitBudget),
@@ -105,7 +104,7 @@ void CheckLoad(SelfTest &t) {
     if (!ClientRow(t, c, "load: exports by decorated name", names.text, found.text,
                    r.init && r.exit))
         Abandon(c, "an export missing");
-    CheckIdentity(t, InitCopy(c, kInitRow));
+    CheckIdentity(t, c, InitCopy(c, kInitRow));
     if (c.loaded && !r.object) Abandon(c, "init gave no object");
 }
 
