@@ -53,13 +53,11 @@ const uint32_t kRetry = 8;  // its place in kTold
 const char *const kRetryBody = kTold[kRetry].sentAs;
 static_assert(sizeof kTold / sizeof kTold[0] - 1 <= kCopyCalls, "room for the calls of each");
 const uint32_t kNotifications = kRetry + 1;
-
 const uint32_t kRetryRequest = kShapeCount;  // its first attempt, answered 503
 const uint32_t kRequestsExpected = kShapeCount + 2;
 int32_t g_clocks[kShapeCount + 1][2];  // ClockNow just before and after each timed event
 
-void CheckHandlerTimes(SelfTest &t) {
-    PluginCopy &c = *t.own;
+void CheckHandlerTimes(SelfTest &t, PluginCopy &c) {
     SeenText expected, seen;
     expected << kNotifications << " calls, each";
     seen << c.notifications << " calls, the longest ";
@@ -68,8 +66,6 @@ void CheckHandlerTimes(SelfTest &t) {
         c.notifications == kNotifications);
 }
 
-// Event `n` of kTold, with the clock just before and just after it,
-// kept as the `clock`-th pair.
 void NotifyTimed(SelfTest &t, uint32_t n, uint32_t clock) {
     g_clocks[clock][0] = ClockNow(t);
     NotifyCopy(*t.own, *kTold[n].flight, kTold[n].scratchPad);
@@ -79,14 +75,13 @@ void NotifyTimed(SelfTest &t, uint32_t n, uint32_t clock) {
 // observedAt of every captured event: the right form, and a time between
 // the clock just before and just after its notification (1 s of slack for
 // a clock that steps meanwhile).
-void CheckObservedAt(SelfTest &t) {
+void CheckObservedAt(SelfTest &t, PluginCopy &c) {
     SeenText seen;
     uint32_t good = 0;
     for (uint32_t i = 0; i <= kShapeCount; ++i) {
-        const ReceivedRequest *request = RequestOf(t, *t.own, i);
+        const ReceivedRequest *request = RequestOf(t, c, i);
         const char *value =
-            request ? FindAfter(request->body, request->bodyLength, "\"observedAt\":\"")
-                    : nullptr;
+            request ? FindAfter(request->body, request->bodyLength, "\"observedAt\":\"") : nullptr;
         int32_t stamp = 0;
         bool ok = value && ClockOf(t, value, stamp) && stamp >= g_clocks[i][0] - 1000 &&
                   stamp <= g_clocks[i][1] + 1000;
@@ -97,7 +92,7 @@ void CheckObservedAt(SelfTest &t) {
                  << (value ? "malformed or outside its window" : "no observedAt");
     }
     if (good == kShapeCount + 1) seen << good << " of " << good << " in their windows";
-    Row(t, *t.own, "observedAt form and clock", "YYYY-MM-DDTHH:MM:SS.mmmZ, UTC, at the capture",
+    Row(t, c, "observedAt form and clock", "YYYY-MM-DDTHH:MM:SS.mmmZ, UTC, at the capture",
         seen.text, good == kShapeCount + 1);
 }
 
@@ -107,37 +102,24 @@ void SendShape(SelfTest &t, uint32_t i) {
     WaitFor(t, *t.own, i + 1, 1 + 2 * (i + 1));
 }
 
-void SendDroppedAndRetry(SelfTest &t) {
-    for (uint32_t i = kShapeCount; i < kRetry; ++i)
-        t.own->clientCalls[i] =
-            NotifyCopy(*t.own, *kTold[i].flight, kTold[i].scratchPad, kTold[i].dataType);
-    // The retry's event follows them through the same queue: once it has
-    // arrived, anything of theirs would have arrived before it.
-    NotifyTimed(t, kRetry, kShapeCount);
-    WaitFor(t, *t.own, kRequestsExpected, 1 + 2 * kShapeCount + 3);
-}
-
-void CheckRetry(SelfTest &t) {
-    const ReceivedRequest *first = RequestOf(t, *t.own, kRetryRequest);
-    const ReceivedRequest *second = RequestOf(t, *t.own, kRetryRequest + 1);
+void CheckRetry(SelfTest &t, PluginCopy &c) {
+    const ReceivedRequest *first = RequestOf(t, c, kRetryRequest);
+    const ReceivedRequest *second = RequestOf(t, c, kRetryRequest + 1);
+    bool both = first && second;
     bool firstRight = first && BodyMatches(*first, kRetryBody);
     bool same = firstRight && second && second->bodyLength == first->bodyLength &&
                 SameText(first->body, second->body);
-    const char *body = !first || !second ? "fewer than two attempts"
-                       : firstRight      ? second->body
-                                         : first->body;
-    Row(t, *t.own, "retry: the same body twice", kRetryBody, body, same);
+    const char *body = !both ? "fewer than two attempts" : firstRight ? second->body : first->body;
+    Row(t, c, "retry: the same body twice", kRetryBody, body, same);
 
-    uint32_t pause = first && second ? second->arrivedMs - first->arrivedMs : 0;
+    uint32_t pause = both ? second->arrivedMs - first->arrivedMs : 0;
     SeenText seen;
     AppendSeconds(seen.out, pause, 3);
-    Row(t, *t.own, "retry: pause after the 503", "about 1 s (0.9 to 3 s)",
-        first && second ? seen.text : "fewer than two attempts", pause >= 900 && pause <= 3000);
+    Row(t, c, "retry: pause after the 503", "about 1 s (0.9 to 3 s)",
+        both ? seen.text : "fewer than two attempts", pause >= 900 && pause <= 3000);
 }
 
-// Each header of every request, as a row of its own.
-void CheckRequests(SelfTest &t) {
-    PluginCopy &c = *t.own;
+void CheckRequests(SelfTest &t, PluginCopy &c) {
     uint32_t received = RouteArrived(t.receiver, *c.route);
     SeenText count;
     count << received << " read whole";
@@ -155,17 +137,16 @@ void CheckRequests(SelfTest &t) {
         {"request path", "/selftest", offsetof(ReceivedRequest, path)},
         {"Content-Type header", "application/json", offsetof(ReceivedRequest, contentType)},
         {"Authorization header", bearer.text, offsetof(ReceivedRequest, authorization)},
-        {"User-Agent header", "ZELTAN-DOK-Bridge/" ZDB_USER_AGENT_VERSION, offsetof(ReceivedRequest, userAgent)},
+        {"User-Agent header", "ZELTAN-DOK-Bridge/" ZDB_USER_AGENT_VERSION,
+         offsetof(ReceivedRequest, userAgent)},
     };
     for (const Field &field : fields) {
         SeenText seen;
         bool ok = received > 0;
         for (uint32_t i = 0; i < received && i < kRouteRecords && ok; ++i) {
             const char *value = reinterpret_cast<const char *>(RequestOf(t, c, i)) + field.offset;
-            if (!SameText(value, field.expected)) {
-                seen << "\"" << value << "\" in request " << i + 1;
-                ok = false;
-            }
+            ok = SameText(value, field.expected);
+            if (!ok) seen << "\"" << value << "\" in request " << i + 1;
         }
         if (ok) seen << "the same in all " << received << " requests";
         if (received == 0) seen << "no requests";
@@ -175,20 +156,23 @@ void CheckRequests(SelfTest &t) {
 
 }  // namespace
 
-void SendFirstShape(SelfTest &t) {
-    SendShape(t, 0);
-}
+void SendFirstShape(SelfTest &t) { SendShape(t, 0); }
 
-void CheckDelivery(SelfTest &t, PluginCopy &, const CopyRow &) {
+void CheckDelivery(SelfTest &t, PluginCopy &c, const CopyRow &) {
     for (uint32_t i = 1; i < kShapeCount; ++i) SendShape(t, i);
-    SentRows(t, *t.own, kTold);
-    SendDroppedAndRetry(t);
-    CheckObservedAt(t);
-    const ReceivedRequest *next = RequestOf(t, *t.own, kRetryRequest);
-    DroppedRows(t, *t.own, kTold, next && BodyMatches(*next, kRetryBody));
-    CheckRetry(t);
-    CheckHandlerTimes(t);
-    CheckRequests(t);
+    SentRows(t, c, kTold);
+    for (uint32_t i = kShapeCount; i < kRetry; ++i)
+        c.clientCalls[i] = NotifyCopy(c, *kTold[i].flight, kTold[i].scratchPad, kTold[i].dataType);
+    // The retry's event follows them through the same queue: once it has
+    // arrived, anything of theirs would have arrived before it.
+    NotifyTimed(t, kRetry, kShapeCount);
+    WaitFor(t, c, kRequestsExpected, 1 + 2 * kShapeCount + 3);
+    CheckObservedAt(t, c);
+    const ReceivedRequest *next = RequestOf(t, c, kRetryRequest);
+    DroppedRows(t, c, kTold, next && BodyMatches(*next, kRetryBody));
+    CheckRetry(t, c);
+    CheckHandlerTimes(t, c);
+    CheckRequests(t, c);
 }
 
 }  // namespace host

@@ -26,7 +26,6 @@ const char *const kLogLines[] = {
     "Delivered assign DLH4TK EDDF B7 (HTTP 201)",
     kUnloadedLine,
 };
-const uint32_t kLogLineCount = sizeof kLogLines / sizeof kLogLines[0];
 
 const char kInitRow[] = "init: object handed over";
 const char kSlotsRow[] = "handler slots keep the stack";
@@ -43,26 +42,24 @@ void EndingsRow(SelfTest &t, PluginCopy &c, const char *check, uint32_t budget, 
         Took(seen, ",", took), state.destroyed == 1 && state.freed == 0);
 }
 
-void CheckIdentity(SelfTest &t, uint32_t initMs) {
-    PluginCopy &c = *t.own;
+void CheckIdentity(SelfTest &t, PluginCopy &c, uint32_t initMs) {
     const HostState &state = *c.runner.state;
-    SeenText expected, seen;
+    SeenText expected, seen, code;
     ClientRow(t, c, kInitRow, Within(expected, "an object", kInitBudget),
         Took(seen, c.runner.object ? "an object" : "none", initMs), c.runner.object != nullptr);
-    SeenText code;
     code << static_cast<uint32_t>(state.compatibilityCode);
-    ClientRow(t, c, "init: compatibility code", "16", code.text, state.compatibilityCode == 16);
-    // The texts the client shows in its plug-in dialog: check, expected, seen.
+    ReadCopyLog(t, c);
+    // The code the client checks, the texts it shows in its plug-in dialog,
+    // and the log's first line: check, expected, seen.
     const char *const texts[][3] = {
+        {"init: compatibility code", "16", code.text},
         {"init: name", "ZELTAN DOK Bridge", state.name},
         {"init: version", ZDB_VERSION, state.version},
         {"init: author", "ZELTAN DOK Bridge developers", state.author},
         {"init: copyright", "Copyright (c) 2026 ZELTAN", state.copyright},
+        {"init: log line", kLogLines[0], CopyLine(c, 0)},
     };
     for (const auto &row : texts) ClientRow(t, c, row[0], row[1], row[2], SameText(row[2], row[1]));
-    ReadCopyLog(t, c);
-    const char *first = CopyLine(c, 0);
-    ClientRow(t, c, "init: log line", kLogLines[0], first, SameText(first, kLogLines[0]));
 }
 
 // Whatever step failed has said so in its row; the copy's further rows say
@@ -101,12 +98,13 @@ void CheckLoad(SelfTest &t) {
         Abandon(c, "ZeltanDokBridge.dll did not load");
     if (c.loaded) FindExports(r);
     SeenText found, names;
-    found << (r.init ? "init found" : "init MISSING") << ", " << (r.exit ? "exit found" : "exit MISSING");
+    found << (r.init ? "init found" : "init MISSING") << ", "
+          << (r.exit ? "exit found" : "exit MISSING");
     names << kInitName << " and " << kExitName;
     if (!ClientRow(t, c, "load: exports by decorated name", names.text, found.text,
                    r.init && r.exit))
         Abandon(c, "an export missing");
-    CheckIdentity(t, InitCopy(c, kInitRow));
+    CheckIdentity(t, c, InitCopy(c, kInitRow));
     if (c.loaded && !r.object) Abandon(c, "init gave no object");
 }
 
@@ -123,8 +121,7 @@ void CheckHandlerSlots(SelfTest &t) {
         Took(seen, ",", took), tally.called == 22 && !tally.moves[0]);
 }
 
-void CheckUnload(SelfTest &t, PluginCopy &, const CopyRow &) {
-    PluginCopy &c = *t.own;
+void CheckUnload(SelfTest &t, PluginCopy &c, const CopyRow &) {
     Runner &r = c.runner;
     bool live = c.live;
     EndingsRow(t, c, kExitRow, kExitBudget, ExitCopy(c, kExitRow));
@@ -157,7 +154,7 @@ void CheckUnload(SelfTest &t, PluginCopy &, const CopyRow &) {
         found && freed && !mapped);
     r.plugin = nullptr;
     r.object = nullptr;
-    LinesRow(t, c, "log lines in order", kLogLines, kLogLineCount);
+    LinesRow(t, c, "log lines in order", kLogLines, sizeof kLogLines / sizeof kLogLines[0]);
 }
 
 }  // namespace host

@@ -13,9 +13,6 @@ namespace {
 
 // The first attempt is held this long at the receiver.
 const uint32_t kHoldMs = 800;
-// An idle worker wakes at the exit's signal; without it, it would sleep
-// out its wait of 1 s.
-const uint32_t kIdleExitMs = 500;
 
 const char *const kReloadLines[] = {
     kLoadedLine,  // with an https endpoint
@@ -32,7 +29,6 @@ const char *const kReloadLines[] = {
     kLoadedLine,
     kUnloadedLine,
 };
-const uint32_t kReloadLineCount = sizeof kReloadLines / sizeof kReloadLines[0];
 
 void CheckExitWaits(SelfTest &t, PluginCopy &copy) {
     NotifyCopy(copy, kUsualFlight, "DOK/S/L1");
@@ -62,8 +58,10 @@ void CheckIdleExit(SelfTest &t, PluginCopy &copy) {
     if (!delivered) seen << "never delivered; ";
     seen << "exit took ";
     AppendSeconds(seen.out, took, 3);
+    // An idle worker wakes at the exit's signal; without it, it would sleep
+    // out its wait of 1 s.
     Row(t, copy, "exit of an idle worker returns at once", "under 0.5 s", seen.text,
-        delivered && took < kIdleExitMs);
+        delivered && took < 500);
 }
 
 void CheckAfterEnd(SelfTest &t, PluginCopy &copy) {
@@ -94,7 +92,8 @@ void CheckAfterEnd(SelfTest &t, PluginCopy &copy) {
 void CheckRepeatedLoads(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     copy.route->holdMs = kHoldMs;
     if (LoadCopy(t, copy)) ExitCopy(copy);
-    if (!copy.notRun[0] && !WriteCopySettings(t, copy, row.Set(&CopyRow::endpoint, "http://@/reload")))
+    if (!copy.notRun[0] &&
+        !WriteCopySettings(t, copy, row.Set(&CopyRow::endpoint, "http://@/reload")))
         Refused(t, copy, "rewriting the settings", GetLastError(), true);
     InitCopy(copy);
     CheckExitWaits(t, copy);
@@ -102,7 +101,7 @@ void CheckRepeatedLoads(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     InitCopy(copy);
     ExitCopy(copy);
     LinesRow(t, copy, "loads in one module, settings read afresh, the queue not kept", kReloadLines,
-             kReloadLineCount);
+             sizeof kReloadLines / sizeof kReloadLines[0]);
     CheckAfterEnd(t, copy);
 }
 

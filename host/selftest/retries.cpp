@@ -7,17 +7,6 @@
 
 namespace host {
 
-namespace {
-
-// One row for each of the statuses row's answers, in turn.
-const char *const kStatusChecks[] = {
-    "status 199: failed",    "status 299: delivered",
-    "status 300: failed",    "status 200: delivered",
-    "status 307: failed, not followed", "status 201 after the 307",
-};
-
-}  // namespace
-
 void JudgeWorkerLines(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     Foreseen foreseen;
     Foresee(row, foreseen);
@@ -26,8 +15,9 @@ void JudgeWorkerLines(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
 
 void JudgePauses(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     const Route &route = *copy.route;
+    uint32_t arrived = RouteArrived(t.receiver, route);
     SeenText seen;
-    bool ok = RouteArrived(t.receiver, route) >= 4;
+    bool ok = arrived >= 4;
     bool same = ok;
     const uint32_t low[] = {900, 1900, 3900};
     for (uint32_t i = 1; i < 4 && ok; ++i) {
@@ -37,8 +27,8 @@ void JudgePauses(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
         if (pause < low[i - 1] || pause > low[i - 1] + 1100) ok = false;
         same = same && SameText(route.records[i].body, route.records[0].body);
     }
-    if (RouteArrived(t.receiver, route) < 4) seen << "fewer than 4 attempts arrived";
-    if (!same && RouteArrived(t.receiver, route) >= 4) seen << "; the bodies differ";
+    if (arrived < 4) seen << "fewer than 4 attempts arrived";
+    if (!same && arrived >= 4) seen << "; the bodies differ";
     Row(t, copy, row.check, "1, 2, 4 s (each 0.1 s less to 1 s more); one body", seen.text,
         ok && same);
 }
@@ -48,14 +38,20 @@ void JudgePauses(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
 // without a status is as right, and then the plug-in's own judgement of the
 // status was not tried.
 void JudgeStatuses(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
+    // A row for each of the row's answers, in turn.
+    static const char *const kChecks[] = {
+        "status 199: failed",    "status 299: delivered",
+        "status 300: failed",    "status 200: delivered",
+        "status 307: failed, not followed", "status 201 after the 307",
+    };
     Foreseen foreseen;
     Foresee(row, foreseen);
     const char *worker[kRouteScript] = {};
     uint32_t found = 0;
     for (uint32_t i = 0; i < copy.lineCount && found < kRouteScript; ++i)
         if (copy.lines[i][0] == 'D') worker[found++] = copy.lines[i];
-    static_assert(sizeof kStatusChecks / sizeof kStatusChecks[0] <= kRouteScript, "a line each");
-    for (uint32_t i = 0; i < sizeof kStatusChecks / sizeof kStatusChecks[0]; ++i) {
+    static_assert(sizeof kChecks / sizeof kChecks[0] <= kRouteScript, "a line each");
+    for (uint32_t i = 0; i < sizeof kChecks / sizeof kChecks[0]; ++i) {
         uint32_t status = row.answers[i];
         const char *line = worker[i] ? worker[i] : "(no line)";
         SeenText expected, interim, seen;
@@ -75,7 +71,7 @@ void JudgeStatuses(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
             seen << "; " << followed << " requests at its Location";
             ok = ok && followed == 0;
         }
-        Row(t, copy, kStatusChecks[i], expected.text, seen.text, ok);
+        Row(t, copy, kChecks[i], expected.text, seen.text, ok);
     }
 }
 

@@ -13,6 +13,18 @@ const Flight kToTenLetters = {"DLH4TK", "abcdefghij", "EDDF_GND", true, true};
 const Flight kToEddl = {"DLH4TK", "EDDL", "EDDF_GND", true, true};
 const Flight kToUpperEddk = {"DLH4TK", "EDDK", "EDDF_GND", true, true};
 
+// The row: the log's first line, when the row names one, and then `seen`.
+void SettingsRow(SelfTest &t, PluginCopy &copy, const CopyRow &row, SeenText &expected,
+                 SeenText &seen, bool ok) {
+    ReadCopyLog(t, copy);
+    SeenText shown;
+    if (row.firstLine) shown << CopyLine(copy, 0) << (seen.out.length ? "; " : "");
+    shown << seen.text;
+    ok = ok && (!row.firstLine || SameText(CopyLine(copy, 0), row.firstLine));
+    if (!expected.out.length) expected << (row.expected ? row.expected : row.firstLine);
+    Row(t, copy, row.check, expected.text, shown.text, ok);
+}
+
 }  // namespace
 
 extern constexpr Told kAirportsTold[] = {
@@ -29,22 +41,6 @@ static_assert(sizeof kAirportsTold / sizeof kAirportsTold[0] - 1 <= kCopyCalls, 
 char PathLetter(uint32_t place) {
     return place < 9 ? "/longest/"[place] : static_cast<char>('a' + place % 26);
 }
-
-namespace {
-
-// The row: the log's first line, when the row names one, and then `seen`.
-void SettingsRow(SelfTest &t, PluginCopy &copy, const CopyRow &row, SeenText &expected,
-                 SeenText &seen, bool ok) {
-    ReadCopyLog(t, copy);
-    SeenText shown;
-    if (row.firstLine) shown << CopyLine(copy, 0) << (seen.out.length ? "; " : "");
-    shown << seen.text;
-    ok = ok && (!row.firstLine || SameText(CopyLine(copy, 0), row.firstLine));
-    if (!expected.out.length) expected << (row.expected ? row.expected : row.firstLine);
-    Row(t, copy, row.check, expected.text, shown.text, ok);
-}
-
-}  // namespace
 
 void JudgeFirstLine(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     SeenText expected, seen;
@@ -70,7 +66,6 @@ void JudgeSilent(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
                 copy.lineCount == 1 && copy.clientCalls[0] == 0 && arrived == 0);
 }
 
-// The Authorization header the token gives.
 void JudgeBearer(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     const ReceivedRequest *request = RequestOf(t, copy, 0);
     SeenText bearer, expected, seen;
@@ -92,19 +87,17 @@ void JudgeBearer(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     SettingsRow(t, copy, row, expected, seen, same);
 }
 
-// Which destinations were sent.
 void JudgeAirports(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     uint32_t arrived = RouteArrived(t.receiver, *copy.route);
     SeenText expected, seen;
     uint32_t want = 0;
     for (const Told *told = kAirportsTold; told->flight; ++told) {
         if (told->dropped) continue;
-        const ReceivedRequest *request = RequestOf(t, copy, want);
+        const ReceivedRequest *request = RequestOf(t, copy, want++);
         if (!request || !BodyHas(*request, told->sentAs)) {
-            seen << "request " << want + 1 << ": " << BodyOf(request);
+            seen << "request " << want << ": " << BodyOf(request);
             return SettingsRow(t, copy, row, expected, seen, false);
         }
-        ++want;
     }
     if (arrived != want)
         seen << arrived << " requests, " << want << " expected";
@@ -113,7 +106,6 @@ void JudgeAirports(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     SettingsRow(t, copy, row, expected, seen, arrived == want);
 }
 
-// The first 1535 characters of the path arrived.
 void JudgePath(SelfTest &t, PluginCopy &copy, const CopyRow &row) {
     const ReceivedRequest *request = RequestOf(t, copy, 0);
     uint32_t length = request ? text::Length(request->path) : 0;

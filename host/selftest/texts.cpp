@@ -14,27 +14,11 @@ namespace {
 const char kEdgePad[] =
     "DOK/S/\t\n a\x08" "b\tc\nd\x0c" "e\rf\x01g\x0bh\x0ei\x1fj\"k\\l/m\x7fn o\xc3\xa9 \t\r";
 const Flight kEdgeFlight = {" dlh4tk\t", " eddf ", "\t\x01 ", true, true};
-const char kEdgeBody[] =
-    "{\"action\":\"assign\",\"callsign\":\"DLH4TK\",\"observedAt\":\"####-##-##T##:##:##.###Z\","
-    "\"controller\":null,\"destination\":\"EDDF\","
-    "\"stand\":\"A\\bB\\tC\\nD\\fE\\rFGHIJ\\\"K\\\\L/M\x7fN O\xc3\xa9\"}";
 const char kEdgeLine[] = "Captured assign DLH4TK EDDF A?B?C?D?E?F?G?H?I?J\"K\\L/M?N O\xc3\xa9";
 
-// A callsign of 45 characters keeps 39; a stand of 38 letters, a space and
-// 11 letters keeps the 38 letters and the space: trimmed first, cut after.
-const char kLongPad[] = "DOK/S/abcdefghijklmnopqrstuvwxyzabcdefghijkl zzzzzzzzzzz";
 const Flight kLongFlight = {"abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHI", "EDDM", nullptr,
                             true, true};
-const char kLongBody[] =
-    "{\"action\":\"assign\",\"callsign\":\"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789ABC\","
-    "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":null,\"destination\":\"EDDM\","
-    "\"stand\":\"ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKL \"}";
-
 const Flight kNoController = {"DLH4TK", "EDDF", "EDDF_GND", false, true};
-const char kNoControllerBody[] =
-    "{\"action\":\"manual_cancel\",\"callsign\":\"DLH4TK\","
-    "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":null}";
-
 const Flight kNullCallsign = {nullptr, "EDDF", "EDDF_GND", true, true};
 const Flight kBlankCallsign = {" \t ", "EDDF", "EDDF_GND", true, true};
 const Flight kNullDestination = {"DLH4TK", nullptr, "EDDF_GND", true, true};
@@ -49,10 +33,19 @@ const Flight kG5 = {"G5", "EDDF", "EDDF_GND", true, true};
 // a last event through the same queue.
 extern constexpr Told kTextsTold[] = {
     Sent(kEdgeFlight, kEdgePad, "texts: trimmed, control bytes dropped or escaped",
-     kEdgeBody),
-    Sent(kLongFlight, kLongPad, "texts: longest callsign and stand", kLongBody),
+         "{\"action\":\"assign\",\"callsign\":\"DLH4TK\","
+         "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":null,\"destination\":\"EDDF\","
+         "\"stand\":\"A\\bB\\tC\\nD\\fE\\rFGHIJ\\\"K\\\\L/M\x7fN O\xc3\xa9\"}"),
+    // A callsign of 45 characters keeps 39; a stand of 38 letters, a space and 11 letters
+    // keeps the 38 letters and the space: trimmed first, cut after.
+    Sent(kLongFlight, "DOK/S/abcdefghijklmnopqrstuvwxyzabcdefghijkl zzzzzzzzzzz",
+         "texts: longest callsign and stand",
+         "{\"action\":\"assign\",\"callsign\":\"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789ABC\","
+         "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":null,\"destination\":\"EDDM\","
+         "\"stand\":\"ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKL \"}"),
     Sent(kNoController, "DOK/M/", "texts: no valid controller gives null",
-     kNoControllerBody),
+         "{\"action\":\"manual_cancel\",\"callsign\":\"DLH4TK\","
+         "\"observedAt\":\"####-##-##T##:##:##.###Z\",\"controller\":null}"),
     Dropped(kG1, nullptr, "client gap: null scratch pad", "G1"),
     Dropped(kNullCallsign, "DOK/S/G2", "client gap: null callsign", "G2"),
     Dropped(kBlankCallsign, "DOK/S/G3", "client gap: blank callsign", "G3"),
