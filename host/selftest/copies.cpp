@@ -363,12 +363,6 @@ const char *CopyLine(const PluginCopy &copy, uint32_t index) {
     return index < copy.lineCount ? copy.lines[index] : "(no such line)";
 }
 
-bool StartsWith(const char *s, const char *prefix) {
-    while (*prefix)
-        if (*s++ != *prefix++) return false;
-    return true;
-}
-
 namespace {
 
 bool RowOfCopy(SelfTest &t, PluginCopy &copy, const char *check, const char *expected,

@@ -166,7 +166,7 @@ void Tell(PluginCopy &copy, const CopyRow &row) {
 // "Event abandoned". Over https the receiver only sees handshakes: every
 // attempt fails without a status and none arrives.
 void Foresee(const CopyRow &row, Foreseen &out) {
-    bool tls = StartsWith(row.endpoint, "https:");
+    bool tls = FitsPattern(row.endpoint, "https:");
     out.requests = 0;
     out.lines = 1;
     out.workerLines = 0;

@@ -58,8 +58,8 @@ void CheckOrder(SelfTest &t, PluginCopy &copy) {
 void JudgeBurst(SelfTest &t, PluginCopy &copy, const CopyRow &) {
     uint32_t captured = 0, delivered = 0;
     for (uint32_t i = 0; i < copy.lineCount; ++i) {
-        captured += StartsWith(copy.lines[i], "Captured ") ? 1 : 0;
-        delivered += StartsWith(copy.lines[i], "Delivered ") ? 1 : 0;
+        captured += FitsPattern(copy.lines[i], "Captured ") ? 1 : 0;
+        delivered += FitsPattern(copy.lines[i], "Delivered ") ? 1 : 0;
     }
     uint32_t arrived = RouteArrived(t.receiver, *copy.route);
     uint32_t events = copy.wantRequests;

@@ -255,7 +255,6 @@ const char *BodyOf(const ReceivedRequest *request);
 uint32_t FindCopyLine(const PluginCopy &copy, const char *message);
 // The line `index`, or "(no such line)".
 const char *CopyLine(const PluginCopy &copy, uint32_t index);
-bool StartsWith(const char *s, const char *prefix);
 
 // A row of the copy's checks; "not run" instead when the copy did not load.
 // It needs a request when the copy posts; a ClientRow judges only what the
